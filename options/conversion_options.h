@@ -1,0 +1,58 @@
+// The one options record of a run or of a library call. Every part of the converter receives a
+// pointer to the same instance and reads and writes its fields directly; nobody copies it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+class Database;     // source/engine.h: the open source database
+struct XlBook;      // workbook/xl.h: a workbook handle (BookHandle)
+class OwnerWindow;  // platform/owner_window.h: the window a job reports to, or none
+struct TitleFont;   // app/: the bold title font of the welcome and result pages
+
+// A text the record owns that may be absent ("none"), distinct from an empty text.
+using OwnedText = std::optional<std::string>;
+
+struct ConversionOptions {
+  TitleFont* titleFont = nullptr;             // owned by the program, which deletes it at its end
+  std::shared_ptr<Database> database;         // the open source database, or none
+  XlBook* book = nullptr;                     // the workbook of the current job; invalid after release
+  std::string sourcePath;                     // may hold * and ? for a batch
+  std::string outputPath;
+  std::string outputFolder;                   // prefix of derived output names in program batches
+  std::string password;                       // empty means none
+  int32_t overwriteFile = 0;                  // 0 load and extend; 1 or 2 replace the file
+  int32_t overwriteTable = 0;                 // 0 append to a same-named sheet; 1 or 2 replace it
+  OwnerWindow* progressWindow = nullptr;      // the wizard's progress page, or none
+  OwnedText selectedTables;                   // ;A;;B; — tables to export, names as the database spells them
+  OwnedText tableFilter;                      // ;ORDERS;CUSTOMERS; from TABLES=, upper case
+  int32_t exportRecords = 1;                  // 0: header rows only
+  int32_t maxLength = 0;                      // carried only
+  int32_t bookType = 0;                       // 0 .xls, 1 .xlsx
+  int32_t writeHeader = 1;
+  int32_t headerOnlyForNewSheets = 0;
+  std::string sortOrder;                      // carried only, at most 100 characters
+  OwnedText onlyFields;                       // carried only
+  OwnedText columnList;                       // carried only
+  int32_t firstColumn = 0;                    // carried only
+  int32_t lastColumn = 0;                     // carried only
+  std::atomic<int32_t> cancelRequested{0};    // set by the interface thread, read by the worker
+  int32_t tablesExported = 0;                 // adds up over all jobs of the record's life
+  int32_t recordsExported = 0;
+  int32_t logEnabled = 0;
+  int32_t openOutput = 1;
+  int32_t batch = 0;
+  int32_t wait = 0;
+  int32_t silent = 0;
+  std::string statusFile;                     // empty means none
+
+  ConversionOptions() = default;
+  ConversionOptions(const ConversionOptions&) = delete;
+  ConversionOptions& operator=(const ConversionOptions&) = delete;
+};
+
+// The longest ORDER= value kept.
+inline constexpr size_t kSortOrderMaxLength = 100;
