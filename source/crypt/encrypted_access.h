@@ -1,0 +1,82 @@
+// Opening password-protected .accdb files. Access 2007 and later encrypt every page but the
+// header page when a database password is set; libmdb cannot read such files. We check the
+// password, decrypt the pages into anonymous memory (a memfd, never a file on disk) and libmdb
+// opens that memory through its /proc/self/fd path, like any plain database.
+//
+// The older Jet page encoding of .mdb files (a key in the header and no password) is undone by
+// libmdb itself and needs nothing from here: detectAccessEncryption reports such files as None.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+enum class AccessEncryption {
+  None,                // a plain database, or one libmdb reads as it stands
+  OfficeRc4CryptoApi,  // RC4 with a SHA-1 key per page (Access 2007 default)
+  OfficeAgile,         // AES with an XML key description (Access 2010 and later)
+  OfficeUnsupported,   // another Office provider (standard AES, extensible, plain RC4)
+  Damaged,             // claims to be encrypted, but its encryption header cannot be read
+};
+
+// A readable name for messages: "RC4 CryptoAPI", "agile (AES)", ...
+const char* accessEncryptionName(AccessEncryption kind);
+
+// What the header page (the file's first bytes, ideally its first 4096) says. Bytes that are
+// too few or not an Access header give None: the engine's own open reports those.
+AccessEncryption detectAccessEncryption(std::span<const unsigned char> headerPage);
+
+// Reads the header page of the file. An unreadable or short file gives None.
+AccessEncryption detectAccessEncryptionOfFile(const std::string& path);
+
+// The decrypted database in anonymous memory. Move-only; closes its descriptor when destroyed.
+// libmdb opens path() with its own descriptor, so the database stays readable after this
+// object is gone as long as libmdb keeps it open.
+class DecryptedDatabase {
+ public:
+  DecryptedDatabase() = default;
+  explicit DecryptedDatabase(int fd, uint64_t size, AccessEncryption kind)
+      : fd_(fd), size_(size), kind_(kind) {}
+  ~DecryptedDatabase();
+  DecryptedDatabase(DecryptedDatabase&& other) noexcept;
+  DecryptedDatabase& operator=(DecryptedDatabase&& other) noexcept;
+  DecryptedDatabase(const DecryptedDatabase&) = delete;
+  DecryptedDatabase& operator=(const DecryptedDatabase&) = delete;
+
+  int fd() const { return fd_; }                 // -1 when empty
+  std::string path() const;                      // "/proc/self/fd/N", for mdb_open
+  uint64_t size() const { return size_; }        // bytes, the size of the encrypted file
+  AccessEncryption kind() const { return kind_; }
+  bool valid() const { return fd_ >= 0; }
+
+ private:
+  int fd_ = -1;
+  uint64_t size_ = 0;
+  AccessEncryption kind_ = AccessEncryption::None;
+};
+
+enum class DecryptFailure {
+  None,             // success
+  Unreadable,       // the file cannot be opened or read
+  NotEncrypted,     // nothing to decrypt: open the file itself
+  PasswordMissing,  // encrypted, and the password given is empty
+  WrongPassword,    // the password does not match the file's verifier
+  Unsupported,      // an encryption kind or algorithm we do not read
+  Damaged,          // the encryption header or the file's size is not what Access writes
+  OutOfMemory,      // no room in memory for the decrypted copy
+};
+
+struct DecryptResult {
+  DecryptFailure failure = DecryptFailure::None;
+  std::string message;          // what failed and on which file; empty on success
+  DecryptedDatabase database;   // valid only on success
+  explicit operator bool() const { return failure == DecryptFailure::None; }
+};
+
+// Checks the password (UTF-8 here; Access compares it as UTF-16LE, case-sensitive, at most 255
+// characters) and decrypts the file page by page into a sealed memfd. The source file is only
+// read. Memory: the decrypted copy (the file's size) plus a few pages.
+DecryptResult decryptAccessDatabase(const std::string& path, const std::string& password);
+
+// The largest encrypted file we decrypt. Access itself stops at 2 GiB.
+inline constexpr uint64_t kMaxDecryptedDatabaseSize = 4ull << 30;
