@@ -1,0 +1,103 @@
+#include "tools/accesswriter/encoding.h"
+
+#include <stdexcept>
+
+namespace accesswriter::enc {
+
+std::u16string utf16FromUtf8(const std::string& text) {
+  std::u16string out;
+  out.reserve(text.size());
+  size_t i = 0;
+  auto bad = [&] { throw std::invalid_argument("malformed UTF-8 at byte " + std::to_string(i)); };
+  while (i < text.size()) {
+    uint8_t c = uint8_t(text[i]);
+    uint32_t cp = 0;
+    int extra = 0;
+    if (c < 0x80) { cp = c; extra = 0; }
+    else if ((c & 0xE0) == 0xC0) { cp = c & 0x1F; extra = 1; }
+    else if ((c & 0xF0) == 0xE0) { cp = c & 0x0F; extra = 2; }
+    else if ((c & 0xF8) == 0xF0) { cp = c & 0x07; extra = 3; }
+    else bad();
+    if (i + size_t(extra) >= text.size() && extra > 0) bad();
+    for (int k = 1; k <= extra; ++k) {
+      uint8_t cc = uint8_t(text[i + k]);
+      if ((cc & 0xC0) != 0x80) bad();
+      cp = (cp << 6) | (cc & 0x3F);
+    }
+    static const uint32_t kMin[4] = {0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) bad();
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(char16_t(0xD800 + (cp >> 10)));
+      out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(char16_t(cp));
+    }
+    i += size_t(extra) + 1;
+  }
+  return out;
+}
+
+std::vector<uint8_t> accessText(const std::u16string& units, bool compress) {
+  bool compressible = compress && units.size() > 2;
+  for (size_t i = 0; compressible && i < units.size(); ++i)
+    compressible = units[i] >= 0x01 && units[i] <= 0xFF;
+  std::vector<uint8_t> out;
+  if (compressible) {
+    out.reserve(units.size() + 2);
+    out.push_back(0xFF);
+    out.push_back(0xFE);
+    for (char16_t u : units) out.push_back(uint8_t(u));
+  } else {
+    out.resize(units.size() * 2);
+    for (size_t i = 0; i < units.size(); ++i) put16(&out[2 * i], uint16_t(units[i]));
+  }
+  return out;
+}
+
+void numericBytes(const std::string& text, int precision, int scale, uint8_t out[17]) {
+  auto bad = [&](const char* why) {
+    throw std::invalid_argument("decimal \"" + text + "\" " + why);
+  };
+  size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  std::string whole, frac;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') whole += text[i++];
+  if (i < text.size() && text[i] == '.') {
+    ++i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') frac += text[i++];
+  }
+  if (i != text.size() || (whole.empty() && frac.empty())) bad("is not a number");
+  while (!frac.empty() && frac.back() == '0') frac.pop_back();
+  if (int(frac.size()) > scale) bad("has more decimals than the field's scale");
+  size_t lead = whole.find_first_not_of('0');
+  whole = lead == std::string::npos ? "" : whole.substr(lead);
+  if (int(whole.size()) > precision - scale) bad("has more digits than the field's precision");
+  std::string digits = whole + frac + std::string(size_t(scale) - frac.size(), '0');
+  unsigned __int128 v = 0;
+  for (char d : digits) v = v * 10 + unsigned(d - '0');
+  std::memset(out, 0, 17);
+  out[0] = (negative && v != 0) ? 0x80 : 0x00;
+  for (int w = 0; w < 4; ++w) {  // word 0 (least significant) is stored last
+    uint32_t word = uint32_t(v >> (32 * w));
+    put32(out + 1 + 4 * (3 - w), word);
+  }
+}
+
+void rc4(const uint8_t* key, size_t keyLength, uint8_t* data, size_t length) {
+  uint8_t s[256];
+  for (int i = 0; i < 256; ++i) s[i] = uint8_t(i);
+  for (int i = 0, j = 0; i < 256; ++i) {
+    j = (j + s[i] + key[size_t(i) % keyLength]) & 0xFF;
+    std::swap(s[i], s[j]);
+  }
+  for (size_t n = 0, i = 0, j = 0; n < length; ++n) {
+    i = (i + 1) & 0xFF;
+    j = (j + s[i]) & 0xFF;
+    std::swap(s[i], s[j]);
+    data[n] ^= s[(s[i] + s[j]) & 0xFF];
+  }
+}
+
+}  // namespace accesswriter::enc
