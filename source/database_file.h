@@ -1,0 +1,34 @@
+// One open Access file: our checked header, the libmdb handle and the table catalog. Shared by
+// the Database and every TableDef and Recordset taken from it, so the handle outlives them all.
+#pragma once
+
+#include "source/libmdb.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "source/jet_header.h"
+
+struct CatalogTable {
+  std::string name;
+  uint32_t definitionPage = 0;
+  uint32_t flags = 0;
+};
+
+struct DatabaseFile {
+  std::string path;
+  JetHeader header;
+  MdbHandle* mdb = nullptr;
+  std::vector<CatalogTable> tables;  // every local table, system tables included, in catalog order
+
+  DatabaseFile() = default;
+  DatabaseFile(const DatabaseFile&) = delete;
+  DatabaseFile& operator=(const DatabaseFile&) = delete;
+  ~DatabaseFile();
+};
+
+// Checks the header and the password, opens the file through libmdb read-only and reads the
+// catalog. Throws ComError naming the file on every failure.
+std::shared_ptr<DatabaseFile> openDatabaseFile(const std::string& path, const std::string& password);

@@ -1,0 +1,63 @@
+#include "source/database_reader.h"
+
+#include <atomic>
+
+#include "platform/text.h"
+
+namespace {
+
+std::atomic<EngineFlavour> gFlavour{EngineFlavour::Dao36};
+
+constexpr size_t kNameRoom = 256;
+
+// Steps 8 to 12 once the previous database is closed; engine errors propagate to the caller.
+int openAndList(SourceWindow* owner, ConversionOptions* options, const DBEngine& engine) {
+  std::optional<std::string> connect;
+  if (!options->password.empty()) connect = ";pwd=" + options->password;
+  options->database = engine.OpenDatabase(options->sourcePath, 1, true, connect);
+  TableDefs tables = options->database->TableDefs();
+  int count = tables.Count();
+  if (count == 0) return 0;
+  if (!owner) {
+    options->selectedTables = std::string();
+    options->selectedTables->reserve(kNameRoom * static_cast<size_t>(count) + 1);
+  }
+  for (int i = 0; i < tables.Count(); ++i) {
+    std::string name = tables.Item(i).Name();
+    if (name.rfind("MSys", 0) == 0) continue;
+    if (options->tableFilter && options->tableFilter->find(asciiUpper(";" + name + ";")) == std::string::npos) continue;
+    if (owner)
+      owner->addTable(name);
+    else
+      *options->selectedTables += ";" + name + ";";
+  }
+  options->tableFilter.reset();
+  if (owner) owner->selectAllTables();
+  return 0;
+}
+
+}  // namespace
+
+void setReaderEngineFlavour(EngineFlavour flavour) { gFlavour = flavour; }
+EngineFlavour readerEngineFlavour() { return gFlavour; }
+
+int OpenSourceDatabase(SourceWindow* owner, ConversionOptions* options, const std::string& path) {
+  DBEngine engine(gFlavour);
+  std::string password = owner ? owner->passwordText() : std::string();
+  if (path == options->sourcePath && password == options->password) return 0;
+  if (owner) options->password = password;
+  if (owner) owner->resetTableList();
+  try {
+    if (options->database) {
+      std::shared_ptr<Database> previous = std::move(options->database);
+      options->database.reset();
+      previous->Close();
+    }
+    if (!path.empty()) options->sourcePath = path;
+    return openAndList(owner, options, engine);
+  } catch (const ComError&) {
+    // A database whose table definitions cannot be read is no more use than one that did not open.
+    options->database.reset();
+    return 1;
+  }
+}

@@ -1,0 +1,27 @@
+// Opens the source database into the options record and lists its user tables: into the owner
+// window's table list when there is one, else into the record's selected-table list.
+#pragma once
+
+#include <string>
+
+#include "options/conversion_options.h"
+#include "source/engine.h"
+
+// What the reader needs of the source page: its password field and its table list.
+class SourceWindow {
+ public:
+  virtual ~SourceWindow() = default;
+  virtual std::string passwordText() = 0;
+  virtual void resetTableList() = 0;
+  virtual void addTable(const std::string& name) = 0;
+  virtual void selectAllTables() = 0;
+};
+
+// The engine the reader creates; set once by each deliverable at start-up (default Dao36).
+void setReaderEngineFlavour(EngineFlavour flavour);
+EngineFlavour readerEngineFlavour();
+
+// 0 when the database is open and its tables are listed (or nothing had to be done), 1 when the
+// open or the reading of its table definitions failed. `owner` may be null; `path` may be empty
+// (the record's sourcePath is then opened).
+int OpenSourceDatabase(SourceWindow* owner, ConversionOptions* options, const std::string& path);

@@ -1,0 +1,131 @@
+// The database engine: DBEngine, Database, TableDefs, TableDef, Fields, Field and Recordset over
+// libmdb. Objects are shared handles; a Database stays readable while any object taken from it
+// lives. Every failure is a ComError that names the file.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "source/com_error.h"
+#include "source/dao_types.h"
+#include "source/variant.h"
+
+struct DatabaseFile;
+struct CatalogTable;
+class TableCursor;
+struct RecordState;
+
+// The two engines a deliverable can create. Both read every format; the flavour is recorded.
+enum class EngineFlavour { Dao36, Dao120 };
+
+class Field {
+ public:
+  int16_t Type() const;
+  std::string Name() const;
+  // The current record's value; a field of a table definition, or a recordset without a current
+  // record, raises ComError.
+  Variant Value() const;
+
+ private:
+  friend class Fields;
+  Field(std::shared_ptr<RecordState> state, size_t index) : state_(std::move(state)), index_(index) {}
+  std::shared_ptr<RecordState> state_;
+  size_t index_;
+};
+
+class Fields {
+ public:
+  int Count() const;
+  Field Item(int index) const;  // from 0
+  Field Item(const std::string& name) const;
+
+ private:
+  friend class TableDef;
+  friend class Recordset;
+  explicit Fields(std::shared_ptr<RecordState> state) : state_(std::move(state)) {}
+  std::shared_ptr<RecordState> state_;
+};
+
+class TableDef {
+ public:
+  std::string Name() const;
+  ::Fields Fields() const;  // in design order
+
+ private:
+  friend class TableDefs;
+  TableDef(std::shared_ptr<DatabaseFile> file, size_t index) : file_(std::move(file)), index_(index) {}
+  std::shared_ptr<DatabaseFile> file_;
+  size_t index_;
+};
+
+class TableDefs {
+ public:
+  int Count() const;
+  TableDef Item(int index) const;  // from 0, in catalog order
+  TableDef Item(const std::string& name) const;  // letter case of a to z ignored
+
+ private:
+  friend class Database;
+  explicit TableDefs(std::shared_ptr<DatabaseFile> file) : file_(std::move(file)) {}
+  std::shared_ptr<DatabaseFile> file_;
+};
+
+class Recordset {
+ public:
+  ~Recordset();
+  Recordset(const Recordset&) = delete;
+  Recordset& operator=(const Recordset&) = delete;
+
+  // True past the last record ("EOF" in DAO; EOF is a C macro).
+  bool Eof() const;
+  int32_t RecordCount() const;
+  ::Fields Fields() const;
+  void MoveFirst();
+  void MoveNext();
+  void Close();
+
+ private:
+  friend class Database;
+  Recordset(std::shared_ptr<DatabaseFile> file, const CatalogTable& table);
+  std::shared_ptr<DatabaseFile> file_;
+  std::unique_ptr<TableCursor> cursor_;
+  std::shared_ptr<RecordState> state_;
+};
+
+class Database {
+ public:
+  ::TableDefs TableDefs() const;
+  // All records of the named table (a bare table name), in stored order.
+  std::shared_ptr<Recordset> OpenRecordset(const std::string& tableName) const;
+  void Close();
+  const std::string& path() const { return path_; }
+  EngineFlavour flavour() const { return flavour_; }
+
+ private:
+  friend class DBEngine;
+  Database(std::shared_ptr<DatabaseFile> file, EngineFlavour flavour);
+  std::shared_ptr<DatabaseFile> file_;  // empty once closed
+  std::string path_;
+  EngineFlavour flavour_;
+};
+
+class DBEngine {
+ public:
+  explicit DBEngine(EngineFlavour flavour) : flavour_(flavour) {}
+  EngineFlavour flavour() const { return flavour_; }
+
+  // Opens `path` for reading. `options` and `readOnly` are accepted as DAO takes them; the file is
+  // never written either way. `connect` is left out or ";pwd=" followed by the password.
+  std::shared_ptr<Database> OpenDatabase(const std::string& path, int32_t options = 0, bool readOnly = true,
+                                         const std::optional<std::string>& connect = std::nullopt) const;
+
+ private:
+  EngineFlavour flavour_;
+};
+
+// The password a connect text carries: what follows "pwd=" (letter case ignored) up to its end,
+// or empty when there is none.
+std::string passwordFromConnect(const std::string& connect);

@@ -1,0 +1,110 @@
+#include "source/jet_header.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "source/com_error.h"
+#include "source/rc4.h"
+#include "source/text_decoding.h"
+
+namespace {
+
+constexpr const char* kSource = "DAO.DBEngine";
+constexpr size_t kVersionOffset = 0x14;
+constexpr size_t kHeaderMaskStart = 0x18;
+constexpr uint8_t kHeaderMaskKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
+constexpr size_t kCodePageOffset = 0x3C;
+constexpr size_t kPageKeyOffset = 0x3E;
+constexpr size_t kPasswordOffset = 0x42;
+constexpr size_t kCreationDateOffset = 0x72;  // Jet4 and later: masks the password
+
+uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t get32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
+         (static_cast<uint32_t>(p[3]) << 24);
+}
+
+[[noreturn]] void fail(int32_t hr, const std::string& what, const std::string& path) {
+  throw ComError(hr, kSource, what + ": " + path);
+}
+
+}  // namespace
+
+JetHeader readJetHeader(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    int err = errno;
+    if (err == ENOENT || err == ENOTDIR)
+      fail(daoerror::kFileNotFound, "Could not find the database file", path);
+    fail(daoerror::kFileNotFound, std::string("Could not open the database file (") + std::strerror(err) + ")", path);
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    fail(daoerror::kUnrecognizedFormat, "Not a database file", path);
+  }
+  std::vector<uint8_t> page(4096, 0);
+  ssize_t got = ::pread(fd, page.data(), page.size(), 0);
+  ::close(fd);
+  if (got < 0) fail(daoerror::kUnrecognizedFormat, "Could not read the database file", path);
+
+  JetHeader header;
+  header.fileSize = static_cast<uint64_t>(st.st_size);
+  if (got < 0x80 + static_cast<ssize_t>(kHeaderMaskStart) || page[0] != 0 ||
+      (std::memcmp(&page[4], "Standard Jet DB", 15) != 0 && std::memcmp(&page[4], "Standard ACE DB", 15) != 0))
+    fail(daoerror::kUnrecognizedFormat, "Unrecognized database format", path);
+  uint8_t version = page[kVersionOffset];
+  if (version > static_cast<uint8_t>(JetVersion::Ace17))
+    fail(daoerror::kUnrecognizedFormat, "Unrecognized database format (unknown version " + std::to_string(version) + ")", path);
+  header.version = static_cast<JetVersion>(version);
+  header.pageSize = header.version == JetVersion::Jet3 ? 2048 : 4096;
+  header.pageCount = header.fileSize / header.pageSize;
+  // Page 2 holds the catalog's table definition; anything shorter was cut off.
+  if (header.pageCount < 3)
+    fail(daoerror::kUnrecognizedFormat, "The database file is truncated or damaged", path);
+
+  rc4Apply(kHeaderMaskKey, sizeof kHeaderMaskKey, &page[kHeaderMaskStart], header.version == JetVersion::Jet3 ? 126 : 128);
+  header.codePage = get16(&page[kCodePageOffset]);
+  uint32_t key = get32(&page[kPageKeyOffset]);
+  if (header.version >= JetVersion::Ace12) {
+    header.officeEncrypted = key != 0;
+  } else {
+    header.pageKey = key;
+  }
+
+  if (header.version == JetVersion::Jet3) {
+    const uint8_t* stored = &page[kPasswordOffset];
+    size_t n = 0;
+    while (n < 20 && stored[n] != 0) ++n;
+    header.password = decodeJet3Text(stored, n, header.codePage);
+  } else if (header.version == JetVersion::Jet4) {
+    uint8_t stored[40];
+    std::memcpy(stored, &page[kPasswordOffset], sizeof stored);
+    double created;
+    std::memcpy(&created, &page[kCreationDateOffset], sizeof created);
+    uint32_t mask = 0;
+    if (std::isfinite(created) && created > -2147483648.0 && created < 2147483648.0)
+      mask = static_cast<uint32_t>(static_cast<int32_t>(std::floor(created)));
+    uint8_t maskBytes[4] = {static_cast<uint8_t>(mask), static_cast<uint8_t>(mask >> 8), static_cast<uint8_t>(mask >> 16),
+                            static_cast<uint8_t>(mask >> 24)};
+    for (size_t i = 0; i < sizeof stored; ++i) stored[i] ^= maskBytes[i % 4];
+    size_t n = 0;
+    while (n + 1 < sizeof stored && (stored[n] | stored[n + 1]) != 0) n += 2;
+    header.password = decodeJet4Text(stored, n);
+  }
+  return header;
+}
+
+void checkDatabasePassword(const JetHeader& header, const std::string& given, const std::string& path) {
+  if (header.officeEncrypted)
+    fail(daoerror::kEncrypted, "The database is encrypted with a password, which this engine cannot open yet", path);
+  if (header.password.empty()) return;
+  if (given.empty()) fail(daoerror::kNotValidPassword, "The database is password-protected and no password was given", path);
+  if (given != header.password) fail(daoerror::kNotValidPassword, "Not a valid password", path);
+}

@@ -1,0 +1,27 @@
+// The database definition page (page 0) of a Jet or ACE file, read and checked by us before the
+// file is handed to libmdb: format, page size, size sanity, password and Office encryption.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+enum class JetVersion : uint8_t { Jet3 = 0, Jet4 = 1, Ace12 = 2, Ace14 = 3, Ace15 = 4, Ace16 = 5, Ace17 = 6 };
+
+struct JetHeader {
+  JetVersion version = JetVersion::Jet4;
+  uint32_t pageSize = 4096;
+  uint64_t fileSize = 0;
+  uint64_t pageCount = 0;       // whole pages in the file
+  uint32_t pageKey = 0;         // RC4 page encoding key of Jet3/Jet4, 0 for none
+  uint16_t codePage = 0;        // Jet3 text code page
+  bool officeEncrypted = false; // an ACE file encrypted with a password
+  std::string password;         // the stored database password (UTF-8), empty for none
+};
+
+// Reads and checks page 0 of `path`; throws ComError naming the file when it is missing,
+// unreadable, too short or not a Jet/ACE database.
+JetHeader readJetHeader(const std::string& path);
+
+// Fails the open of a Jet3/Jet4 file whose stored password differs from `given` (byte for byte
+// after decoding), and of an Office-encrypted ACE file.
+void checkDatabasePassword(const JetHeader& header, const std::string& given, const std::string& path);

@@ -1,0 +1,44 @@
+// A field value as the engine hands it out: the OLE Automation kinds, held in plain members.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum VarKind : uint16_t {
+  VT_EMPTY = 0,
+  VT_NULL = 1,
+  VT_I2 = 2,
+  VT_I4 = 3,
+  VT_R4 = 4,
+  VT_R8 = 5,
+  VT_CY = 6,
+  VT_DATE = 7,
+  VT_BSTR = 8,
+  VT_BOOL = 11,
+  VT_DECIMAL = 14,
+  VT_UI1 = 17,
+  VT_I8 = 20,
+  VT_ARRAY = 0x2000,
+};
+
+// A 96-bit unsigned magnitude with a decimal scale and a sign, as VT_DECIMAL carries it.
+struct DecimalValue {
+  uint32_t hi32 = 0;
+  uint64_t lo64 = 0;
+  uint8_t scale = 0;
+  bool negative = false;
+};
+
+struct Variant {
+  uint16_t vt = VT_EMPTY;     // VarKind, VT_ARRAY | VT_UI1 for bytes
+  int64_t integer = 0;        // VT_BOOL (-1 / 0), VT_UI1, VT_I2, VT_I4, VT_I8, VT_CY (ten-thousandths)
+  double real = 0;            // VT_R4, VT_R8, VT_DATE (days since 1899-12-30)
+  DecimalValue decimal;       // VT_DECIMAL
+  std::string text;           // VT_BSTR, UTF-8
+  std::vector<uint8_t> bytes; // VT_ARRAY | VT_UI1
+
+  bool isNull() const { return vt == VT_NULL; }
+};
+
+inline constexpr uint16_t VT_BYTES = VT_ARRAY | VT_UI1;
