@@ -1,0 +1,33 @@
+#include "source/crypt/access_header.h"
+
+#include "source/crypt/crypto.h"
+
+bool toggleHeaderMask(std::span<unsigned char> page) {
+  if (page.size() < kHeaderMaskOffset + kHeaderMaskLength) return false;
+  return rc4Apply(kHeaderMaskKey, page.subspan(kHeaderMaskOffset, kHeaderMaskLength));
+}
+
+HeaderFacts readHeaderFacts(std::span<const unsigned char> page) {
+  HeaderFacts facts;
+  if (page.size() < kAccessPageSize || page[0] != 0) return facts;
+  facts.version = page[kHeaderVersionOffset];
+  if (facts.version > kLastKnownVersion) return facts;
+  facts.accessHeader = true;
+  for (size_t i = 0; i < 4; ++i) facts.databaseKey[i] = page[kDatabaseKeyOffset + i];
+  facts.hasDatabaseKey = facts.databaseKey != std::array<unsigned char, 4>{};
+  size_t length = page[kEncryptionInfoOffset] | (page[kEncryptionInfoOffset + 1] << 8);
+  size_t start = kEncryptionInfoOffset + 2;
+  if (start + length > kAccessPageSize) {
+    facts.encryptionInfoFits = false;
+  } else {
+    facts.encryptionInfo = page.subspan(start, length);
+  }
+  return facts;
+}
+
+std::array<unsigned char, 4> pageKey(const std::array<unsigned char, 4>& databaseKey,
+                                     uint32_t pageNumber) {
+  std::array<unsigned char, 4> key = databaseKey;
+  for (size_t i = 0; i < 4; ++i) key[i] ^= static_cast<unsigned char>(pageNumber >> (8 * i));
+  return key;
+}

@@ -1,0 +1,39 @@
+// Where the header page (page 0) of a Jet4 or ACE database keeps what decryption needs.
+// Page 0 itself is never encrypted by the database password; part of it is masked with a fixed
+// RC4 key, which every reader (libmdb too) removes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <span>
+
+inline constexpr size_t kAccessPageSize = 4096;         // Jet4 and ACE pages
+
+inline constexpr size_t kHeaderVersionOffset = 0x14;    // 0 Jet3, 1 Jet4, 2.. ACE 12, 14, ...
+inline constexpr unsigned kFirstAceVersion = 2;
+inline constexpr unsigned kLastKnownVersion = 6;
+inline constexpr size_t kHeaderMaskOffset = 0x18;       // start of the masked region
+inline constexpr size_t kHeaderMaskLength = 128;        // its length in Jet4 and ACE
+inline constexpr std::array<unsigned char, 4> kHeaderMaskKey = {0xC7, 0xDA, 0x39, 0x6B};
+inline constexpr size_t kDatabaseKeyOffset = 0x3E;      // inside the masked region
+inline constexpr size_t kEncryptionInfoOffset = 0x299;  // u16 length, then the provider's bytes
+
+// The masked region unmasked (or masked again: RC4 is its own inverse). False when RC4 is not
+// available.
+bool toggleHeaderMask(std::span<unsigned char> page);
+
+// What an unmasked header page says about encryption. Lengths are checked against the page.
+struct HeaderFacts {
+  bool accessHeader = false;  // page type 0 and a known version, whole page present
+  unsigned version = 0;
+  std::array<unsigned char, 4> databaseKey{};
+  bool hasDatabaseKey = false;                 // not all zero
+  std::span<const unsigned char> encryptionInfo;  // empty when absent
+  bool encryptionInfoFits = true;              // its stated length stays inside the page
+};
+
+HeaderFacts readHeaderFacts(std::span<const unsigned char> unmaskedPage);
+
+// The per-page key: the database key with the page number XORed in, little-endian.
+std::array<unsigned char, 4> pageKey(const std::array<unsigned char, 4>& databaseKey,
+                                     uint32_t pageNumber);

@@ -1,0 +1,235 @@
+#include "source/crypt/crypto.h"
+
+#include <openssl/evp.h>
+#include <openssl/provider.h>
+
+#include <cstring>
+
+namespace {
+
+const EVP_MD* digestOf(HashKind kind) {
+  switch (kind) {
+    case HashKind::Md5: return EVP_md5();
+    case HashKind::Sha1: return EVP_sha1();
+    case HashKind::Sha256: return EVP_sha256();
+    case HashKind::Sha384: return EVP_sha384();
+    case HashKind::Sha512: return EVP_sha512();
+  }
+  return nullptr;
+}
+
+// RC4 lives in OpenSSL 3's legacy provider. We load it into a library context of our own, so
+// the rest of the process keeps OpenSSL's defaults.
+struct Rc4Cipher {
+  OSSL_LIB_CTX* context = nullptr;
+  OSSL_PROVIDER* legacy = nullptr;
+  OSSL_PROVIDER* base = nullptr;
+  EVP_CIPHER* cipher = nullptr;
+
+  Rc4Cipher() {
+    context = OSSL_LIB_CTX_new();
+    if (!context) return;
+    legacy = OSSL_PROVIDER_load(context, "legacy");
+    base = OSSL_PROVIDER_load(context, "default");
+    if (legacy && base) cipher = EVP_CIPHER_fetch(context, "RC4", nullptr);
+  }
+  ~Rc4Cipher() {
+    EVP_CIPHER_free(cipher);
+    if (legacy) OSSL_PROVIDER_unload(legacy);
+    if (base) OSSL_PROVIDER_unload(base);
+    OSSL_LIB_CTX_free(context);
+  }
+};
+
+const EVP_CIPHER* rc4Cipher() {
+  static Rc4Cipher rc4;
+  return rc4.cipher;
+}
+
+EVP_CIPHER_CTX* newRc4Context(ByteView key) {
+  const EVP_CIPHER* cipher = rc4Cipher();
+  if (!cipher || key.empty()) return nullptr;
+  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+  if (!ctx) return nullptr;
+  if (EVP_DecryptInit_ex(ctx, cipher, nullptr, nullptr, nullptr) != 1 ||
+      EVP_CIPHER_CTX_set_key_length(ctx, static_cast<int>(key.size())) != 1 ||
+      EVP_DecryptInit_ex(ctx, nullptr, nullptr, key.data(), nullptr) != 1) {
+    EVP_CIPHER_CTX_free(ctx);
+    return nullptr;
+  }
+  return ctx;
+}
+
+bool applyCipher(EVP_CIPHER_CTX* ctx, std::span<unsigned char> data) {
+  // EVP works in place for stream ciphers and for block ciphers without padding.
+  size_t done = 0;
+  while (done < data.size()) {
+    int chunk = static_cast<int>(std::min<size_t>(data.size() - done, 1 << 20));
+    int out = 0;
+    if (EVP_CipherUpdate(ctx, data.data() + done, &out, data.data() + done, chunk) != 1 ||
+        out != chunk)
+      return false;
+    done += static_cast<size_t>(chunk);
+  }
+  return true;
+}
+
+bool aesCbc(ByteView key, ByteView iv, std::span<unsigned char> data, int encrypt) {
+  const EVP_CIPHER* cipher = nullptr;
+  switch (key.size()) {
+    case 16: cipher = EVP_aes_128_cbc(); break;
+    case 24: cipher = EVP_aes_192_cbc(); break;
+    case 32: cipher = EVP_aes_256_cbc(); break;
+    default: return false;
+  }
+  if (iv.size() != 16 || data.size() % 16 != 0) return false;
+  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+  if (!ctx) return false;
+  bool ok = EVP_CipherInit_ex(ctx, cipher, nullptr, key.data(), iv.data(), encrypt) == 1 &&
+            EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 && applyCipher(ctx, data);
+  EVP_CIPHER_CTX_free(ctx);
+  return ok;
+}
+
+}  // namespace
+
+std::optional<HashKind> hashKindNamed(std::string_view name) {
+  std::string n;
+  for (char c : name)
+    if (c != '-') n += static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+  if (n == "SHA1") return HashKind::Sha1;
+  if (n == "SHA256") return HashKind::Sha256;
+  if (n == "SHA384") return HashKind::Sha384;
+  if (n == "SHA512") return HashKind::Sha512;
+  if (n == "MD5") return HashKind::Md5;
+  return std::nullopt;
+}
+
+size_t hashSize(HashKind kind) { return static_cast<size_t>(EVP_MD_get_size(digestOf(kind))); }
+
+Bytes hashOf(HashKind kind, std::initializer_list<ByteView> parts) {
+  Bytes out(EVP_MAX_MD_SIZE);
+  unsigned int length = 0;
+  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+  bool ok = ctx && EVP_DigestInit_ex(ctx, digestOf(kind), nullptr) == 1;
+  for (ByteView part : parts) ok = ok && EVP_DigestUpdate(ctx, part.data(), part.size()) == 1;
+  ok = ok && EVP_DigestFinal_ex(ctx, out.data(), &length) == 1;
+  EVP_MD_CTX_free(ctx);
+  // A digest that fails here is an OpenSSL fault, not a property of the file; an empty hash
+  // then fails every comparison, so nothing decrypts with it.
+  out.resize(ok ? length : 0);
+  return out;
+}
+
+Bytes iterateHash(HashKind kind, Bytes start, uint32_t count) {
+  const EVP_MD* md = digestOf(kind);
+  size_t size = hashSize(kind);
+  if (start.size() != size) return {};
+  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+  if (!ctx) return {};
+  Bytes h = std::move(start);
+  bool ok = true;
+  for (uint32_t i = 0; ok && i < count; ++i) {
+    const unsigned char counter[4] = {static_cast<unsigned char>(i), static_cast<unsigned char>(i >> 8),
+                                      static_cast<unsigned char>(i >> 16),
+                                      static_cast<unsigned char>(i >> 24)};
+    unsigned int length = 0;
+    ok = EVP_DigestInit_ex(ctx, md, nullptr) == 1 && EVP_DigestUpdate(ctx, counter, 4) == 1 &&
+         EVP_DigestUpdate(ctx, h.data(), h.size()) == 1 &&
+         EVP_DigestFinal_ex(ctx, h.data(), &length) == 1 && length == size;
+  }
+  EVP_MD_CTX_free(ctx);
+  if (!ok) h.clear();
+  return h;
+}
+
+Bytes fitToSize(Bytes value, size_t size, unsigned char pad) {
+  value.resize(size, pad);
+  return value;
+}
+
+bool rc4Apply(ByteView key, std::span<unsigned char> data) {
+  Rc4Stream stream(key);
+  return stream.apply(data);
+}
+
+Rc4Stream::Rc4Stream(ByteView key) : ctx_(newRc4Context(key)) {}
+
+Rc4Stream::~Rc4Stream() { EVP_CIPHER_CTX_free(static_cast<EVP_CIPHER_CTX*>(ctx_)); }
+
+bool Rc4Stream::apply(std::span<unsigned char> data) {
+  return ctx_ && applyCipher(static_cast<EVP_CIPHER_CTX*>(ctx_), data);
+}
+
+bool aesCbcDecrypt(ByteView key, ByteView iv, std::span<unsigned char> data) {
+  return aesCbc(key, iv, data, 0);
+}
+
+bool aesCbcEncrypt(ByteView key, ByteView iv, std::span<unsigned char> data) {
+  return aesCbc(key, iv, data, 1);
+}
+
+std::optional<Bytes> base64Decode(std::string_view text) {
+  std::string clean;
+  for (char c : text)
+    if (c != ' ' && c != '\t' && c != '\r' && c != '\n') clean += c;
+  if (clean.size() % 4 != 0) return std::nullopt;
+  size_t padding = 0;
+  if (!clean.empty() && clean.back() == '=') ++padding;
+  if (clean.size() > 1 && clean[clean.size() - 2] == '=') ++padding;
+  for (size_t i = 0; i < clean.size(); ++i) {
+    char c = clean[i];
+    bool alphabet = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                    c == '+' || c == '/';
+    if (!alphabet && !(c == '=' && i >= clean.size() - padding)) return std::nullopt;
+  }
+  Bytes out(clean.size() / 4 * 3 + 1);
+  // EVP_DecodeBlock keeps the padding as zero bytes; they are cut off below.
+  int n = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(clean.data()),
+                          static_cast<int>(clean.size()));
+  if (n < 0 || static_cast<size_t>(n) < padding) return std::nullopt;
+  out.resize(static_cast<size_t>(n) - padding);
+  return out;
+}
+
+Bytes passwordUtf16le(const std::string& utf8) {
+  std::vector<uint16_t> units;
+  auto byte = [&](size_t i) { return static_cast<unsigned char>(utf8[i]); };
+  for (size_t i = 0; i < utf8.size();) {
+    unsigned char b = byte(i);
+    uint32_t cp = b;
+    size_t length = 1;
+    if (b >= 0xC2 && b <= 0xF4) {
+      length = b < 0xE0 ? 2 : b < 0xF0 ? 3 : 4;
+      cp = b & (length == 2 ? 0x1F : length == 3 ? 0x0F : 0x07);
+      bool valid = i + length <= utf8.size();
+      for (size_t k = 1; valid && k < length; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) valid = false;
+        else cp = (cp << 6) | (byte(i + k) & 0x3F);
+      }
+      if (valid) {
+        bool overlong = (length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000);
+        valid = !overlong && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
+      }
+      if (!valid) {
+        cp = b;
+        length = 1;
+      }
+    }
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      units.push_back(static_cast<uint16_t>(0xD800 + (cp >> 10)));
+      units.push_back(static_cast<uint16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      units.push_back(static_cast<uint16_t>(cp));
+    }
+    i += length;
+  }
+  if (units.size() > kMaxPasswordUnits) units.resize(kMaxPasswordUnits);
+  Bytes out;
+  for (uint16_t u : units) {
+    out.push_back(static_cast<unsigned char>(u & 0xFF));
+    out.push_back(static_cast<unsigned char>(u >> 8));
+  }
+  return out;
+}

@@ -1,0 +1,58 @@
+// The few cipher and hash operations the decryption needs, over OpenSSL's libcrypto.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+using Bytes = std::vector<unsigned char>;
+using ByteView = std::span<const unsigned char>;
+
+enum class HashKind { Md5, Sha1, Sha256, Sha384, Sha512 };
+
+// The hash named as Office names it ("SHA512", "SHA-1", ...), or nothing.
+std::optional<HashKind> hashKindNamed(std::string_view name);
+size_t hashSize(HashKind kind);
+
+// Hash of the parts, one after the other.
+Bytes hashOf(HashKind kind, std::initializer_list<ByteView> parts);
+
+// Office's password stretching: h = hash(i as 4 bytes little-endian + h) for i = 0 .. count-1.
+Bytes iterateHash(HashKind kind, Bytes start, uint32_t count);
+
+// The value cut to `size` bytes, or lengthened with `pad` bytes.
+Bytes fitToSize(Bytes value, size_t size, unsigned char pad);
+
+// RC4 over the data in place (decryption and encryption are the same). False when RC4 is not
+// available from libcrypto.
+bool rc4Apply(ByteView key, std::span<unsigned char> data);
+
+// RC4 that keeps its key stream across calls, for values stored one after the other.
+class Rc4Stream {
+ public:
+  explicit Rc4Stream(ByteView key);
+  ~Rc4Stream();
+  Rc4Stream(const Rc4Stream&) = delete;
+  Rc4Stream& operator=(const Rc4Stream&) = delete;
+  bool ok() const { return ctx_ != nullptr; }
+  bool apply(std::span<unsigned char> data);
+
+ private:
+  void* ctx_ = nullptr;  // EVP_CIPHER_CTX
+};
+
+// AES in CBC mode without padding; data must be whole blocks. keyBytes is 16, 24 or 32.
+bool aesCbcDecrypt(ByteView key, ByteView iv, std::span<unsigned char> data);
+bool aesCbcEncrypt(ByteView key, ByteView iv, std::span<unsigned char> data);
+
+// Strict base64 (whitespace allowed); nothing for anything malformed.
+std::optional<Bytes> base64Decode(std::string_view text);
+
+// The password as Office hashes it: UTF-16LE, at most 255 code units. Bytes that are not UTF-8
+// are taken as Latin-1 characters.
+Bytes passwordUtf16le(const std::string& utf8);
+
+inline constexpr size_t kMaxPasswordUnits = 255;

@@ -1,0 +1,267 @@
+#include "source/crypt/encrypted_access.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+
+#include "source/crypt/access_header.h"
+#include "source/crypt/office_encryption.h"
+
+namespace {
+
+// What the header page says, with the provider read when the database key marks an ACE file
+// as encrypted. Jet3 and Jet4 files with a database key carry libmdb's own page encoding.
+struct Detection {
+  AccessEncryption kind = AccessEncryption::None;
+  HeaderFacts facts;
+  OfficeEncryptionInfo office;
+};
+
+Detection detect(std::span<const unsigned char> headerPage) {
+  Detection d;
+  if (headerPage.size() < kAccessPageSize) return d;
+  std::array<unsigned char, kAccessPageSize> page;
+  std::memcpy(page.data(), headerPage.data(), kAccessPageSize);
+  if (!toggleHeaderMask(page)) return d;
+  d.facts = readHeaderFacts(page);
+  if (!d.facts.accessHeader || d.facts.version < kFirstAceVersion || !d.facts.hasDatabaseKey)
+    return d;
+  if (!d.facts.encryptionInfoFits) {
+    d.kind = AccessEncryption::Damaged;
+    d.office.problem = "its encryption header runs past the header page";
+    return d;
+  }
+  d.office = readOfficeEncryptionInfo(d.facts.encryptionInfo);
+  d.kind = d.office.kind;
+  d.facts.encryptionInfo = {};  // points into the local page
+  return d;
+}
+
+std::string quoted(const std::string& path) { return "'" + path + "'"; }
+
+DecryptResult failure(DecryptFailure kind, std::string message) {
+  DecryptResult r;
+  r.failure = kind;
+  r.message = std::move(message);
+  return r;
+}
+
+// A value from /proc/meminfo in bytes, or nothing.
+std::optional<uint64_t> meminfo(const char* key) {
+  std::ifstream in("/proc/meminfo");
+  std::string name;
+  uint64_t kib = 0;
+  std::string unit;
+  while (in >> name >> kib) {
+    std::getline(in, unit);
+    if (name == key) return kib * 1024;
+  }
+  return std::nullopt;
+}
+
+// How much memory a new memfd may still fill: what the system has free (swap included) and what
+// this process's control group still allows. Unknown counts as unlimited.
+uint64_t memoryAvailable() {
+  uint64_t available = UINT64_MAX;
+  if (auto mem = meminfo("MemAvailable:")) available = *mem + meminfo("SwapFree:").value_or(0);
+  std::ifstream maxFile("/sys/fs/cgroup/memory.max"), currentFile("/sys/fs/cgroup/memory.current");
+  std::string max;
+  uint64_t current = 0;
+  if (maxFile >> max && max != "max" && currentFile >> current) {
+    uint64_t limit = std::strtoull(max.c_str(), nullptr, 10);
+    available = std::min(available, limit > current ? limit - current : 0);
+  }
+  return available;
+}
+
+bool readFully(int fd, unsigned char* into, size_t size, off_t at) {
+  while (size > 0) {
+    ssize_t n = pread(fd, into, size, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    into += n;
+    size -= static_cast<size_t>(n);
+    at += n;
+  }
+  return true;
+}
+
+bool writeFully(int fd, const unsigned char* from, size_t size, off_t at) {
+  while (size > 0) {
+    ssize_t n = pwrite(fd, from, size, at);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    from += n;
+    size -= static_cast<size_t>(n);
+    at += n;
+  }
+  return true;
+}
+
+struct FileDescriptor {
+  int fd = -1;
+  ~FileDescriptor() {
+    if (fd >= 0) close(fd);
+  }
+};
+
+}  // namespace
+
+const char* accessEncryptionName(AccessEncryption kind) {
+  switch (kind) {
+    case AccessEncryption::None: return "none";
+    case AccessEncryption::OfficeRc4CryptoApi: return "RC4 CryptoAPI";
+    case AccessEncryption::OfficeAgile: return "agile (AES)";
+    case AccessEncryption::OfficeUnsupported: return "an unsupported Office encryption";
+    case AccessEncryption::Damaged: return "a damaged encryption header";
+  }
+  return "unknown";
+}
+
+AccessEncryption detectAccessEncryption(std::span<const unsigned char> headerPage) {
+  return detect(headerPage).kind;
+}
+
+AccessEncryption detectAccessEncryptionOfFile(const std::string& path) {
+  FileDescriptor file{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (file.fd < 0) return AccessEncryption::None;
+  std::array<unsigned char, kAccessPageSize> page;
+  if (!readFully(file.fd, page.data(), page.size(), 0)) return AccessEncryption::None;
+  return detectAccessEncryption(page);
+}
+
+DecryptedDatabase::~DecryptedDatabase() {
+  if (fd_ >= 0) close(fd_);
+}
+
+DecryptedDatabase::DecryptedDatabase(DecryptedDatabase&& other) noexcept
+    : fd_(other.fd_), size_(other.size_), kind_(other.kind_) {
+  other.fd_ = -1;
+}
+
+DecryptedDatabase& DecryptedDatabase::operator=(DecryptedDatabase&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) close(fd_);
+    fd_ = other.fd_;
+    size_ = other.size_;
+    kind_ = other.kind_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+std::string DecryptedDatabase::path() const {
+  return fd_ < 0 ? std::string() : "/proc/self/fd/" + std::to_string(fd_);
+}
+
+DecryptResult decryptAccessDatabase(const std::string& path, const std::string& password) {
+  FileDescriptor source{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (source.fd < 0)
+    return failure(DecryptFailure::Unreadable,
+                   "cannot open " + quoted(path) + ": " + std::strerror(errno));
+  struct stat st {};
+  if (fstat(source.fd, &st) != 0 || !S_ISREG(st.st_mode))
+    return failure(DecryptFailure::Unreadable, quoted(path) + " is not a regular file");
+  uint64_t size = static_cast<uint64_t>(st.st_size);
+
+  std::array<unsigned char, kAccessPageSize> page;
+  if (size < kAccessPageSize || !readFully(source.fd, page.data(), page.size(), 0))
+    return failure(DecryptFailure::Damaged,
+                   quoted(path) + " is damaged: it is shorter than one database page");
+  Detection found = detect(page);
+  switch (found.kind) {
+    case AccessEncryption::None:
+      return failure(DecryptFailure::NotEncrypted, quoted(path) + " is not an encrypted database");
+    case AccessEncryption::Damaged:
+      return failure(DecryptFailure::Damaged, quoted(path) + " is damaged: " + found.office.problem);
+    case AccessEncryption::OfficeUnsupported:
+      return failure(DecryptFailure::Unsupported,
+                     "cannot decrypt " + quoted(path) + ": " + found.office.problem);
+    case AccessEncryption::OfficeRc4CryptoApi:
+    case AccessEncryption::OfficeAgile:
+      break;
+  }
+  if (size % kAccessPageSize != 0)
+    return failure(DecryptFailure::Damaged,
+                   quoted(path) + " is damaged: its size of " + std::to_string(size) +
+                       " bytes is not a whole number of database pages (truncated?)");
+  if (size > kMaxDecryptedDatabaseSize)
+    return failure(DecryptFailure::Damaged,
+                   quoted(path) + " is too large to be an Access database (" +
+                       std::to_string(size) + " bytes)");
+
+  // The password first: a wrong one must cost nothing but the key derivation.
+  Bytes passwordBytes = passwordUtf16le(password);
+  Bytes secret;
+  KeyResult key = found.kind == AccessEncryption::OfficeAgile
+                      ? agileKey(found.office.agile, passwordBytes, secret)
+                      : rc4CryptoApiKey(found.office.rc4, passwordBytes, secret);
+  if (key == KeyResult::CipherFailure)
+    return failure(DecryptFailure::Unsupported,
+                   "cannot decrypt " + quoted(path) + ": the cipher is not available from OpenSSL");
+  if (key == KeyResult::WrongPassword) {
+    if (password.empty())
+      return failure(DecryptFailure::PasswordMissing,
+                     quoted(path) + " is encrypted with a password, and none was given");
+    return failure(DecryptFailure::WrongPassword, "the password for " + quoted(path) + " is wrong");
+  }
+
+  if (size > memoryAvailable())
+    return failure(DecryptFailure::OutOfMemory,
+                   "not enough memory to decrypt " + quoted(path) + " (" + std::to_string(size) +
+                       " bytes)");
+  int memory = memfd_create("quarlex-decrypted-database", MFD_CLOEXEC | MFD_ALLOW_SEALING);
+  if (memory < 0)
+    return failure(DecryptFailure::OutOfMemory,
+                   "cannot create memory for decrypting " + quoted(path) + ": " + std::strerror(errno));
+  DecryptedDatabase database(memory, size, found.kind);
+  if (ftruncate(memory, static_cast<off_t>(size)) != 0)
+    return failure(DecryptFailure::OutOfMemory,
+                   "not enough memory to decrypt " + quoted(path) + ": " + std::strerror(errno));
+
+  // Page 0 stays as it is, but without the database key: libmdb would otherwise undo its own
+  // Jet page encoding on pages we have already decrypted.
+  std::array<unsigned char, kAccessPageSize> header = page;
+  toggleHeaderMask(header);
+  std::memset(header.data() + kDatabaseKeyOffset, 0, 4);
+  toggleHeaderMask(header);
+  if (!writeFully(memory, header.data(), header.size(), 0))
+    return failure(DecryptFailure::OutOfMemory,
+                   "not enough memory to decrypt " + quoted(path) + ": " + std::strerror(errno));
+
+  const std::array<unsigned char, 4>& databaseKey = found.facts.databaseKey;
+  uint64_t pages = size / kAccessPageSize;
+  for (uint64_t number = 1; number < pages; ++number) {
+    off_t at = static_cast<off_t>(number * kAccessPageSize);
+    errno = 0;
+    if (!readFully(source.fd, page.data(), page.size(), at))
+      return failure(DecryptFailure::Unreadable,
+                     "cannot read page " + std::to_string(number) + " of " + quoted(path) +
+                         (errno ? std::string(": ") + std::strerror(errno) : ": the file shrank"));
+    std::array<unsigned char, 4> key = pageKey(databaseKey, static_cast<uint32_t>(number));
+    bool ok = found.kind == AccessEncryption::OfficeAgile
+                  ? agileDecryptPage(found.office.agile, secret, key, page)
+                  : rc4CryptoApiDecryptPage(found.office.rc4, secret, key, page);
+    if (!ok)
+      return failure(DecryptFailure::Unsupported,
+                     "cannot decrypt " + quoted(path) + ": the cipher failed on page " +
+                         std::to_string(number));
+    if (!writeFully(memory, page.data(), page.size(), at))
+      return failure(DecryptFailure::OutOfMemory,
+                     "not enough memory to decrypt " + quoted(path) + ": " + std::strerror(errno));
+  }
+  std::memset(page.data(), 0, page.size());
+  std::memset(secret.data(), 0, secret.size());
+
+  // Nobody may change the decrypted copy behind libmdb's back.
+  fcntl(memory, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
+
+  DecryptResult result;
+  result.database = std::move(database);
+  return result;
+}

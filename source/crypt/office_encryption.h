@@ -1,0 +1,80 @@
+// The Office encryption providers Access stores in its header page, read into plain records,
+// and what each does with a password and a page.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "source/crypt/crypto.h"
+#include "source/crypt/encrypted_access.h"
+
+// Little-endian fields; the caller has checked the bounds.
+inline uint32_t readLe16(ByteView b, size_t at) { return b[at] | (b[at + 1] << 8); }
+inline uint32_t readLe32(ByteView b, size_t at) {
+  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
+}
+
+// RC4 CryptoAPI: one SHA-1 of salt and password; each page's RC4 key is a SHA-1 of that and the
+// page key, cut to the key size.
+struct Rc4CryptoApiInfo {
+  uint32_t keyBits = 0;            // 40 to 128; a 40-bit key is used as 128 bits, zero padded
+  Bytes salt;                      // 16 bytes
+  Bytes encryptedVerifier;         // 16 bytes
+  Bytes encryptedVerifierHash;     // 20 bytes
+};
+
+struct AgileCipher {
+  uint32_t keyBits = 0;   // 128, 192, 256
+  uint32_t blockSize = 0; // 16
+  HashKind hash = HashKind::Sha1;
+  Bytes salt;
+};
+
+// Agile: the password, hashed spinCount times, unlocks a random key that encrypts the pages with
+// AES-CBC; each page's IV is a hash of the key data's salt and the page key.
+struct AgileInfo {
+  AgileCipher keyData;           // how the pages are encrypted
+  AgileCipher passwordKey;       // how the password's key encrypts the page key
+  uint32_t spinCount = 0;
+  Bytes encryptedVerifierHashInput;
+  Bytes encryptedVerifierHashValue;
+  Bytes encryptedKeyValue;
+};
+
+// Office writes 100000; ten times that still opens in seconds, anything beyond is not a file
+// Access made and would only keep the user waiting.
+inline constexpr uint32_t kMaxSpinCount = 1000000;
+
+struct OfficeEncryptionInfo {
+  AccessEncryption kind = AccessEncryption::Damaged;
+  std::string problem;  // why Damaged or OfficeUnsupported
+  Rc4CryptoApiInfo rc4;
+  AgileInfo agile;
+};
+
+// Reads the provider's bytes (the length-prefixed block of the header page).
+OfficeEncryptionInfo readOfficeEncryptionInfo(ByteView info);
+// The two readers it calls; each sets kind (or Damaged, OfficeUnsupported and problem).
+void readRc4CryptoApiInfo(ByteView info, OfficeEncryptionInfo& into);
+void readAgileInfo(ByteView info, OfficeEncryptionInfo& into);
+
+enum class KeyResult { Ok, WrongPassword, CipherFailure };
+
+// The per-database secret a correct password yields: RC4 CryptoAPI's base hash, agile's page
+// key. Checks the password against the stored verifier first.
+KeyResult rc4CryptoApiKey(const Rc4CryptoApiInfo& info, ByteView password, Bytes& baseHash);
+KeyResult agileKey(const AgileInfo& info, ByteView password, Bytes& pageCipherKey);
+
+// Decrypts one page in place; the page key comes from pageKey() in access_header.h.
+bool rc4CryptoApiDecryptPage(const Rc4CryptoApiInfo& info, const Bytes& baseHash,
+                             const std::array<unsigned char, 4>& pageKey,
+                             std::span<unsigned char> page);
+bool agileDecryptPage(const AgileInfo& info, const Bytes& pageCipherKey,
+                      const std::array<unsigned char, 4>& pageKey, std::span<unsigned char> page);
+
+// The RC4 key of one block: SHA-1(baseHash + block) cut to the key size, 40-bit keys padded.
+Bytes rc4CryptoApiBlockKey(const Rc4CryptoApiInfo& info, const Bytes& baseHash, ByteView block);
+
+// The agile IV of a page: hash(keyData salt + page key), fitted to the block size.
+Bytes agilePageIv(const AgileInfo& info, const std::array<unsigned char, 4>& pageKey);
