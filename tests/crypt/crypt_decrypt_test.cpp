@@ -123,9 +123,10 @@ void expectDecryptsToPlain(const std::string& plainName, const Synthetic& s,
   testsupport::writeFileBytes(file, s.encrypted);
 
   EXPECT_EQ(detectAccessEncryptionOfFile(file.string()), kind);
-  if (mdbReaderReadsIt)
+  if (mdbReaderReadsIt) {
     EXPECT_EQ(mdbReaderDump(file, password), mdbReaderDump(sharedFile(plainName)))
         << "mdb-reader does not read our " << s.name << " file like the plain one";
+  }
 
   DecryptResult r = decryptAccessDatabase(file.string(), password);
   ASSERT_TRUE(r) << r.message;
