@@ -18,6 +18,7 @@ namespace {
 // as encrypted. Jet3 and Jet4 files with a database key carry libmdb's own page encoding.
 struct Detection {
   AccessEncryption kind = AccessEncryption::None;
+  bool rc4Missing = false;  // libcrypto lacks RC4 (no legacy provider): nothing could be read
   HeaderFacts facts;
   OfficeEncryptionInfo office;
 };
@@ -27,7 +28,10 @@ Detection detect(std::span<const unsigned char> headerPage) {
   if (headerPage.size() < kAccessPageSize) return d;
   std::array<unsigned char, kAccessPageSize> page;
   std::memcpy(page.data(), headerPage.data(), kAccessPageSize);
-  if (!toggleHeaderMask(page)) return d;
+  if (!toggleHeaderMask(page)) {
+    d.rc4Missing = true;
+    return d;
+  }
   d.facts = readHeaderFacts(page);
   if (!d.facts.accessHeader || d.facts.version < kFirstAceVersion || !d.facts.hasDatabaseKey)
     return d;
@@ -64,18 +68,34 @@ std::optional<uint64_t> meminfo(const char* key) {
   return std::nullopt;
 }
 
+// The room a control group still leaves, from its limit and usage files; nothing when unlimited
+// or unknown.
+std::optional<uint64_t> groupRoom(const std::string& limitFile, const std::string& usageFile) {
+  std::ifstream limitIn(limitFile), usageIn(usageFile);
+  std::string limitText;
+  uint64_t usage = 0;
+  if (!(limitIn >> limitText) || limitText == "max" || !(usageIn >> usage)) return std::nullopt;
+  uint64_t limit = std::strtoull(limitText.c_str(), nullptr, 10);
+  if (limit >= (1ull << 62)) return std::nullopt;  // cgroup v1 writes "unlimited" as ~2^63
+  return limit > usage ? limit - usage : 0;
+}
+
 // How much memory a new memfd may still fill: what the system has free (swap included) and what
 // this process's control group still allows. Unknown counts as unlimited.
 uint64_t memoryAvailable() {
   uint64_t available = UINT64_MAX;
   if (auto mem = meminfo("MemAvailable:")) available = *mem + meminfo("SwapFree:").value_or(0);
-  std::ifstream maxFile("/sys/fs/cgroup/memory.max"), currentFile("/sys/fs/cgroup/memory.current");
-  std::string max;
-  uint64_t current = 0;
-  if (maxFile >> max && max != "max" && currentFile >> current) {
-    uint64_t limit = std::strtoull(max.c_str(), nullptr, 10);
-    available = std::min(available, limit > current ? limit - current : 0);
-  }
+  // cgroup v2: "0::/some/group" names this process's group below /sys/fs/cgroup.
+  std::ifstream cgroup("/proc/self/cgroup");
+  std::string line, group;
+  while (std::getline(cgroup, line))
+    if (line.rfind("0::", 0) == 0) group = line.substr(3);
+  std::string folder = "/sys/fs/cgroup" + (group == "/" ? std::string() : group);
+  if (auto room = groupRoom(folder + "/memory.max", folder + "/memory.current"))
+    available = std::min(available, *room);
+  if (auto room = groupRoom("/sys/fs/cgroup/memory/memory.limit_in_bytes",
+                            "/sys/fs/cgroup/memory/memory.usage_in_bytes"))
+    available = std::min(available, *room);
   return available;
 }
 
@@ -174,6 +194,10 @@ DecryptResult decryptAccessDatabase(const std::string& path, const std::string& 
     return failure(DecryptFailure::Damaged,
                    quoted(path) + " is damaged: it is shorter than one database page");
   Detection found = detect(page);
+  if (found.rc4Missing)
+    return failure(DecryptFailure::Unsupported,
+                   "cannot read the header of " + quoted(path) +
+                       ": RC4 is not available from OpenSSL (is its legacy provider installed?)");
   switch (found.kind) {
     case AccessEncryption::None:
       return failure(DecryptFailure::NotEncrypted, quoted(path) + " is not an encrypted database");
