@@ -49,11 +49,19 @@ TEST_P(CryptSharedFiles, DecryptsWithThePasswordAndReadsLikeMdbReader) {
   REQUIRE_SHARED_ACCESS_DATA();
   std::string file = sharedFile(GetParam());
   if (!fs::exists(file)) GTEST_SKIP() << file << " is absent";
-  EXPECT_EQ(detectAccessEncryptionOfFile(file), AccessEncryption::OfficeAgile);
+  // Both shared files are agile today (the manifest expects RC4 CryptoAPI for the ace14 one);
+  // either supported kind must decrypt.
+  AccessEncryption kind = detectAccessEncryptionOfFile(file);
+  if (std::string(GetParam()) == "ace-agile-encrypted.accdb") {
+    EXPECT_EQ(kind, AccessEncryption::OfficeAgile);
+  } else {
+    EXPECT_TRUE(kind == AccessEncryption::OfficeAgile || kind == AccessEncryption::OfficeRc4CryptoApi)
+        << accessEncryptionName(kind);
+  }
 
   DecryptResult result = decryptAccessDatabase(file, "password");
   ASSERT_TRUE(result) << result.message;
-  EXPECT_EQ(result.database.kind(), AccessEncryption::OfficeAgile);
+  EXPECT_EQ(result.database.kind(), kind);
   EXPECT_EQ(result.database.size(), fs::file_size(file));
   EXPECT_EQ(result.database.path(), "/proc/self/fd/" + std::to_string(result.database.fd()));
   // The decrypted copy reads as a plain database.
