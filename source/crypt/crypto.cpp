@@ -74,7 +74,7 @@ bool applyCipher(EVP_CIPHER_CTX* ctx, std::span<unsigned char> data) {
   return true;
 }
 
-bool aesCbc(ByteView key, ByteView iv, std::span<unsigned char> data, int encrypt) {
+bool aesCbcDecryptInPlace(ByteView key, ByteView iv, std::span<unsigned char> data) {
   const EVP_CIPHER* cipher = nullptr;
   switch (key.size()) {
     case 16: cipher = EVP_aes_128_cbc(); break;
@@ -85,7 +85,7 @@ bool aesCbc(ByteView key, ByteView iv, std::span<unsigned char> data, int encryp
   if (iv.size() != 16 || data.size() % 16 != 0) return false;
   EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
   if (!ctx) return false;
-  bool ok = EVP_CipherInit_ex(ctx, cipher, nullptr, key.data(), iv.data(), encrypt) == 1 &&
+  bool ok = EVP_CipherInit_ex(ctx, cipher, nullptr, key.data(), iv.data(), 0) == 1 &&
             EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 && applyCipher(ctx, data);
   EVP_CIPHER_CTX_free(ctx);
   return ok;
@@ -162,11 +162,7 @@ bool Rc4Stream::apply(std::span<unsigned char> data) {
 }
 
 bool aesCbcDecrypt(ByteView key, ByteView iv, std::span<unsigned char> data) {
-  return aesCbc(key, iv, data, 0);
-}
-
-bool aesCbcEncrypt(ByteView key, ByteView iv, std::span<unsigned char> data) {
-  return aesCbc(key, iv, data, 1);
+  return aesCbcDecryptInPlace(key, iv, data);
 }
 
 std::optional<Bytes> base64Decode(std::string_view text) {

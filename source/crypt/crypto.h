@@ -44,9 +44,8 @@ class Rc4Stream {
   void* ctx_ = nullptr;  // EVP_CIPHER_CTX
 };
 
-// AES in CBC mode without padding; data must be whole blocks. keyBytes is 16, 24 or 32.
+// AES-CBC decryption in place, without padding: whole blocks, a key of 16, 24 or 32 bytes.
 bool aesCbcDecrypt(ByteView key, ByteView iv, std::span<unsigned char> data);
-bool aesCbcEncrypt(ByteView key, ByteView iv, std::span<unsigned char> data);
 
 // Strict base64 (whitespace allowed); nothing for anything malformed.
 std::optional<Bytes> base64Decode(std::string_view text);
