@@ -1,0 +1,237 @@
+// The C functions of xl.h: argument checks, the row buffer, and the safe save.
+#include "workbook/xl.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "workbook/formats.h"
+#include "workbook/text.h"
+#include "workbook/xls/globals.h"
+#include "workbook/xlsx/package.h"
+
+XlBook::XlBook() = default;
+XlBook::~XlBook() = default;
+
+int fail(XlBook* book, std::string message) {
+  if (book) book->error = std::move(message);
+  return 0;
+}
+
+namespace {
+
+std::string sheetLabel(const XlSheet& s) { return "sheet \"" + s.name + "\""; }
+
+}  // namespace
+
+bool flushPendingRow(XlSheet& s) {
+  if (s.pendingRow < 0) return true;
+  XlBook* book = s.book;
+  std::string error;
+  if (!s.rows.isOpen() && !s.rows.open(book->xml, &error)) return fail(book, error);
+  std::sort(s.pending.begin(), s.pending.end(),
+            [](const Cell& a, const Cell& b) { return a.col < b.col; });
+  std::string out;
+  if (book->xml) {
+    xlsx::appendRow(s, s.pendingRow, s.pending, out);
+  } else if (!xls::appendRow(s, s.pendingRow, s.pending, out)) {
+    return false;
+  }
+  if (!s.rows.write(out)) return fail(book, "cannot write the temporary file of " + sheetLabel(s));
+  s.pending.clear();
+  s.pendingRow = -1;
+  return true;
+}
+
+namespace {
+
+int writeCell(XlSheet* s, int row, int col, Cell cell) {
+  if (!s) return 0;
+  XlBook* book = s->book;
+  if (!s->writable) return fail(book, sheetLabel(*s) + " cannot take cells");
+  int maxRows = book->xml ? kXlsxRows : kXlsRows, maxCols = book->xml ? kXlsxCols : kXlsCols;
+  if (row < 0 || col < 0 || row >= maxRows || col >= maxCols)
+    return fail(book, "cell (" + std::to_string(row) + ", " + std::to_string(col) +
+                          ") is outside the " + std::to_string(maxRows) + " rows and " +
+                          std::to_string(maxCols) + " columns of " + sheetLabel(*s));
+  if (row < s->firstFreeRow)
+    return fail(book, "row " + std::to_string(row) + " of " + sheetLabel(*s) +
+                          " is among its loaded rows; new rows start at " +
+                          std::to_string(s->firstFreeRow));
+  if (row < s->pendingRow)
+    return fail(book, "row " + std::to_string(row) + " of " + sheetLabel(*s) +
+                          " comes after row " + std::to_string(s->pendingRow) +
+                          ": rows are written in increasing order");
+  if (row > s->pendingRow) {
+    if (!flushPendingRow(*s)) return 0;
+    s->pendingRow = row;
+  }
+  cell.col = col;
+  auto same = std::find_if(s->pending.begin(), s->pending.end(),
+                           [col](const Cell& c) { return c.col == col; });
+  if (same != s->pending.end()) *same = std::move(cell);
+  else s->pending.push_back(std::move(cell));
+  s->lastRow = std::max(s->lastRow, row + 1);
+  if (s->firstWrittenRow < 0) s->firstWrittenRow = row;
+  s->minCol = s->minCol < 0 ? col : std::min(s->minCol, col);
+  s->maxCol = std::max(s->maxCol, col);
+  return 1;
+}
+
+XlBook* makeBook(bool xml) {
+  auto* book = new (std::nothrow) XlBook;
+  if (!book) return nullptr;
+  book->xml = xml;
+  if (xml) xlsx::startBook(*book);
+  else xls::startBook(*book);
+  return book;
+}
+
+}  // namespace
+
+BookHandle xlCreateBookCA(void) { return makeBook(false); }
+BookHandle xlCreateXMLBookCA(void) { return makeBook(true); }
+
+int xlBookSetLocaleA(BookHandle book, const char*) { return book ? 1 : 0; }
+
+int xlBookLoadA(BookHandle book, const char* filename) {
+  if (!book) return 0;
+  if (!filename || !*filename) return fail(book, "cannot load a workbook: no file name given");
+  XlBook fresh;
+  fresh.xml = book->xml;
+  std::string error;
+  bool ok = book->xml ? xlsx::loadBook(fresh, filename, error) : xls::loadBook(fresh, filename, error);
+  if (!ok) return fail(book, std::string("cannot load ") + filename + ": " + error);
+  book->sheets = std::move(fresh.sheets);
+  for (auto& s : book->sheets) s->book = book;
+  book->xlsx = std::move(fresh.xlsx);
+  book->xls = std::move(fresh.xls);
+  book->error = "ok";
+  return 1;
+}
+
+int xlBookSheetCountA(BookHandle book) { return book ? static_cast<int>(book->sheets.size()) : 0; }
+
+SheetHandle xlBookGetSheetA(BookHandle book, int index) {
+  if (!book || index < 0 || index >= static_cast<int>(book->sheets.size())) {
+    fail(book, "no sheet at index " + std::to_string(index));
+    return nullptr;
+  }
+  return book->sheets[static_cast<size_t>(index)].get();
+}
+
+const char* xlSheetNameA(SheetHandle sheet) { return sheet ? sheet->name.c_str() : nullptr; }
+int xlSheetLastRowA(SheetHandle sheet) { return sheet ? sheet->lastRow : 0; }
+
+int xlBookDelSheetA(BookHandle book, int index) {
+  if (!book) return 0;
+  if (index < 0 || index >= static_cast<int>(book->sheets.size()))
+    return fail(book, "cannot delete sheet " + std::to_string(index) + ": no such sheet");
+  const XlSheet& s = *book->sheets[static_cast<size_t>(index)];
+  if (book->xml) xlsx::forgetSheet(*book, s);
+  else xls::forgetSheet(*book, s);
+  book->sheets.erase(book->sheets.begin() + index);
+  return 1;
+}
+
+SheetHandle xlBookAddSheetA(BookHandle book, const char* name, SheetHandle initSheet) {
+  if (!book) return nullptr;
+  if (initSheet) {
+    fail(book, "cannot add a sheet as a copy of another");
+    return nullptr;
+  }
+  if (!name || !sheetNameAllowed(name)) {
+    fail(book, std::string("cannot add a sheet named \"") + (name ? name : "") +
+                   "\": Excel does not allow that name");
+    return nullptr;
+  }
+  for (auto& s : book->sheets)
+    if (sameSheetName(s->name, name)) {
+      fail(book, std::string("cannot add a sheet named \"") + name + "\": sheet \"" + s->name +
+                     "\" has that name already");
+      return nullptr;
+    }
+  auto s = std::make_unique<XlSheet>();
+  s->book = book;
+  s->name = name;
+  book->sheets.push_back(std::move(s));
+  return book->sheets.back().get();
+}
+
+int xlSheetWriteStrA(SheetHandle sheet, int row, int col, const char* value, FormatHandle) {
+  if (!sheet) return 0;
+  if (!value) return fail(sheet->book, "no text given for a text cell");
+  Cell c;
+  c.kind = CellKind::Text;
+  c.text = cleanUtf8(value, kCellTextLimit);
+  return writeCell(sheet, row, col, std::move(c));
+}
+
+int xlSheetWriteNumA(SheetHandle sheet, int row, int col, double value, FormatHandle) {
+  Cell c;
+  // Neither format can hold an infinity or a NaN: such a value becomes the #NUM! error.
+  c.kind = std::isfinite(value) ? CellKind::Number : CellKind::NumError;
+  c.number = value;
+  return writeCell(sheet, row, col, std::move(c));
+}
+
+int xlSheetWriteBoolA(SheetHandle sheet, int row, int col, int value, FormatHandle) {
+  Cell c;
+  c.kind = CellKind::Boolean;
+  c.number = value ? 1 : 0;
+  return writeCell(sheet, row, col, std::move(c));
+}
+
+int xlBookSaveA(BookHandle book, const char* filename) {
+  if (!book) return 0;
+  if (!filename || !*filename) return fail(book, "cannot save a workbook: no file name given");
+  std::string target = filename;
+  if (book->sheets.empty())
+    return fail(book, "cannot save " + target + ": a workbook needs at least one sheet");
+  for (auto& s : book->sheets)
+    if (s->rows.isOpen() && !s->rows.sync())
+      return fail(book, "cannot save " + target + ": the temporary file of sheet \"" + s->name +
+                            "\" failed");
+  // Beside the target, so the rename stays on one file system and never leaves half a file.
+  std::string temp = target + ".XXXXXX";
+  int fd = mkstemp(temp.data());
+  if (fd < 0)
+    return fail(book, "cannot save " + target + ": cannot create a file beside it: " +
+                          std::strerror(errno));
+  struct stat st;
+  mode_t mode = 0666;
+  if (stat(target.c_str(), &st) == 0) {
+    mode = st.st_mode & 07777;
+  } else {
+    mode_t mask = umask(0);
+    umask(mask);
+    mode &= ~mask;
+  }
+  fchmod(fd, mode);
+  close(fd);
+  std::string error;
+  bool ok = book->xml ? xlsx::saveBook(*book, temp, error) : xls::saveBook(*book, temp, error);
+  if (ok) {
+    int f = open(temp.c_str(), O_RDONLY);
+    if (f < 0 || fsync(f) != 0) ok = false, error = std::string("cannot flush: ") + std::strerror(errno);
+    if (f >= 0) close(f);
+  }
+  if (ok && rename(temp.c_str(), target.c_str()) != 0) {
+    ok = false;
+    error = std::string("cannot replace the file: ") + std::strerror(errno);
+  }
+  if (!ok) {
+    unlink(temp.c_str());
+    return fail(book, "cannot save " + target + ": " + error);
+  }
+  book->error = "ok";
+  return 1;
+}
+
+void xlBookReleaseA(BookHandle book) { delete book; }
+
+const char* xlBookErrorMessageA(BookHandle book) { return book ? book->error.c_str() : "no book"; }

@@ -1,0 +1,15 @@
+// One field of the current record into one cell: the field's type decides its class, the value's
+// kind what the cell holds.
+#pragma once
+
+#include <cstdint>
+
+#include "source/variant.h"
+#include "workbook/xl.h"
+
+// The class letter of a DAO field type: L boolean, N integer, F fraction, D date, C text, M memo,
+// '0' anything else (binary, OLE, complex fields, unknown codes).
+char fieldClass(int16_t fieldType);
+
+// Writes the value at (row, column): nothing for a null, else a number, boolean or text cell.
+void writeCellValue(SheetHandle sheet, int row, int column, int16_t fieldType, const Variant& value);

@@ -1,0 +1,180 @@
+#include "workbook/export/value_text.h"
+
+#include <langinfo.h>
+#include <locale.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <mutex>
+#include <unordered_map>
+
+namespace {
+
+// Days from 1970-01-01 to 1899-12-30, the OLE day 0.
+constexpr int64_t kOleEpochFromUnix = -25569;
+// Beyond this many days a value is no date Access can hold; it is written as its number.
+constexpr double kLargestOleDay = 3e6;
+
+struct CivilDate {
+  int64_t year;
+  unsigned month, day;
+};
+
+// Proleptic Gregorian date of a day count from 1970-01-01.
+CivilDate civilFromDays(int64_t z) {
+  z += 719468;
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const int64_t y = static_cast<int64_t>(yoe) + era * 400;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+  return {y + (m <= 2), m, d};
+}
+
+bool isPlainLocale(const std::string& name) {
+  return name.empty() || name == "C" || name == "POSIX" || name.rfind("C.", 0) == 0;
+}
+
+std::string userTimeLocaleName() {
+  for (const char* var : {"LC_ALL", "LC_TIME", "LANG"})
+    if (const char* v = std::getenv(var); v && *v) return v;
+  return "";
+}
+
+// Locales are opened once per name and kept for the life of the process.
+locale_t timeLocale(const std::string& name) {
+  static std::mutex mutex;
+  static std::unordered_map<std::string, locale_t> opened;
+  std::lock_guard<std::mutex> lock(mutex);
+  auto it = opened.find(name);
+  if (it != opened.end()) return it->second;
+  locale_t loc = newlocale(LC_TIME_MASK, name.c_str(), static_cast<locale_t>(nullptr));
+  opened.emplace(name, loc);
+  return loc;
+}
+
+std::string formatTm(const char* format, const std::tm& tm, locale_t loc) {
+  char buf[256];
+  size_t n = strftime_l(buf, sizeof buf, format, &tm, loc);
+  return std::string(buf, n);
+}
+
+}  // namespace
+
+std::string doubleToText(double value) {
+  if (std::isnan(value)) return "NaN";
+  if (std::isinf(value)) return value > 0 ? "Infinity" : "-Infinity";
+  char buf[64];
+  auto res = std::to_chars(buf, buf + sizeof buf, value);
+  return std::string(buf, res.ptr);
+}
+
+std::string currencyToText(int64_t tenThousandths) {
+  bool negative = tenThousandths < 0;
+  uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(tenThousandths) : static_cast<uint64_t>(tenThousandths);
+  std::string text = std::to_string(magnitude / 10000);
+  std::string fraction = std::to_string(10000 + magnitude % 10000).substr(1);
+  while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
+  if (!fraction.empty()) text += "." + fraction;
+  return negative ? "-" + text : text;
+}
+
+std::string decimalToText(const DecimalValue& value) {
+  unsigned __int128 magnitude = (static_cast<unsigned __int128>(value.hi32) << 64) | value.lo64;
+  std::string digits;
+  do {
+    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(magnitude % 10)));
+    magnitude /= 10;
+  } while (magnitude != 0);
+  size_t scale = value.scale;
+  if (digits.size() <= scale) digits.insert(0, scale - digits.size() + 1, '0');
+  std::string whole = digits.substr(0, digits.size() - scale);
+  std::string fraction = digits.substr(digits.size() - scale);
+  while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
+  std::string text = fraction.empty() ? whole : whole + "." + fraction;
+  bool zero = text.find_first_not_of("0.") == std::string::npos;
+  return value.negative && !zero ? "-" + text : text;
+}
+
+std::string oleDateToText(double day, const std::string& localeName) {
+  if (!std::isfinite(day) || std::fabs(day) > kLargestOleDay) return doubleToText(day);
+  // The integer part counts days from day 0 either way; the fraction is the time of that day
+  // whatever the sign, as OLE dates have it.
+  double whole = std::trunc(day);
+  int64_t days = static_cast<int64_t>(whole);
+  int64_t seconds = std::llround(std::fabs(day - whole) * 86400.0);
+  if (seconds >= 86400) {
+    seconds -= 86400;
+    days += 1;
+  }
+  CivilDate date = civilFromDays(days + kOleEpochFromUnix);
+  std::tm tm{};
+  tm.tm_year = static_cast<int>(date.year - 1900);
+  tm.tm_mon = static_cast<int>(date.month) - 1;
+  tm.tm_mday = static_cast<int>(date.day);
+  tm.tm_hour = static_cast<int>(seconds / 3600);
+  tm.tm_min = static_cast<int>(seconds / 60 % 60);
+  tm.tm_sec = static_cast<int>(seconds % 60);
+  tm.tm_wday = static_cast<int>(((days + kOleEpochFromUnix) % 7 + 11) % 7);  // 1970-01-01 was a Thursday
+  bool showDate = days != 0;
+  bool showTime = seconds != 0 || !showDate;
+
+  std::string name = localeName.empty() ? userTimeLocaleName() : localeName;
+  locale_t loc = isPlainLocale(name) ? static_cast<locale_t>(nullptr) : timeLocale(name);
+  if (!loc) {
+    char buf[64];
+    std::string text;
+    if (showDate) {
+      std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u", static_cast<long long>(date.year), date.month, date.day);
+      text = buf;
+    }
+    if (showTime) {
+      std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
+      text += (text.empty() ? "" : " ") + std::string(buf);
+    }
+    return text;
+  }
+  std::string text;
+  if (showDate) text = formatTm(nl_langinfo_l(D_FMT, loc), tm, loc);
+  if (showTime) text += (text.empty() ? "" : " ") + formatTm(nl_langinfo_l(T_FMT, loc), tm, loc);
+  return text;
+}
+
+std::string variantToText(const Variant& value) {
+  switch (value.vt) {
+    case VT_BSTR: return value.text;
+    case VT_BOOL: return value.integer != 0 ? "-1" : "0";
+    case VT_UI1:
+    case VT_I2:
+    case VT_I4:
+    case VT_I8: return std::to_string(value.integer);
+    case VT_R4: {
+      // A single's shortest text is the one that reads back as the same single.
+      float single = static_cast<float>(value.real);
+      if (!std::isfinite(single)) return doubleToText(single);
+      char buf[32];
+      auto res = std::to_chars(buf, buf + sizeof buf, single);
+      return std::string(buf, res.ptr);
+    }
+    case VT_R8: return doubleToText(value.real);
+    case VT_CY: return currencyToText(value.integer);
+    case VT_DECIMAL: return decimalToText(value.decimal);
+    case VT_DATE: return oleDateToText(value.real);
+    case VT_BYTES: {
+      static const char kHex[] = "0123456789ABCDEF";
+      std::string text;
+      text.reserve(value.bytes.size() * 2);
+      for (uint8_t b : value.bytes) {
+        text.push_back(kHex[b >> 4]);
+        text.push_back(kHex[b & 15]);
+      }
+      return text;
+    }
+    default: return "";
+  }
+}

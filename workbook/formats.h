@@ -1,0 +1,25 @@
+// What the C functions of xl.h ask of each file format.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "workbook/book.h"
+
+namespace xlsx {
+void startBook(XlBook& book);
+// Fills the empty book from the file; false with a reason when the file is not a usable .xlsx.
+bool loadBook(XlBook& book, const std::string& path, std::string& error);
+bool saveBook(XlBook& book, const std::string& tempPath, std::string& error);
+void forgetSheet(XlBook& book, const XlSheet& sheet);  // before the sheet leaves the book
+void appendRow(const XlSheet& sheet, int row, const std::vector<Cell>& cells, std::string& out);
+}  // namespace xlsx
+
+namespace xls {
+void startBook(XlBook& book);
+bool loadBook(XlBook& book, const std::string& path, std::string& error);
+bool saveBook(XlBook& book, const std::string& tempPath, std::string& error);
+void forgetSheet(XlBook& book, const XlSheet& sheet);
+// Texts go to the book's shared strings, so this may fail when their temporary file does.
+bool appendRow(XlSheet& sheet, int row, const std::vector<Cell>& cells, std::string& out);
+}  // namespace xls

@@ -1,0 +1,38 @@
+// The spreadsheet library: .xls (BIFF8) and .xlsx books that are created or loaded, extended with
+// sheets and rows, and saved. Plain C-style functions over opaque handles; texts are UTF-8.
+//
+// Rows and columns are zero-based. A sheet's cells are written row by row in increasing row order
+// (within a row, columns in any order; a second write to the same cell replaces the first). A write
+// to a row above the row being written, or above the used rows of a loaded sheet, is refused: the
+// function returns 0 and xlBookErrorMessageA says why; nothing already written is touched.
+// Functions returning int give non-zero on success and 0 on failure.
+#pragma once
+
+typedef struct XlBook* BookHandle;
+typedef struct XlSheet* SheetHandle;
+typedef struct XlFormat* FormatHandle;  // no formats exist: every write takes a null format
+
+BookHandle xlCreateBookCA(void);     // a new empty .xls (BIFF8) book, or null
+BookHandle xlCreateXMLBookCA(void);  // a new empty .xlsx book, or null
+int xlBookSetLocaleA(BookHandle book, const char* locale);  // texts are UTF-8 whatever the locale
+// Replaces the book's content by the file's sheets. On failure (missing, damaged or of the other
+// format) returns 0 and leaves the book exactly as it was.
+int xlBookLoadA(BookHandle book, const char* filename);
+int xlBookSheetCountA(BookHandle book);
+SheetHandle xlBookGetSheetA(BookHandle book, int index);  // null outside 0 <= index < count
+const char* xlSheetNameA(SheetHandle sheet);
+int xlSheetLastRowA(SheetHandle sheet);  // first row below the used rows, 0 for an empty sheet
+// Removes the sheet; handles of other sheets stay valid, the removed sheet's handle does not.
+int xlBookDelSheetA(BookHandle book, int index);
+// Adds an empty sheet after the others. Null when the name is one Excel refuses (empty, over 31
+// UTF-16 units, holding : \ / ? * [ ], starting or ending with ', or equal without regard to case
+// to another sheet's name) or when initSheet is not null (copying sheets is not supported).
+SheetHandle xlBookAddSheetA(BookHandle book, const char* name, SheetHandle initSheet);
+int xlSheetWriteStrA(SheetHandle sheet, int row, int col, const char* value, FormatHandle format);
+int xlSheetWriteNumA(SheetHandle sheet, int row, int col, double value, FormatHandle format);
+int xlSheetWriteBoolA(SheetHandle sheet, int row, int col, int value, FormatHandle format);
+// Writes the book to a temporary file beside filename and renames it over filename.
+int xlBookSaveA(BookHandle book, const char* filename);
+void xlBookReleaseA(BookHandle book);
+// The last failure of the book or one of its sheets ("ok" when nothing failed).
+const char* xlBookErrorMessageA(BookHandle book);

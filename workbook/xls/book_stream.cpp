@@ -1,0 +1,216 @@
+// Loading and saving .xls books: the Workbook stream put together from the globals, the loaded
+// sheets (copied, or extended with new cells) and the new sheets, inside a compound file.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "workbook/formats.h"
+#include "workbook/spool.h"
+#include "workbook/xls/compound_file.h"
+#include "workbook/xls/globals.h"
+#include "workbook/xls/records.h"
+#include "workbook/xls/worksheet.h"
+
+namespace xls {
+
+namespace {
+
+constexpr size_t kStreamLimit = size_t{1} << 30;
+constexpr uint64_t kMiniCutoff = 4096;
+
+struct SheetPlan {
+  const XlSheet* sheet;
+  std::string head, tail;  // new sheets only
+  uint64_t size = 0;
+};
+
+bool writeAll(std::FILE* f, const char* p, size_t n) { return std::fwrite(p, 1, n, f) == n; }
+bool writeAll(std::FILE* f, const std::string& s) { return writeAll(f, s.data(), s.size()); }
+
+// A loaded sheet's substream, with its DIMENSIONS and INDEX records brought up to date.
+bool copyLoadedSheet(std::FILE* out, const Globals& g, const SourceSheet& src, const XlSheet& sheet,
+                     uint64_t newStart) {
+  std::string prefix = g.stream.substr(src.start, src.insertAt - src.start);
+  bool grew = sheet.rows.rawSize() > 0;
+  if (grew && src.dimensions) {
+    char* d = &prefix[src.dimensions - src.start + 4];
+    bool wasEmpty = src.dimLastRow == 0 || src.dimLastCol == 0;
+    uint32_t r1 = static_cast<uint32_t>(sheet.firstWrittenRow), r2 = static_cast<uint32_t>(sheet.lastRow);
+    uint16_t c1 = static_cast<uint16_t>(sheet.minCol), c2 = static_cast<uint16_t>(sheet.maxCol + 1);
+    if (!wasEmpty) {
+      r1 = std::min(r1, src.dimFirstRow);
+      r2 = std::max(r2, src.dimLastRow);
+      c1 = std::min(c1, src.dimFirstCol);
+      c2 = std::max(c2, src.dimLastCol);
+    }
+    put32(d, r1);
+    put32(d + 4, r2);
+    put16(d + 8, c1);
+    put16(d + 10, c2);
+  }
+  if (src.index) {
+    // INDEX holds stream positions of the sheet's own records: they move with the sheet.
+    char* ix = &prefix[src.index - src.start];
+    uint16_t len = get16(ix + 2);
+    char* b = ix + 4;
+    int64_t delta = static_cast<int64_t>(newStart) - static_cast<int64_t>(src.start);
+    if (grew) put32(b + 8, std::max<uint32_t>(get32(b + 8), static_cast<uint32_t>(sheet.lastRow)));
+    for (size_t k = 12; k + 4 <= len; k += 4)
+      if (get32(b + k)) put32(b + k, static_cast<uint32_t>(get32(b + k) + delta));
+  }
+  if (!writeAll(out, prefix)) return false;
+  if (grew && !sheet.rows.copyStored([&](const char* p, size_t n) { return writeAll(out, p, n); }))
+    return false;
+  return writeAll(out, g.stream.data() + src.insertAt, src.end - src.insertAt);
+}
+
+}  // namespace
+
+void startBook(XlBook& book) {
+  book.xls = std::make_unique<Globals>();
+  startGlobals(*book.xls);
+}
+
+bool loadBook(XlBook& book, const std::string& path, std::string& error) {
+  auto g = std::make_unique<Globals>();
+  if (!readWorkbookStream(path, kStreamLimit, g->stream, error) || !readGlobals(*g, error)) return false;
+  for (size_t i = 0; i < g->sources.size(); ++i) {
+    const SourceSheet& src = g->sources[i];
+    auto sheet = std::make_unique<XlSheet>();
+    sheet->book = &book;
+    const std::string& bs = src.boundSheet;
+    // The name: a short unicode string after the 6 fixed bytes.
+    size_t cch = static_cast<unsigned char>(bs[6]);
+    bool wide = bs.size() > 7 && (bs[7] & 1);
+    std::string name;
+    for (size_t k = 0; k < cch; ++k) {
+      size_t at = 8 + k * (wide ? 2 : 1);
+      if (at + (wide ? 2 : 1) > bs.size()) break;
+      char32_t c = wide ? get16(&bs[at]) : static_cast<unsigned char>(bs[at]);
+      if (wide && c >= 0xD800 && c < 0xDC00 && at + 4 <= bs.size()) {
+        char32_t lo = get16(&bs[at + 2]);
+        if (lo >= 0xDC00 && lo < 0xE000) c = 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00), ++k;
+      }
+      std::u32string one(1, c);
+      // Encode as UTF-8 by hand (names are short).
+      if (c < 0x80) name += static_cast<char>(c);
+      else if (c < 0x800) name += static_cast<char>(0xC0 | (c >> 6)), name += static_cast<char>(0x80 | (c & 0x3F));
+      else if (c < 0x10000) {
+        name += static_cast<char>(0xE0 | (c >> 12));
+        name += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        name += static_cast<char>(0x80 | (c & 0x3F));
+      } else {
+        name += static_cast<char>(0xF0 | (c >> 18));
+        name += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        name += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        name += static_cast<char>(0x80 | (c & 0x3F));
+      }
+    }
+    sheet->name = name;
+    sheet->source = static_cast<int>(i);
+    sheet->writable = src.worksheet;
+    sheet->lastRow = sheet->firstFreeRow = src.lastRow;
+    book.sheets.push_back(std::move(sheet));
+  }
+  book.xls = std::move(g);
+  return true;
+}
+
+bool saveBook(XlBook& book, const std::string& tempPath, std::string& error) {
+  Globals& g = *book.xls;
+  for (auto& s : book.sheets) {
+    if (!flushPendingRow(*s)) {
+      error = book.error;
+      return false;
+    }
+    if (s->rows.isOpen() && !s->rows.sync()) {
+      error = "the temporary file of sheet \"" + s->name + "\" failed";
+      return false;
+    }
+  }
+  if (g.sst.spool && std::fflush(g.sst.spool) != 0) {
+    error = "the temporary file of the shared strings failed";
+    return false;
+  }
+  std::vector<SavedSheet> saved;
+  std::vector<SheetPlan> plans;
+  for (size_t i = 0; i < book.sheets.size(); ++i) {
+    const XlSheet& s = *book.sheets[i];
+    SavedSheet sv;
+    sv.name = s.name;
+    SheetPlan plan{&s, {}, {}, 0};
+    if (s.source >= 0) {
+      sv.source = &g.sources[static_cast<size_t>(s.source)];
+      plan.size = sv.source->end - sv.source->start + s.rows.rawSize();
+    } else {
+      bool any = s.firstWrittenRow >= 0;
+      plan.head = newSheetHead(any ? static_cast<uint32_t>(s.firstWrittenRow) : 0,
+                               any ? static_cast<uint32_t>(s.lastRow) : 0,
+                               any ? static_cast<uint16_t>(s.minCol) : 0,
+                               any ? static_cast<uint16_t>(s.maxCol + 1) : 0);
+      plan.tail = newSheetTail(i == 0);
+      plan.size = plan.head.size() + s.rows.rawSize() + plan.tail.size();
+    }
+    saved.push_back(sv);
+    plans.push_back(std::move(plan));
+  }
+  // Globals twice: once for their size, which fixes where the sheets start, then for real.
+  std::string before, after;
+  buildGlobals(g, saved, before, after);
+  uint64_t pos = before.size() + sharedStringsSize(g.sst) + after.size();
+  for (size_t i = 0; i < saved.size(); ++i) {
+    if (pos > 0xFFFFFFFFull) {
+      error = "the workbook is over 4 GB, more than an .xls file can hold";
+      return false;
+    }
+    saved[i].offset = static_cast<uint32_t>(pos);
+    pos += plans[i].size;
+  }
+  buildGlobals(g, saved, before, after);
+
+  std::FILE* stream = openTemporaryFile();
+  if (!stream) {
+    error = std::string("cannot create a temporary file: ") + std::strerror(errno);
+    return false;
+  }
+  bool ok = writeAll(stream, before) && writeSharedStrings(g.sst, stream) && writeAll(stream, after);
+  for (size_t i = 0; ok && i < plans.size(); ++i) {
+    const XlSheet& s = *plans[i].sheet;
+    if (saved[i].source) {
+      ok = copyLoadedSheet(stream, g, *saved[i].source, s, saved[i].offset);
+    } else {
+      ok = writeAll(stream, plans[i].head) &&
+           (!s.rows.isOpen() || s.rows.copyStored([&](const char* p, size_t n) { return writeAll(stream, p, n); })) &&
+           writeAll(stream, plans[i].tail);
+    }
+  }
+  // A stream below the cutoff would go into the mini stream; zeros after the last sheet keep
+  // it in whole sectors instead, and readers stop at the last sheet's end.
+  if (ok && pos < kMiniCutoff) {
+    std::string pad(static_cast<size_t>(kMiniCutoff - pos), '\0');
+    ok = writeAll(stream, pad);
+    pos = kMiniCutoff;
+  }
+  if (ok && std::fflush(stream) != 0) ok = false;
+  if (!ok) {
+    std::fclose(stream);
+    error = "cannot write a temporary file";
+    return false;
+  }
+  ok = writeCompoundFile(tempPath, stream, pos, error);
+  std::fclose(stream);
+  return ok;
+}
+
+void forgetSheet(XlBook& book, const XlSheet& sheet) {
+  if (sheet.source >= 0) book.xls->deleted[static_cast<size_t>(sheet.source)] = true;
+}
+
+bool appendRow(XlSheet& sheet, int row, const std::vector<Cell>& cells, std::string& out) {
+  std::string error;
+  if (!appendCellRecords(out, row, cells, sheet.book->xls->cellXf, sheet.book->xls->sst, error))
+    return fail(sheet.book, error);
+  return true;
+}
+
+}  // namespace xls

@@ -1,0 +1,72 @@
+// BIFF8 records: their numbers, their framing and the little-endian fields inside them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace xls {
+
+// Record numbers used here.
+enum RecordType : uint16_t {
+  kFormula = 0x0006, kEof = 0x000A, kCalcCount = 0x000C, kCalcMode = 0x000D, kPrecision = 0x000E,
+  kRefMode = 0x000F, kDelta = 0x0010, kIteration = 0x0011, kProtect = 0x0012, kPassword = 0x0013,
+  kHeader = 0x0014, kFooter = 0x0015, kExternSheet = 0x0017, kName = 0x0018, kWindowProtect = 0x0019,
+  kDateMode = 0x0022, kPrintHeaders = 0x002A, kPrintGridlines = 0x002B, kFont = 0x0031,
+  kContinue = 0x003C, kWindow1 = 0x003D, kBackup = 0x0040, kCodePage = 0x0042,
+  kDefColWidth = 0x0055, kWriteAccess = 0x005C, kSaveRecalc = 0x005F, kObjProtect = 0x0063,
+  kBoundSheet = 0x0085, kCountry = 0x008C, kHideObj = 0x008D, kPalette = 0x0092, kGridSet = 0x0082,
+  kWsBool = 0x0081, kGuts = 0x0080, kMulRk = 0x00BD, kMulBlank = 0x00BE, kRString = 0x00D6,
+  kDbCell = 0x00D7, kBookBool = 0x00DA, kXf = 0x00E0, kInterfaceHdr = 0x00E1, kInterfaceEnd = 0x00E2,
+  kMergeCells = 0x00E5, kSst = 0x00FC, kLabelSst = 0x00FD, kExtSst = 0x00FF, kUsesElfs = 0x0160,
+  kDsf = 0x0161, kTabId = 0x013D, kRefreshAll = 0x01B7, kProt4Rev = 0x01AF, kProt4RevPass = 0x01BC,
+  kDimensions = 0x0200, kBlank = 0x0201, kNumber = 0x0203, kLabel = 0x0204, kBoolErr = 0x0205,
+  kString = 0x0207, kRow = 0x0208, kIndex = 0x020B, kArray = 0x0221, kDefaultRowHeight = 0x0225,
+  kTable = 0x0236, kWindow2 = 0x023E, kRk = 0x027E, kStyle = 0x0293, kFormat = 0x041E,
+  kShrFmla = 0x04BC, kBof = 0x0809, kMms = 0x00C1, kFnGroupCount = 0x009C,
+};
+
+constexpr uint16_t kBiff8 = 0x0600;
+constexpr uint16_t kBofGlobals = 0x0005, kBofWorksheet = 0x0010;
+constexpr size_t kMaxRecordData = 8224;  // longest record body; longer data goes on in CONTINUE
+constexpr uint16_t kDefaultCellXf = 15;  // the first cell format after the 15 style formats
+constexpr uint8_t kErrorNum = 0x24;      // #NUM!
+
+inline uint16_t get16(const char* p) {
+  return static_cast<uint16_t>(static_cast<unsigned char>(p[0]) | static_cast<unsigned char>(p[1]) << 8);
+}
+inline uint32_t get32(const char* p) { return get16(p) | static_cast<uint32_t>(get16(p + 2)) << 16; }
+inline void put16(char* p, uint16_t v) {
+  p[0] = static_cast<char>(v);
+  p[1] = static_cast<char>(v >> 8);
+}
+inline void put32(char* p, uint32_t v) {
+  put16(p, static_cast<uint16_t>(v));
+  put16(p + 2, static_cast<uint16_t>(v >> 16));
+}
+inline void add16(std::string& s, uint16_t v) {
+  s += static_cast<char>(v);
+  s += static_cast<char>(v >> 8);
+}
+inline void add32(std::string& s, uint32_t v) {
+  add16(s, static_cast<uint16_t>(v));
+  add16(s, static_cast<uint16_t>(v >> 16));
+}
+void addDouble(std::string& s, double v);
+
+// Appends a whole record (header and body) to out.
+void addRecord(std::string& out, uint16_t type, std::string_view body);
+
+// A record read from a stream: its type, its body and where its header starts.
+struct RecordView {
+  uint16_t type = 0;
+  std::string_view body;
+  size_t offset = 0;
+};
+// Reads the record at offset; false at the end of the data or for a record cut short.
+bool readRecord(std::string_view stream, size_t offset, RecordView& r);
+
+// A BIFF8 unicode string with a 16-bit (long) or 8-bit (short) character count, no rich text.
+void addUnicodeString(std::string& out, const std::u16string& text, bool longCount);
+
+}  // namespace xls

@@ -1,0 +1,148 @@
+#include "workbook/xls/worksheet.h"
+
+#include <algorithm>
+
+#include "workbook/text.h"
+#include "workbook/xls/records.h"
+
+namespace xls {
+
+bool appendCellRecords(std::string& out, int row, const std::vector<Cell>& cells, uint16_t xf,
+                       SharedStrings& sst, std::string& error) {
+  for (const Cell& c : cells) {
+    std::string body;
+    add16(body, static_cast<uint16_t>(row));
+    add16(body, static_cast<uint16_t>(c.col));
+    add16(body, xf);
+    switch (c.kind) {
+      case CellKind::Number:
+        addDouble(body, c.number);
+        addRecord(out, kNumber, body);
+        break;
+      case CellKind::Boolean:
+        body += static_cast<char>(c.number != 0 ? 1 : 0);
+        body += '\0';
+        addRecord(out, kBoolErr, body);
+        break;
+      case CellKind::NumError:
+        body += static_cast<char>(kErrorNum);
+        body += '\1';
+        addRecord(out, kBoolErr, body);
+        break;
+      case CellKind::Text: {
+        uint32_t index;
+        if (!addSharedString(sst, toUtf16(c.text), index, error)) return false;
+        add32(body, index);
+        addRecord(out, kLabelSst, body);
+        break;
+      }
+    }
+  }
+  return true;
+}
+
+std::string newSheetHead(uint32_t firstRow, uint32_t lastRow, uint16_t firstCol, uint16_t lastCol) {
+  std::string out, b;
+  add16(b, kBiff8);
+  add16(b, kBofWorksheet);
+  add16(b, 0x0DBB);
+  add16(b, 0x07CC);
+  add32(b, 0x00000041);
+  add32(b, 0x00000006);
+  addRecord(out, kBof, b);
+  b.clear();
+  add16(b, 0);
+  add16(b, 255);
+  addRecord(out, kDefaultRowHeight, b);
+  b.clear();
+  add16(b, 0x04C1);
+  addRecord(out, kWsBool, b);
+  b.clear();
+  add32(b, firstRow);
+  add32(b, lastRow);
+  add16(b, firstCol);
+  add16(b, lastCol);
+  add16(b, 0);
+  addRecord(out, kDimensions, b);
+  return out;
+}
+
+std::string newSheetTail(bool selected) {
+  std::string out, b;
+  // Grid lines, headers, zeros, outline symbols shown; the first sheet selected and active.
+  add16(b, static_cast<uint16_t>(0x00B6 | (selected ? 0x0600 : 0)));
+  add16(b, 0);
+  add16(b, 0);
+  add32(b, 64);
+  add16(b, 0);
+  add16(b, 0);
+  add32(b, 0);
+  addRecord(out, kWindow2, b);
+  addRecord(out, kEof, "");
+  return out;
+}
+
+static bool isCellTable(uint16_t t) {
+  switch (t) {
+    case kRow: case kBlank: case kNumber: case kLabel: case kBoolErr: case kFormula: case kString:
+    case kRk: case kMulRk: case kMulBlank: case kLabelSst: case kRString: case kDbCell:
+    case kShrFmla: case kArray: case kTable: case 0x0206: case 0x0406:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool scanSheet(std::string_view s, SourceSheet& src, std::string& error) {
+  RecordView r;
+  if (!readRecord(s, src.start, r) || r.type != kBof || r.body.size() < 4 || get16(r.body.data()) != kBiff8) {
+    error = "damaged sheet (no start record)";
+    return false;
+  }
+  src.worksheet = get16(r.body.data() + 2) == kBofWorksheet;
+  int depth = 0;
+  bool inCells = false;
+  size_t off = src.start;
+  for (;;) {
+    if (!readRecord(s, off, r)) {
+      error = "damaged sheet (cut short)";
+      return false;
+    }
+    size_t next = off + 4 + r.body.size();
+    if (r.type == kBof) {
+      ++depth;
+    } else if (r.type == kEof) {
+      if (--depth == 0) {
+        src.end = next;
+        break;
+      }
+    } else if (depth == 1) {
+      if (r.type == kDimensions && r.body.size() >= 12) {
+        src.dimensions = off;
+        src.insertAt = next;
+        src.dimFirstRow = get32(r.body.data());
+        src.dimLastRow = get32(r.body.data() + 4);
+        src.dimFirstCol = get16(r.body.data() + 8);
+        src.dimLastCol = get16(r.body.data() + 10);
+      } else if (r.type == kIndex && r.body.size() >= 16) {
+        src.index = off;
+      } else if (isCellTable(r.type)) {
+        inCells = true;
+        if (r.type != kDbCell && r.type != kString && r.type != kShrFmla && r.type != kArray &&
+            r.type != kTable && r.body.size() >= 2)
+          src.lastRow = std::max(src.lastRow, get16(r.body.data()) + 1);
+        src.insertAt = next;
+      } else if (r.type == kContinue && inCells) {
+        src.insertAt = next;
+      } else {
+        inCells = false;
+      }
+    }
+    off = next;
+  }
+  // Cells can only be added behind a sheet's DIMENSIONS record.
+  src.worksheet = src.worksheet && src.dimensions != 0;
+  return true;
+}
+
+}  // namespace xls

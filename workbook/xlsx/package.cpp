@@ -1,0 +1,401 @@
+// Loading and saving .xlsx books: which parts are copied as they stand, which are edited and
+// which are made, and how a worksheet's rows are put together from its pieces.
+#include "workbook/xlsx/package.h"
+
+#include <algorithm>
+#include <cstring>
+#include <strings.h>
+
+#include "workbook/formats.h"
+
+namespace xlsx {
+
+namespace {
+
+constexpr size_t kSmallPartLimit = 64u << 20;  // workbook, relationships, content types
+
+const char* localType(const std::string& type) {
+  size_t slash = type.rfind('/');
+  return slash == std::string::npos ? type.c_str() : type.c_str() + slash + 1;
+}
+
+std::string folderOf(const std::string& part) {
+  size_t slash = part.rfind('/');
+  return slash == std::string::npos ? std::string() : part.substr(0, slash + 1);
+}
+
+// A relationship target resolved against the folder of its source part.
+std::string resolvePart(const std::string& folder, const std::string& target) {
+  std::string path = target.empty() || target[0] != '/' ? folder + target : target.substr(1);
+  std::vector<std::string> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    std::string seg = path.substr(start, end - start);
+    if (seg == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!seg.empty() && seg != ".") {
+      parts.push_back(seg);
+    }
+    start = end + 1;
+  }
+  std::string out;
+  for (auto& p : parts) out += (out.empty() ? "" : "/") + p;
+  return out;
+}
+
+std::string relsPartOf(const std::string& part) {
+  std::string folder = folderOf(part);
+  return folder + "_rels/" + part.substr(folder.size()) + ".rels";
+}
+
+bool scanSheet(ZipReader& zip, SourceSheet& s, std::string& error) {
+  SheetScanner scanner;
+  bool first = true;
+  bool utf16 = false;
+  bool ok = zip.stream(*s.entry, [&](const char* p, size_t n) {
+    if (first && n >= 2 && ((p[0] == '\xFF' && p[1] == '\xFE') || (p[0] == '\xFE' && p[1] == '\xFF')))
+      utf16 = true;
+    first = false;
+    return scanner.feed(p, n, false, error);
+  }, error);
+  if (!ok || !scanner.feed(nullptr, 0, true, error)) {
+    error = s.part + ": " + error;
+    return false;
+  }
+  s.scan = scanner.result();
+  // New rows are spliced into the part's bytes: only a UTF-8 part with sheetData takes them.
+  s.worksheet = s.worksheet && !utf16 && s.scan.hasSheetData;
+  return true;
+}
+
+// The worksheet's bytes as saved: pieces of the loaded part or a new head, the spooled rows,
+// the row still being written, and the tail.
+bool writeSheetEntry(ZipWriter& zip, Package* pkg, const XlSheet& sheet, const std::string& part,
+                     bool selected, std::string& error) {
+  const SourceSheet* src = sheet.source >= 0 ? &pkg->sources[static_cast<size_t>(sheet.source)] : nullptr;
+  std::string prefix = src ? src->scan.prefix : "";
+  std::string pendingXml;
+  if (sheet.pendingRow >= 0) {
+    std::vector<Cell> cells = sheet.pending;
+    std::sort(cells.begin(), cells.end(), [](const Cell& a, const Cell& b) { return a.col < b.col; });
+    appendRowXml(pendingXml, prefix, sheet.pendingRow, cells);
+  }
+  uint64_t hint = sheet.rows.rawSize() + pendingXml.size() + (src ? src->entry->size : 0) + 4096;
+  if (!zip.beginDeflated(part, hint, error)) return false;
+  DeflateToZip head(zip), tail(zip);
+  bool ok = true;
+  std::string tailXml;
+  if (!src) {
+    ok = head.write(newSheetHead(sheet.firstWrittenRow, sheet.lastRow - 1, sheet.minCol, sheet.maxCol,
+                                 selected));
+    tailXml = newSheetTail();
+  } else {
+    // Copy the loaded part up to the end of its rows, with the dimension widened.
+    const SheetScan& scan = src->scan;
+    std::string dimension;
+    if (scan.hasDimension && sheet.firstWrittenRow >= 0) {
+      int r1 = sheet.firstWrittenRow, c1 = sheet.minCol, r2 = sheet.lastRow - 1, c2 = sheet.maxCol;
+      if (scan.dimensionKnown && !(scan.dimFirstRow == 0 && scan.dimLastRow == 0 &&
+                                   scan.dimFirstCol == 0 && scan.dimLastCol == 0 && scan.lastRow == 0)) {
+        r1 = std::min(r1, scan.dimFirstRow);
+        c1 = std::min(c1, scan.dimFirstCol);
+        r2 = std::max(r2, scan.dimLastRow);
+        c2 = std::max(c2, scan.dimLastCol);
+      }
+      dimension = "<" + prefix + "dimension ref=\"" + rangeText(r1, c1, r2, c2) + "\"/>";
+    }
+    struct Edit {
+      uint64_t start, end;
+      std::string text;
+    };
+    std::vector<Edit> edits;
+    if (!dimension.empty()) edits.push_back({scan.dimensionStart, scan.dimensionEnd, dimension});
+    if (scan.sheetDataEmptyTag) {
+      edits.push_back({scan.sheetDataStart, scan.sheetDataEnd, "<" + prefix + "sheetData>"});
+      tailXml = "</" + prefix + "sheetData>";
+    }
+    std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.start < b.start; });
+    uint64_t pos = 0, skipUntil = 0;
+    size_t nextEdit = 0;
+    bool inTail = false;
+    const uint64_t split = scan.sheetDataEmptyTag ? scan.sheetDataEnd : scan.insertAt;
+    ok = pkg->zip.stream(*src->entry, [&](const char* p, size_t n) {
+      const uint64_t end = pos + n;
+      while (pos < end) {
+        if (skipUntil > pos) {  // bytes replaced by an edit
+          uint64_t to = std::min(end, skipUntil);
+          p += to - pos;
+          pos = to;
+          continue;
+        }
+        DeflateToZip& out = inTail ? tail : head;
+        if (nextEdit < edits.size() && edits[nextEdit].start <= pos) {
+          if (!out.write(edits[nextEdit].text)) return false;
+          skipUntil = edits[nextEdit++].end;
+          continue;
+        }
+        if (!inTail && pos == split) {
+          // The rows written here go between the head and the tail.
+          if (!head.flush()) return false;
+          if (sheet.rows.isOpen() && !sheet.rows.copyStored([&](const char* d, size_t k) {
+                return zip.writeStored(d, k);
+              }))
+            return false;
+          if (!tail.write(pendingXml) || !tail.write(tailXml)) return false;
+          inTail = true;
+          continue;
+        }
+        uint64_t stop = end;
+        if (!inTail) stop = std::min(stop, split);
+        if (nextEdit < edits.size()) stop = std::min(stop, edits[nextEdit].start);
+        if (!out.write(p, static_cast<size_t>(stop - pos))) return false;
+        p += stop - pos;
+        pos = stop;
+      }
+      return true;
+    }, error);
+    if (ok && !inTail) {
+      error = part + " changed since it was loaded";
+      ok = false;
+    }
+    if (ok) ok = tail.finish();
+    if (ok) {
+      uint64_t size = head.size() + sheet.rows.rawSize() + tail.size();
+      uint32_t crc = static_cast<uint32_t>(crc32_combine64(head.crc(), sheet.rows.rawCrc(),
+                                                           static_cast<z_off64_t>(sheet.rows.rawSize())));
+      crc = static_cast<uint32_t>(crc32_combine64(crc, tail.crc(), static_cast<z_off64_t>(tail.size())));
+      ok = zip.endDeflated(size, crc, error);
+    }
+    if (!ok && error.empty()) error = "cannot write " + part;
+    return ok;
+  }
+  ok = ok && head.flush();
+  if (ok && sheet.rows.isOpen())
+    ok = sheet.rows.copyStored([&](const char* d, size_t k) { return zip.writeStored(d, k); });
+  ok = ok && tail.write(pendingXml) && tail.write(tailXml) && tail.finish();
+  if (ok) {
+    uint64_t size = head.size() + sheet.rows.rawSize() + tail.size();
+    uint32_t crc = static_cast<uint32_t>(crc32_combine64(head.crc(), sheet.rows.rawCrc(),
+                                                         static_cast<z_off64_t>(sheet.rows.rawSize())));
+    crc = static_cast<uint32_t>(crc32_combine64(crc, tail.crc(), static_cast<z_off64_t>(tail.size())));
+    ok = zip.endDeflated(size, crc, error);
+  }
+  if (!ok && error.empty()) error = "cannot write " + part;
+  return ok;
+}
+
+bool sheetChanged(const XlSheet& s) { return s.rows.rawSize() > 0 || s.pendingRow >= 0; }
+
+bool saveNew(XlBook& book, const std::string& path, std::string& error) {
+  ZipWriter zip;
+  if (!zip.open(path, error)) return false;
+  std::vector<std::string> parts, targets, names;
+  for (size_t i = 0; i < book.sheets.size(); ++i) {
+    targets.push_back("worksheets/sheet" + std::to_string(i + 1) + ".xml");
+    parts.push_back("xl/" + targets.back());
+    names.push_back(book.sheets[i]->name);
+  }
+  if (!zip.addBytes("[Content_Types].xml", newContentTypes(parts), error) ||
+      !zip.addBytes("_rels/.rels", newRootRelationships(), error) ||
+      !zip.addBytes("xl/workbook.xml", newWorkbook(names), error) ||
+      !zip.addBytes("xl/_rels/workbook.xml.rels", newWorkbookRelationships(targets), error) ||
+      !zip.addBytes("xl/styles.xml", newStyles(), error))
+    return false;
+  for (size_t i = 0; i < book.sheets.size(); ++i)
+    if (!writeSheetEntry(zip, nullptr, *book.sheets[i], parts[i], i == 0, error)) return false;
+  return zip.close(error);
+}
+
+bool saveLoaded(XlBook& book, Package& pkg, const std::string& path, std::string& error) {
+  bool anyDeleted = std::find(pkg.deleted.begin(), pkg.deleted.end(), true) != pkg.deleted.end();
+  std::vector<const XlSheet*> added;
+  for (auto& s : book.sheets)
+    if (s->source < 0) added.push_back(s.get());
+  bool structure = anyDeleted || !added.empty();
+
+  // Parts that go: the deleted sheets with their relationships, and the calculation chain,
+  // which would name cells of a deleted sheet (Excel rebuilds it).
+  std::vector<std::string> dropParts;
+  ContentTypesEdit types;
+  RelationshipsEdit rels;
+  WorkbookEdit wb;
+  if (anyDeleted) {
+    for (size_t i = 0; i < pkg.sources.size(); ++i) {
+      if (!pkg.deleted[i]) continue;
+      dropParts.push_back(pkg.sources[i].part);
+      dropParts.push_back(relsPartOf(pkg.sources[i].part));
+      rels.removeIds.push_back(pkg.sources[i].relId);
+      wb.deletedNames.push_back(pkg.sources[i].name);
+    }
+    for (auto& r : pkg.relationships)
+      if (std::strcmp(localType(r.type), "calcChain") == 0) {
+        dropParts.push_back(resolvePart(folderOf(pkg.workbookPart), r.target));
+        rels.removeIds.push_back(r.id);
+      }
+  }
+  types.removeParts = dropParts;
+  // Positions of the kept sheets in the saved book.
+  wb.newPosition.assign(pkg.sources.size(), -1);
+  for (size_t i = 0; i < book.sheets.size(); ++i)
+    if (book.sheets[i]->source >= 0) wb.newPosition[static_cast<size_t>(book.sheets[i]->source)] = static_cast<int>(i);
+  // New parts and ids that clash with nothing in the package.
+  std::vector<std::string> addedParts;
+  std::string folder = folderOf(pkg.workbookPart);
+  int partNo = 1, idNo = 1;
+  for (const XlSheet* s : added) {
+    std::string part;
+    do part = "xl/worksheets/sheet" + std::to_string(partNo++) + ".xml";
+    while (pkg.zip.find(part) || std::find(addedParts.begin(), addedParts.end(), part) != addedParts.end());
+    std::string id;
+    for (;;) {
+      id = "rId" + std::to_string(1000 + idNo++);
+      bool clash = false;
+      for (auto& r : pkg.relationships) clash = clash || r.id == id;
+      if (!clash) break;
+    }
+    addedParts.push_back(part);
+    types.addWorksheets.push_back(part);
+    std::string target = folder == "xl/" ? part.substr(3) : "/" + part;
+    rels.add.push_back({id, kWorksheetRelType, target});
+    wb.added.push_back({s->name, id});
+  }
+
+  std::string workbookXml = pkg.workbookXml, relsXml = pkg.workbookRels, typesXml = pkg.contentTypes;
+  if (structure && (!editWorkbook(workbookXml, wb, error) || !editRelationships(relsXml, rels, error) ||
+                    !editContentTypes(typesXml, types, error)))
+    return false;
+
+  // Sheets that take new rows, by part name.
+  std::vector<std::pair<std::string, const XlSheet*>> changed;
+  for (auto& s : book.sheets)
+    if (s->source >= 0 && sheetChanged(*s))
+      changed.emplace_back(pkg.sources[static_cast<size_t>(s->source)].part, s.get());
+
+  ZipWriter zip;
+  if (!zip.open(path, error)) return false;
+  for (const ZipEntry& e : pkg.zip.entries()) {
+    auto is = [&](const std::string& part) { return strcasecmp(e.name.c_str(), part.c_str()) == 0; };
+    if (std::any_of(dropParts.begin(), dropParts.end(), is)) continue;
+    bool ok;
+    if (structure && is("[Content_Types].xml")) ok = zip.addBytes(e.name, typesXml, error);
+    else if (structure && is(pkg.workbookPart)) ok = zip.addBytes(e.name, workbookXml, error);
+    else if (structure && is(pkg.workbookRelsPart)) ok = zip.addBytes(e.name, relsXml, error);
+    else {
+      auto c = std::find_if(changed.begin(), changed.end(), [&](auto& p) { return is(p.first); });
+      if (c != changed.end()) {
+        ok = writeSheetEntry(zip, &pkg, *c->second, e.name, false, error);
+      } else {
+        ok = zip.addStored(e, [&] {
+          return pkg.zip.streamStored(e, [&](const char* p, size_t n) { return zip.writeStored(p, n); },
+                                      error);
+        }, error);
+      }
+    }
+    if (!ok) return false;
+  }
+  for (size_t i = 0; i < added.size(); ++i)
+    if (!writeSheetEntry(zip, &pkg, *added[i], addedParts[i], false, error)) return false;
+  return zip.close(error);
+}
+
+}  // namespace
+
+void startBook(XlBook& book) { book.xlsx.reset(); }
+
+bool loadBook(XlBook& book, const std::string& path, std::string& error) {
+  auto pkg = std::make_unique<Package>();
+  pkg->file = std::fopen(path.c_str(), "rb");
+  if (!pkg->file) {
+    error = std::strerror(errno);
+    return false;
+  }
+  if (!pkg->zip.open(pkg->file, error)) {
+    error = "not an .xlsx workbook (" + error + ")";
+    return false;
+  }
+  const ZipEntry* types = pkg->zip.find("[Content_Types].xml");
+  const ZipEntry* rootRels = pkg->zip.find("_rels/.rels");
+  if (!types || !rootRels) {
+    error = "not an .xlsx workbook (no package parts)";
+    return false;
+  }
+  std::string rootXml;
+  std::vector<Relationship> root;
+  if (!pkg->zip.read(*types, kSmallPartLimit, pkg->contentTypes, error) ||
+      !pkg->zip.read(*rootRels, kSmallPartLimit, rootXml, error) ||
+      !readRelationships(rootXml, root, error))
+    return false;
+  for (auto& r : root)
+    if (std::strcmp(localType(r.type), "officeDocument") == 0 && !r.target.empty())
+      pkg->workbookPart = resolvePart("", r.target);
+  const ZipEntry* wbEntry = pkg->workbookPart.empty() ? nullptr : pkg->zip.find(pkg->workbookPart);
+  if (!wbEntry) {
+    error = "not an .xlsx workbook (no workbook part)";
+    return false;
+  }
+  pkg->workbookPart = wbEntry->name;
+  pkg->workbookRelsPart = relsPartOf(pkg->workbookPart);
+  const ZipEntry* wbRels = pkg->zip.find(pkg->workbookRelsPart);
+  if (!wbRels) {
+    error = "the workbook has no relationships part";
+    return false;
+  }
+  pkg->workbookRelsPart = wbRels->name;
+  std::vector<WorkbookSheet> listed;
+  if (!pkg->zip.read(*wbEntry, kSmallPartLimit, pkg->workbookXml, error) ||
+      !pkg->zip.read(*wbRels, kSmallPartLimit, pkg->workbookRels, error) ||
+      !readRelationships(pkg->workbookRels, pkg->relationships, error) ||
+      !readWorkbookSheets(pkg->workbookXml, listed, error))
+    return false;
+  std::string folder = folderOf(pkg->workbookPart);
+  for (auto& w : listed) {
+    SourceSheet s;
+    s.name = w.name;
+    s.relId = w.relId;
+    for (auto& r : pkg->relationships)
+      if (r.id == w.relId && !r.target.empty()) {
+        s.part = resolvePart(folder, r.target);
+        s.worksheet = std::strcmp(localType(r.type), "worksheet") == 0;
+      }
+    s.entry = s.part.empty() ? nullptr : pkg->zip.find(s.part);
+    if (!s.entry) {
+      error = "sheet \"" + w.name + "\" has no part in the package";
+      return false;
+    }
+    s.part = s.entry->name;
+    if (s.worksheet && !scanSheet(pkg->zip, s, error)) return false;
+    pkg->sources.push_back(std::move(s));
+  }
+  pkg->deleted.assign(pkg->sources.size(), false);
+  for (size_t i = 0; i < pkg->sources.size(); ++i) {
+    auto sheet = std::make_unique<XlSheet>();
+    sheet->book = &book;
+    sheet->name = pkg->sources[i].name;
+    sheet->source = static_cast<int>(i);
+    sheet->writable = pkg->sources[i].worksheet;
+    sheet->lastRow = sheet->firstFreeRow = pkg->sources[i].scan.lastRow;
+    book.sheets.push_back(std::move(sheet));
+  }
+  book.xlsx = std::move(pkg);
+  return true;
+}
+
+bool saveBook(XlBook& book, const std::string& tempPath, std::string& error) {
+  if (!book.xlsx) return saveNew(book, tempPath, error);
+  return saveLoaded(book, *book.xlsx, tempPath, error);
+}
+
+void forgetSheet(XlBook& book, const XlSheet& sheet) {
+  if (book.xlsx && sheet.source >= 0) book.xlsx->deleted[static_cast<size_t>(sheet.source)] = true;
+}
+
+void appendRow(const XlSheet& sheet, int row, const std::vector<Cell>& cells, std::string& out) {
+  const std::string* prefix = nullptr;
+  if (sheet.source >= 0 && sheet.book->xlsx) prefix = &sheet.book->xlsx->sources[static_cast<size_t>(sheet.source)].scan.prefix;
+  static const std::string none;
+  appendRowXml(out, prefix ? *prefix : none, row, cells);
+}
+
+}  // namespace xlsx
