@@ -1,6 +1,9 @@
 #include "source/database_file.h"
 
+#include <map>
+
 #include "source/com_error.h"
+#include "source/dao_types.h"
 #include "source/quiet_stderr.h"
 #include "source/table_cursor.h"
 
@@ -18,6 +21,39 @@ int columnIndex(const TableCursor& cursor, const char* name) {
   return -1;
 }
 
+// The template tables ACE names a complex column's kind by.
+int16_t complexKindOf(const std::string& templateName) {
+  static const std::map<std::string, int16_t> kinds = {
+      {"MSysComplexType_Attachment", dbAttachment}, {"MSysComplexType_UnsignedByte", dbComplexByte},
+      {"MSysComplexType_Short", dbComplexInteger},  {"MSysComplexType_Long", dbComplexLong},
+      {"MSysComplexType_IEEESingle", dbComplexSingle}, {"MSysComplexType_IEEEDouble", dbComplexDouble},
+      {"MSysComplexType_GUID", dbComplexGUID},      {"MSysComplexType_Decimal", dbComplexDecimal},
+      {"MSysComplexType_Text", dbComplexText}};
+  auto it = kinds.find(templateName);
+  return it == kinds.end() ? static_cast<int16_t>(dbAttachment) : it->second;
+}
+
+// Which kind each complex column is, from MSysComplexColumns; columns it does not name stay
+// attachments.
+void readComplexColumns(const std::shared_ptr<DatabaseFile>& file, const std::map<uint32_t, std::string>& namesById) {
+  const CatalogTable* complex = nullptr;
+  for (const CatalogTable& t : file->tables)
+    if (t.name == "MSysComplexColumns") complex = &t;
+  if (!complex) return;
+  TableCursor cursor(file, *complex);
+  int column = columnIndex(cursor, "ColumnName"), type = columnIndex(cursor, "ComplexTypeObjectID"),
+      table = columnIndex(cursor, "ConceptualTableID");
+  if (column < 0 || type < 0 || table < 0) return;
+  std::vector<Variant> row;
+  uint64_t rows = 0;
+  while (cursor.next(row) && ++rows <= kMaxCatalogRows) {
+    if (row[column].vt != VT_BSTR || row[type].isNull() || row[table].isNull()) continue;
+    auto name = namesById.find(static_cast<uint32_t>(row[type].integer) & 0x00FFFFFFu);
+    int16_t kind = name == namesById.end() ? static_cast<int16_t>(dbAttachment) : complexKindOf(name->second);
+    file->complexColumnTypes[{static_cast<uint32_t>(row[table].integer) & 0x00FFFFFFu, row[column].text}] = kind;
+  }
+}
+
 void readCatalog(const std::shared_ptr<DatabaseFile>& file) {
   CatalogTable objects{"MSysObjects", kCatalogPage, 0};
   TableCursor cursor(file, objects);
@@ -27,6 +63,7 @@ void readCatalog(const std::shared_ptr<DatabaseFile>& file) {
     throw ComError(daoerror::kUnrecognizedFormat, "DAO.DBEngine", "The database's catalog is damaged: " + file->path);
   std::vector<Variant> row;
   uint64_t rows = 0;
+  std::map<uint32_t, std::string> namesById;
   while (cursor.next(row)) {
     if (++rows > kMaxCatalogRows)
       throw ComError(daoerror::kDatabaseCorrupt, "DAO.DBEngine", "The database's catalog is damaged: " + file->path);
@@ -36,11 +73,13 @@ void readCatalog(const std::shared_ptr<DatabaseFile>& file) {
     table.name = row[name].text;
     table.definitionPage = static_cast<uint32_t>(row[id].integer) & 0x00FFFFFFu;
     table.flags = row[flags].isNull() ? 0 : static_cast<uint32_t>(row[flags].integer);
+    namesById[table.definitionPage] = table.name;
     // Hidden system tables (the complex-value tables of ACE among them) are not table
     // definitions the user sees; the MSys tables are.
     if ((table.flags & kSystemObjectFlags) && table.name.rfind("MSys", 0) != 0) continue;
     file->tables.push_back(std::move(table));
   }
+  readComplexColumns(file, namesById);
 }
 
 }  // namespace

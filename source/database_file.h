@@ -5,6 +5,7 @@
 #include "source/libmdb.h"
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,6 +23,8 @@ struct DatabaseFile {
   JetHeader header;
   MdbHandle* mdb = nullptr;
   std::vector<CatalogTable> tables;  // every local table, system tables included, in catalog order
+  // DAO type of each attachment or multi-valued column: (definition page, column name) -> type.
+  std::map<std::pair<uint32_t, std::string>, int16_t> complexColumnTypes;
 
   DatabaseFile() = default;
   DatabaseFile(const DatabaseFile&) = delete;

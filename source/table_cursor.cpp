@@ -126,6 +126,10 @@ void TableCursor::open(const CatalogTable& table) {
     info.scale = col->col_prec;
     info.fixed = col->is_fixed != 0;
     info.daoType = daoTypeOf(col->col_type);
+    if (col->col_type == MDB_COMPLEX) {
+      auto kind = file_->complexColumnTypes.find({table.definitionPage, info.name});
+      if (kind != file_->complexColumnTypes.end()) info.daoType = kind->second;
+    }
     if (col->col_num < 0 || col->col_num >= kMaxColumns) damaged("implausible column number");
     columns_.push_back(std::move(info));
   }

@@ -68,7 +68,9 @@ TEST(EngineDamage, MissingEmptyForeignAndTruncatedFilesFailCleanly) {
       auto path = dir / ("cut-" + std::to_string(cut) + "-" + name);
       testsupport::writeFileBytes(path, bytes.substr(0, cut));
       std::string result = openAndReadEverything(path.string());
-      if (cut < 12288) EXPECT_NE(result, "ok") << name << " cut at " << cut;
+      if (cut < 12288) {
+        EXPECT_NE(result, "ok") << name << " cut at " << cut;
+      }
     }
   }
 }

@@ -1,0 +1,220 @@
+// The engine and the reader on databases written by the test-database writer, whose exact
+// contents the tests choose; mdb-reader referees where a value's text form is compared.
+#include <cmath>
+#include <cstring>
+
+#include <gtest/gtest.h>
+
+#include "source/database_reader.h"
+#include "tests/source/engine_test_util.h"
+#include "tests/support/test_support.h"
+#include "tools/accesswriter/access_writer.h"
+
+namespace aw = accesswriter;
+
+namespace {
+
+aw::Table smallTable(const std::string& name) {
+  return aw::Table{name, {{"Id", aw::FieldType::Long}}, aw::rowsFrom({{int64_t{1}}})};
+}
+
+TEST(EngineWrittenFiles, NamesInCatalogOrderAndTheMSysSkip) {
+  testsupport::ScratchDir dir;
+  for (aw::Format format : {aw::Format::Jet4, aw::Format::Ace12}) {
+    auto path = dir / (format == aw::Format::Jet4 ? "names.mdb" : "names.accdb");
+    aw::Options options;
+    options.format = format;
+    aw::writeDatabase(path, options,
+                      {smallTable("B"), smallTable("A"), smallTable("MSysLocal"), smallTable("msysNotes"),
+                       smallTable("USysConfig"), smallTable("~TMPCLP1"), smallTable("Größe Ü")});
+    ConversionOptions record;
+    ASSERT_EQ(OpenSourceDatabase(nullptr, &record, path.string()), 0);
+    EXPECT_EQ(record.selectedTables, std::optional<std::string>(";B;;A;;msysNotes;;USysConfig;;~TMPCLP1;;Größe Ü;"));
+    // The engine lists the MSys names too: only the reader skips them.
+    TableDefs defs = record.database->TableDefs();
+    bool sawLocal = false;
+    for (int i = 0; i < defs.Count(); ++i) sawLocal |= defs.Item(i).Name() == "MSysLocal";
+    EXPECT_TRUE(sawLocal);
+  }
+}
+
+TEST(EngineWrittenFiles, FilterNamesTablesWithoutRegardToCase) {
+  testsupport::ScratchDir dir;
+  auto path = dir / "shop.mdb";
+  aw::writeDatabase(path, {}, {smallTable("Orders"), smallTable("Customers"), smallTable("Invoices")});
+  ConversionOptions record;
+  record.tableFilter = ";ORDERS;CUSTOMERS;";
+  ASSERT_EQ(OpenSourceDatabase(nullptr, &record, path.string()), 0);
+  EXPECT_EQ(record.selectedTables, std::optional<std::string>(";Orders;;Customers;"));
+  EXPECT_FALSE(record.tableFilter.has_value());
+}
+
+TEST(EngineWrittenFiles, PasswordsBothWays) {
+  testsupport::ScratchDir dir;
+  for (std::string password : {"secret", "Pässwort ß", "x"}) {
+    SCOPED_TRACE(password);
+    auto path = dir / "locked.mdb";
+    aw::Options options;
+    options.password = password;
+    aw::writeDatabase(path, options, {smallTable("T")});
+    DBEngine engine(EngineFlavour::Dao36);
+    EXPECT_NO_THROW(engine.OpenDatabase(path.string(), 1, true, ";pwd=" + password));
+    EXPECT_THROW(engine.OpenDatabase(path.string(), 1, true, std::nullopt), ComError);
+    EXPECT_THROW(engine.OpenDatabase(path.string(), 1, true, ";pwd=" + password + "x"), ComError);
+    EXPECT_THROW(engine.OpenDatabase(path.string(), 1, true, ";pwd=" + password.substr(1)), ComError);
+    std::string upper = password;
+    upper[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(upper[0])));
+    if (upper != password) {
+      EXPECT_THROW(engine.OpenDatabase(path.string(), 1, true, ";pwd=" + upper), ComError);
+    }
+    std::filesystem::remove(path);
+  }
+}
+
+TEST(EngineWrittenFiles, EveryTypeExactly) {
+  testsupport::ScratchDir dir;
+  std::vector<aw::Field> fields = {
+      {"Yes", aw::FieldType::Boolean}, {"Byte", aw::FieldType::Byte},     {"Int", aw::FieldType::Integer},
+      {"Long", aw::FieldType::Long},   {"Money", aw::FieldType::Currency}, {"Single", aw::FieldType::Single},
+      {"Double", aw::FieldType::Double}, {"When", aw::FieldType::DateTime}, {"Text", aw::FieldType::Text, 100},
+      {"Memo", aw::FieldType::Memo},   {"Blob", aw::FieldType::Binary},   {"Guid", aw::FieldType::Guid},
+      {"Dec", aw::FieldType::Decimal, 255, 28, 4}, {"Big", aw::FieldType::BigInt}};
+  aw::Guid guid = aw::guidFromText("{01234567-89AB-CDEF-0123-456789ABCDEF}");
+  std::vector<aw::Row> rows = {
+      {true, int64_t{255}, int64_t{-32768}, int64_t{-2147483647 - 1}, aw::Currency{-922337203685477580},
+       static_cast<double>(0.1f), 0.1, aw::Date{45658.75}, std::string("Grüße, 世界 😀"), std::string("memo"),
+       aw::Bytes{std::string("\x00\x01\xff", 3)}, guid, aw::Decimal{"-123456789012345678901234.5678"},
+       int64_t{-9223372036854775807 - 1}},
+      {false, aw::Null{}, aw::Null{}, aw::Null{}, aw::Null{}, aw::Null{}, aw::Null{}, aw::Null{}, aw::Null{},
+       aw::Null{}, aw::Null{}, aw::Null{}, aw::Null{}, aw::Null{}},
+      {false, int64_t{0}, int64_t{0}, int64_t{0}, aw::Currency{0}, -0.0, -0.0, aw::Date{-1.5}, std::string(),
+       std::string(), aw::Bytes{}, aw::Guid{}, aw::Decimal{"0"}, int64_t{0}},
+  };
+  auto path = dir / "types.accdb";
+  aw::Options options;
+  options.format = aw::Format::Ace16;
+  aw::writeDatabase(path, options, {aw::Table{"Types", fields, aw::rowsFrom(rows)}});
+
+  auto db = DBEngine(EngineFlavour::Dao120).OpenDatabase(path.string());
+  Fields defs = db->TableDefs().Item("Types").Fields();
+  std::vector<int> types;
+  for (int i = 0; i < defs.Count(); ++i) types.push_back(defs.Item(i).Type());
+  EXPECT_EQ(types, (std::vector<int>{dbBoolean, dbByte, dbInteger, dbLong, dbCurrency, dbSingle, dbDouble, dbDate,
+                                     dbText, dbMemo, dbLongBinary, dbGUID, dbDecimal, dbBigInt}));
+  auto got = enginetest::readAll(*db, "Types");
+  ASSERT_EQ(got.size(), 3u);
+  const auto& a = got[0];
+  EXPECT_EQ(a[0].vt, VT_BOOL);
+  EXPECT_EQ(a[0].integer, -1);
+  EXPECT_EQ(a[1].vt, VT_UI1);
+  EXPECT_EQ(a[1].integer, 255);
+  EXPECT_EQ(a[2].vt, VT_I2);
+  EXPECT_EQ(a[2].integer, -32768);
+  EXPECT_EQ(a[3].vt, VT_I4);
+  EXPECT_EQ(a[3].integer, -2147483647 - 1);
+  EXPECT_EQ(a[4].vt, VT_CY);
+  EXPECT_EQ(a[4].integer, -922337203685477580);
+  EXPECT_EQ(a[5].vt, VT_R4);
+  EXPECT_EQ(a[5].real, static_cast<double>(0.1f));
+  EXPECT_EQ(a[6].vt, VT_R8);
+  EXPECT_EQ(a[6].real, 0.1);
+  EXPECT_EQ(a[7].vt, VT_DATE);
+  EXPECT_EQ(a[7].real, 45658.75);
+  EXPECT_EQ(a[8].vt, VT_BSTR);
+  EXPECT_EQ(a[8].text, "Grüße, 世界 😀");
+  EXPECT_EQ(a[9].text, "memo");
+  EXPECT_EQ(a[10].vt, VT_BYTES);
+  EXPECT_EQ(a[10].bytes, (std::vector<uint8_t>{0, 1, 255}));
+  EXPECT_EQ(a[11].vt, VT_BSTR);
+  EXPECT_EQ(a[11].text, "{01234567-89AB-CDEF-0123-456789ABCDEF}");
+  EXPECT_EQ(a[12].vt, VT_DECIMAL);
+  EXPECT_TRUE(a[12].decimal.negative);
+  EXPECT_EQ(a[12].decimal.scale, 4);
+  unsigned __int128 magnitude = (static_cast<unsigned __int128>(a[12].decimal.hi32) << 64) | a[12].decimal.lo64;
+  // 1234567890123456789012345678 ten-thousandths
+  unsigned __int128 expected = static_cast<unsigned __int128>(1234567890123456789ull) * 1000000000ull + 12345678ull;
+  EXPECT_TRUE(magnitude == expected);
+  EXPECT_EQ(a[13].vt, VT_I8);
+  EXPECT_EQ(a[13].integer, -9223372036854775807 - 1);
+
+  // Nulls stay nulls (a Yes/No is never null); empty texts and zeros stay values.
+  for (size_t i = 1; i < got[1].size(); ++i) EXPECT_EQ(got[1][i].vt, VT_NULL) << i;
+  EXPECT_EQ(got[1][0].vt, VT_BOOL);
+  EXPECT_EQ(got[2][8].vt, VT_BSTR);
+  EXPECT_EQ(got[2][8].text, "");
+  EXPECT_EQ(got[2][9].vt, VT_BSTR);
+  EXPECT_EQ(got[2][9].text, "");
+  EXPECT_TRUE(std::signbit(got[2][6].real));
+  EXPECT_EQ(got[2][7].real, -1.5);
+
+  // And mdb-reader agrees cell by cell.
+  auto dump = testsupport::mdbReaderDump(path);
+  const auto& table = dump["tables"][0];
+  for (size_t r = 0; r < got.size(); ++r)
+    for (size_t i = 0; i < got[r].size(); ++i) {
+      std::string why;
+      EXPECT_TRUE(enginetest::sameAsReader(got[r][i], table["rows"][r][i], &why)) << r << "," << i << ": " << why;
+    }
+}
+
+TEST(EngineWrittenFiles, LongMemosAndBinariesComeWhole) {
+  testsupport::ScratchDir dir;
+  std::string memo;
+  for (int i = 0; memo.size() < 200000; ++i) memo += "Zeile " + std::to_string(i) + " — äöü €\n";
+  std::string ascii(150000, 'a');
+  for (size_t i = 0; i < ascii.size(); ++i) ascii[i] = static_cast<char>('a' + i % 26);
+  std::string blob(70000, '\0');
+  for (size_t i = 0; i < blob.size(); ++i) blob[i] = static_cast<char>(i * 7919 % 251);
+  auto path = dir / "long.mdb";
+  aw::writeDatabase(path, {},
+                    {aw::Table{"Long",
+                               {{"Id", aw::FieldType::Long}, {"Memo", aw::FieldType::Memo}, {"Blob", aw::FieldType::Binary}},
+                               aw::rowsFrom({{int64_t{1}, memo, aw::Bytes{blob}},
+                                             {int64_t{2}, ascii, aw::Null{}},
+                                             {int64_t{3}, std::string(4000, 'x'), aw::Bytes{std::string(3000, 'y')}}})}});
+  auto db = DBEngine(EngineFlavour::Dao36).OpenDatabase(path.string());
+  auto rows = enginetest::readAll(*db, "Long");
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_TRUE(rows[0][1].text == memo) << rows[0][1].text.size() << " of " << memo.size();
+  EXPECT_TRUE(rows[0][2].bytes == std::vector<uint8_t>(blob.begin(), blob.end()));
+  EXPECT_TRUE(rows[1][1].text == ascii);
+  EXPECT_EQ(rows[1][2].vt, VT_NULL);
+  EXPECT_EQ(rows[2][1].text, std::string(4000, 'x'));
+  EXPECT_EQ(rows[2][2].bytes.size(), 3000u);
+}
+
+TEST(EngineWrittenFiles, TableOf65531Records) {
+  testsupport::ScratchDir dir;
+  auto path = dir / "big.accdb";
+  int64_t next = 0;
+  aw::Options options;
+  options.format = aw::Format::Ace12;
+  aw::writeDatabase(path, options,
+                    {aw::Table{"Big", {{"Id", aw::FieldType::Long}, {"Name", aw::FieldType::Text, 20}},
+                               [&](aw::Row& row) {
+                                 if (next == 65531) return false;
+                                 row = {next, "r" + std::to_string(next)};
+                                 ++next;
+                                 return true;
+                               }}});
+  auto db = DBEngine(EngineFlavour::Dao120).OpenDatabase(path.string());
+  auto rs = db->OpenRecordset("Big");
+  EXPECT_EQ(rs->RecordCount(), 65531);
+  Fields fields = rs->Fields();
+  int64_t expected = 0;
+  bool allRight = true;
+  for (rs->MoveFirst(); !rs->Eof(); rs->MoveNext()) {
+    Variant id = fields.Item(0).Value();
+    Variant name = fields.Item(1).Value();
+    allRight &= id.integer == expected && name.text == "r" + std::to_string(expected);
+    ++expected;
+  }
+  EXPECT_EQ(expected, 65531);
+  EXPECT_TRUE(allRight);
+  EXPECT_THROW(rs->MoveNext(), ComError);
+  EXPECT_THROW(fields.Item(0).Value(), ComError);
+  rs->MoveFirst();
+  EXPECT_EQ(fields.Item(0).Value().integer, 0);
+}
+
+}  // namespace
