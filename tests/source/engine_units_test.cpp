@@ -1,1 +1,119 @@
+// Small pieces of the engine: connect texts, text decoding, header checks, stderr silencing.
+#include <fcntl.h>
+#include <cstring>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include "source/engine.h"
+#include "source/jet_header.h"
+#include "source/quiet_stderr.h"
+#include "source/text_decoding.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+TEST(EngineConnect, PasswordIsEverythingAfterPwd) {
+  EXPECT_EQ(passwordFromConnect(";pwd=secret"), "secret");
+  EXPECT_EQ(passwordFromConnect(";PWD=a;b=c"), "a;b=c");  // no quoting or escaping
+  EXPECT_EQ(passwordFromConnect(";pwd="), "");
+  EXPECT_EQ(passwordFromConnect("MS Access;pwd= x "), " x ");
+  EXPECT_EQ(passwordFromConnect(""), "");
+  EXPECT_EQ(passwordFromConnect(";uid=admin"), "");
+}
+
+TEST(EngineText, Jet4PlainAndCompressedForms) {
+  const uint8_t plain[] = {'A', 0, 0xFC, 0, 0x3D, 0xD8, 0x00, 0xDE};  // "Aü😀"
+  EXPECT_EQ(decodeJet4Text(plain, sizeof plain), "Aü😀");
+  // FF FE, then one-byte characters, a 0 switches to two-byte units and back.
+  const uint8_t compressed[] = {0xFF, 0xFE, 'a', 'b', 0, 0x16, 0x4E, 0, 'c'};
+  EXPECT_EQ(decodeJet4Text(compressed, sizeof compressed), "ab世c");
+  const uint8_t lone[] = {0x00, 0xD8, 'x', 0};
+  EXPECT_EQ(decodeJet4Text(lone, sizeof lone), "\xEF\xBF\xBDx");
+  const uint8_t odd[] = {'a', 0, 'b'};
+  EXPECT_EQ(decodeJet4Text(odd, sizeof odd), "a");
+  EXPECT_EQ(decodeJet4Text(nullptr, 0), "");
+}
+
+TEST(EngineText, Jet3CodePages) {
+  const uint8_t text[] = {'E', 0x80, 0xE9, 0x9F};
+  EXPECT_EQ(decodeJet3Text(text, sizeof text, 1252), "E€éŸ");
+  EXPECT_EQ(decodeJet3Text(text, sizeof text, 0), "E€éŸ");
+  const uint8_t cyrillic[] = {0xC0, 0xE1};
+  EXPECT_EQ(decodeJet3Text(cyrillic, sizeof cyrillic, 1251), "Аб");
+}
+
+TEST(EngineHeader, ForeignFilesAreRefusedByName) {
+  testsupport::ScratchDir dir;
+  std::string page(8192, '\0');
+  std::memcpy(&page[4], "Standard Jet DB", 15);
+  page[0x14] = 9;  // a version nobody made
+  testsupport::writeFileBytes(dir / "future.mdb", page);
+  try {
+    readJetHeader((dir / "future.mdb").string());
+    ADD_FAILURE();
+  } catch (const ComError& e) {
+    EXPECT_EQ(e.hresult(), daoerror::kUnrecognizedFormat);
+    EXPECT_NE(e.description().find("future.mdb"), std::string::npos);
+  }
+  page[0x14] = 1;
+  testsupport::writeFileBytes(dir / "short.mdb", page);  // two pages: no catalog
+  EXPECT_THROW(readJetHeader((dir / "short.mdb").string()), ComError);
+  try {
+    readJetHeader((dir / "absent.mdb").string());
+    ADD_FAILURE();
+  } catch (const ComError& e) {
+    EXPECT_EQ(e.hresult(), daoerror::kFileNotFound);
+  }
+}
+
+TEST(EngineQuietStderr, SilencesAndRestoresDescriptor2) {
+  testsupport::ScratchDir dir;
+  auto file = dir / "err.txt";
+  std::fflush(stderr);
+  int saved = dup(2);
+  int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  dup2(fd, 2);
+  ::close(fd);
+  {
+    QuietStderr outer;
+    {
+      QuietStderr inner;
+      std::fprintf(stderr, "hidden1\n");
+    }
+    std::fprintf(stderr, "hidden2\n");
+  }
+  std::fprintf(stderr, "shown\n");
+  std::fflush(stderr);
+  dup2(saved, 2);
+  ::close(saved);
+  EXPECT_EQ(testsupport::readFileBytes(file), "shown\n");
+}
+
+TEST(EngineObjects, ClosedAndMissingThingsRaise) {
+  REQUIRE_SHARED_ACCESS_DATA();
+  auto path = (testsupport::sharedAccessData() / "jet3-types.mdb").string();
+  auto db = DBEngine(EngineFlavour::Dao36).OpenDatabase(path);
+  EXPECT_THROW(db->OpenRecordset("NoSuchTable"), ComError);
+  EXPECT_THROW(db->TableDefs().Item(99), ComError);
+  EXPECT_THROW(db->TableDefs().Item("nope"), ComError);
+  EXPECT_EQ(db->TableDefs().Item("table1").Name(), "Table1");  // names match without regard to case
+  auto empty = db->OpenRecordset("Table2");
+  EXPECT_TRUE(empty->Eof());
+  EXPECT_THROW(empty->MoveNext(), ComError);
+  auto rs = db->OpenRecordset("Table1");
+  Fields fields = rs->Fields();
+  EXPECT_THROW(db->TableDefs().Item("Table1").Fields().Item(0).Value(), ComError);
+  EXPECT_EQ(fields.Item("a").Value().text, "a");
+  db->Close();
+  // Objects already taken keep reading; the database itself refuses new work.
+  rs->MoveNext();
+  EXPECT_EQ(fields.Item(0).Value().text, "abcdefg");
+  EXPECT_THROW(db->TableDefs(), ComError);
+  rs->Close();
+  EXPECT_TRUE(rs->Eof());
+  EXPECT_THROW(fields.Item(0).Value(), ComError);
+  EXPECT_THROW(rs->MoveFirst(), ComError);
+}
+
+}  // namespace
