@@ -158,8 +158,17 @@ Summary writeAll(PageFile& file, const Options& options, const std::vector<Table
   Row row;
   for (size_t i = 0; i < tables.size(); ++i) {
     TableStream stream(file, layouts[i]);
-    if (tables[i].rows)
-      while (tables[i].rows(row)) stream.add(row);
+    while (tables[i].rows) {
+      bool more = false;
+      try {
+        more = tables[i].rows(row);
+      } catch (const std::exception& e) {
+        throw Error(name + ": table \"" + tables[i].name + "\", record " +
+                    std::to_string(layouts[i].rowCount + 1) + ": " + e.what());
+      }
+      if (!more) break;
+      stream.add(row);
+    }
     stream.finish();
     summary.rowCounts.push_back(layouts[i].rowCount);
   }
