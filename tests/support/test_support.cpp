@@ -135,6 +135,15 @@ nlohmann::json mdbReaderDump(const std::filesystem::path& file, const std::strin
   return nlohmann::json::parse(r.out);
 }
 
+nlohmann::json readWorkbook(const std::filesystem::path& file) {
+  auto r = runCommand({python(), (projectRoot() / "tests" / "support" / "read_workbook.py").string(), file.string()});
+  if (r.exitCode != 0) {
+    ADD_FAILURE() << "the independent reader could not read " << file << ": " << r.err;
+    return nlohmann::json::array();
+  }
+  return nlohmann::json::parse(r.out);
+}
+
 std::string readFileBytes(const std::filesystem::path& file) {
   std::ifstream in(file, std::ios::binary);
   std::ostringstream ss;

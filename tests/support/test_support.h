@@ -57,6 +57,10 @@ std::string runPython(const std::string& code, const std::vector<std::string>& a
 nlohmann::json mdbReaderDump(const std::filesystem::path& file, const std::string& password = "",
                              const std::string& table = "");
 
+// What an independent reader (openpyxl for .xlsx, xlrd for .xls) finds in a workbook, as
+// tests/support/read_workbook.py prints it: [{"name", "rows": [[null | {"n"} | {"s"} | {"b"}]]}].
+nlohmann::json readWorkbook(const std::filesystem::path& file);
+
 // Whole file as bytes / text.
 std::string readFileBytes(const std::filesystem::path& file);
 void writeFileBytes(const std::filesystem::path& file, const std::string& bytes);

@@ -1,0 +1,52 @@
+#include "app/program.h"
+
+#include <cstdio>
+#include <string>
+
+#include "job/batch_runner.h"
+#include "job/progress.h"
+#include "options/command_line.h"
+#include "options/conversion_options.h"
+#include "options/settings.h"
+#include "platform/file_search.h"
+#include "platform/paths.h"
+#include "source/database_reader.h"
+
+namespace {
+
+bool unattendedPathChosen(const ConversionOptions& options) {
+  return options.silent != 0 || (options.batch != 0 && hasWildcards(options.sourcePath));
+}
+
+void printLine(const std::string& line) {
+  std::fputs((line + "\n").c_str(), stderr);
+  std::fflush(stderr);
+}
+
+int runUnattended(ConversionOptions* options) {
+  const std::string pattern = options->sourcePath;
+  if (pattern.empty()) printLine("Error: no source database was given.");
+  BatchResult result = RunBatch(options, BatchCaller::Program);
+  // A plain path that names no file is a failure; a wildcard that matches nothing is not.
+  bool missing = !pattern.empty() && result.matched == 0 && !hasWildcards(pattern);
+  if (missing) printLine("Error: no file matches " + pattern);
+  bool ok = !pattern.empty() && !missing && result.allConverted();
+  writeStatus(options, ok ? kStatusSuccessful : kStatusFailed);
+  return ok ? 0 : 1;
+}
+
+}  // namespace
+
+int runProgram(int argc, char** argv, ProgramFlavour flavour) {
+  setReaderEngineFlavour(flavour == ProgramFlavour::Access2007 ? EngineFlavour::Dao120 : EngineFlavour::Dao36);
+  ConversionOptions options;
+  readProgramSettings(&options);
+  parseCommandLine(&options, argc, argv);
+  if (unattendedPathChosen(options)) return runUnattended(&options);
+  if (runWizard(&options, argc, argv, flavour)) return 0;
+  std::string program = fileNameOf(argc > 0 && argv[0] ? argv[0] : "quarlex");
+  printLine(program + ": the wizard cannot be shown here (no display). Nothing was converted.\n"
+            "To convert without the wizard add /SILENT, for example:\n  " + program +
+            " /data/shop.accdb /data/shop.xlsx /TYPE=2007 /SILENT");
+  return 1;
+}

@@ -1,0 +1,15 @@
+// The start-up of the two programs: the options record from defaults, the settings file and the
+// command line, then the wizard or the unattended batch.
+#pragma once
+
+struct ConversionOptions;
+
+enum class ProgramFlavour { Classic, Access2007 };
+
+// Runs the program; the result is the process's exit code: 0 when the run did what it was asked,
+// 1 when an unattended run converted less than asked or the wizard could not be shown.
+int runProgram(int argc, char** argv, ProgramFlavour flavour);
+
+// Shows the wizard over the record and returns when it closes; false when no wizard can be shown
+// (no display, or a build without the wizard).
+bool runWizard(ConversionOptions* options, int argc, char** argv, ProgramFlavour flavour);

@@ -1,0 +1,63 @@
+#include "library/quarlex.h"
+
+#include <cstdio>
+#include <exception>
+#include <vector>
+
+#include "job/batch_runner.h"
+#include "options/command_line.h"
+#include "options/conversion_options.h"
+
+namespace {
+
+constexpr int kMostArguments = 2048;
+constexpr int kNoSource = 1;
+constexpr int kNoOutput = 2;
+constexpr int kJobFailed = 4;
+
+int convert(int count, const char* const* arguments) {
+  if (count > kMostArguments) {
+    std::fputs("Error: more than 2048 arguments; nothing was converted.\n", stderr);
+    return kNoSource;
+  }
+  ConversionOptions options;
+  parseCommandLine(&options, count, arguments);
+  // The libraries keep no status file and open no workbook: those switches are accepted only.
+  options.statusFile.clear();
+  if (options.sourcePath.empty()) return kNoSource;
+  if (options.outputPath.empty()) return kNoOutput;
+  BatchResult result = RunBatch(&options, BatchCaller::Library);
+  if (result.code() != 0) return result.code();
+  return result.allConverted() ? 0 : kJobFailed;
+}
+
+}  // namespace
+
+extern "C" int QUARLEX_Converter(unsigned int, int count, const char* const* arguments) {
+  // Nothing may unwind into a caller that may not even be written in C++.
+  try {
+    return convert(count < 0 ? 0 : count, arguments);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "Error: %s\n", error.what());
+  } catch (...) {
+    std::fputs("Error: the conversion failed.\n", stderr);
+  }
+  return kJobFailed;
+}
+
+extern "C" int QUARLEX_ConverterStr(unsigned int reserved, char* text) {
+  std::vector<const char*> tokens;
+  try {
+    for (char* p = text; p && *p;) {
+      while (*p == '#') ++p;
+      if (!*p) break;
+      tokens.push_back(p);
+      while (*p && *p != '#') ++p;
+      if (*p == '#') *p++ = '\0';
+    }
+  } catch (...) {
+    std::fputs("Error: the conversion failed.\n", stderr);
+    return kJobFailed;
+  }
+  return QUARLEX_Converter(reserved, static_cast<int>(tokens.size()), tokens.data());
+}

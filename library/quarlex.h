@@ -1,0 +1,38 @@
+/* quarlex: convert Microsoft Access databases into Excel workbooks from another program.
+ *
+ * Both functions take the program's command-line syntax: paths ending in .mdb, .accdb, .accde,
+ * .accdt or .accdr name the source (wildcards * and ? allowed in its last component), paths
+ * ending in .xls, .xlsx, .xlsb or .xlsm the output workbook, and switches such as /TYPE=2007
+ * (an .xlsx workbook), /OVERWRITE=1, /TABLES=Orders;Customers, /PASSWORD=..., /HEADER=0.
+ * The first argument stands where a program's path would and is never looked at.
+ *
+ * Results:
+ *   0  the conversion ran; every matching database was opened (also when nothing matched)
+ *   1  no source path among the arguments (or more than 2048 arguments); nothing was done
+ *   2  a source path but no output path; nothing was done
+ *   3  at least one matching database could not be opened; the others were converted
+ *   4  every database opened, but a workbook could not be created or saved, or a table could
+ *      not be exported whole; the details went to standard error
+ *
+ * Calls must not overlap: one call at a time per process.
+ */
+#ifndef QUARLEX_H
+#define QUARLEX_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* `arguments` holds `count` terminated UTF-8 texts; `reserved` is ignored. */
+int QUARLEX_Converter(unsigned int reserved, int count, const char* const* arguments);
+
+/* The same arguments in one writable text, separated by '#'. Runs of '#' separate; leading and
+ * trailing ones give no empty argument. The text is cut in place: each '#' that ends an argument
+ * is overwritten with a terminator. Start it with a dummy word: "x#/data/shop.accdb#/out/shop.xlsx". */
+int QUARLEX_ConverterStr(unsigned int reserved, char* text);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif

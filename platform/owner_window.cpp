@@ -1,0 +1,14 @@
+#include "platform/owner_window.h"
+
+#include <cstdio>
+
+void showMessageBox(OwnerWindow* owner, const std::string& text, const std::string& caption, MessageIcon icon) {
+  if (owner) {
+    owner->showMessage(text, caption, icon);
+    return;
+  }
+  std::string line = "Error: " + text;
+  if (line.empty() || line.back() != '\n') line += '\n';
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
+}

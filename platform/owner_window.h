@@ -1,0 +1,28 @@
+// The window a job reports to: the wizard's progress page, or none in unattended runs and in the
+// libraries. Without a window a message box becomes one line on standard error and never waits.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+enum class MessageIcon { None, Error, Information };
+
+// Control ids of the progress page that a job drives.
+inline constexpr int kProgressBarControl = 1016;
+inline constexpr int kTableLabelControl = 1021;
+inline constexpr int kTimeTextControl = 1022;
+
+class OwnerWindow {
+ public:
+  virtual ~OwnerWindow() = default;
+  // A message box with an OK button; an empty caption means the default one.
+  virtual void showMessage(const std::string& text, const std::string& caption, MessageIcon icon) = 0;
+  virtual void setControlText(int controlId, const std::string& text) = 0;
+  virtual void setProgressRange(int controlId, int32_t low, int32_t high) = 0;
+  virtual void setProgressStep(int controlId, int32_t step) = 0;
+  virtual void stepProgress(int controlId) = 0;
+  virtual void repaint() = 0;
+};
+
+// Shows the message in the owner's box, or prints "Error: " and the text on standard error.
+void showMessageBox(OwnerWindow* owner, const std::string& text, const std::string& caption, MessageIcon icon);

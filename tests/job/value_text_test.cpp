@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+#include <locale.h>
+
+#include "workbook/export/cell_value.h"
+#include "workbook/export/value_text.h"
+
+namespace {
+// 2024-02-29 is day 45351; 13:05:00 is 47100 seconds into it.
+constexpr double kLeapDayAt1305 = 45351.0 + 47100.0 / 86400.0;
+
+bool localeInstalled(const char* name) {
+  locale_t loc = newlocale(LC_TIME_MASK, name, static_cast<locale_t>(nullptr));
+  if (!loc) return false;
+  freelocale(loc);
+  return true;
+}
+}  // namespace
+
+TEST(ValueText, DatesInThePlainLocaleAreIso) {
+  EXPECT_EQ(oleDateToText(kLeapDayAt1305, "C"), "2024-02-29 13:05:00");
+  EXPECT_EQ(oleDateToText(45351.0, "POSIX"), "2024-02-29");           // midnight: no time part
+  EXPECT_EQ(oleDateToText(0.5, "C.UTF-8"), "12:00:00");               // day 0: no date part
+  EXPECT_EQ(oleDateToText(0.0, "C"), "00:00:00");
+  EXPECT_EQ(oleDateToText(1.0, "C"), "1899-12-31");
+  EXPECT_EQ(oleDateToText(-1.25, "C"), "1899-12-29 06:00:00");        // the fraction is the time either way
+  EXPECT_EQ(oleDateToText(2.0, "C"), "1900-01-01");
+  EXPECT_EQ(oleDateToText(-657434.0, "C"), "0100-01-01");             // the earliest Access date
+  EXPECT_EQ(oleDateToText(2958465.0 + 86399.0 / 86400.0, "C"), "9999-12-31 23:59:59");
+}
+
+TEST(ValueText, TimesRoundToTheNearestSecond) {
+  EXPECT_EQ(oleDateToText(45351.0 + 86399.6 / 86400.0, "C"), "2024-03-01");
+  EXPECT_EQ(oleDateToText(45351.0 + 59.4 / 86400.0, "C"), "2024-02-29 00:00:59");
+}
+
+TEST(ValueText, DatesFollowTheUserLocale) {
+  if (!localeInstalled("en_US.UTF-8")) GTEST_SKIP() << "locale en_US.UTF-8 is not installed";
+  EXPECT_EQ(oleDateToText(kLeapDayAt1305, "en_US.UTF-8"), "02/29/2024 01:05:00 PM");
+}
+
+TEST(ValueText, NumbersInTheirShortestExactForm) {
+  EXPECT_EQ(currencyToText(123400), "12.34");
+  EXPECT_EQ(currencyToText(-5000), "-0.5");
+  EXPECT_EQ(currencyToText(0), "0");
+  EXPECT_EQ(currencyToText(INT64_MIN), "-922337203685477.5808");
+  EXPECT_EQ(doubleToText(0.1), "0.1");
+  EXPECT_EQ(doubleToText(-0.0), "-0");
+  EXPECT_EQ(doubleToText(1e300), "1e+300");
+  Variant single;
+  single.vt = VT_R4;
+  single.real = 0.1f;
+  EXPECT_EQ(variantToText(single), "0.1");
+
+  DecimalValue d;
+  d.lo64 = 123456;
+  d.scale = 2;
+  EXPECT_EQ(decimalToText(d), "1234.56");
+  d.scale = 8;
+  d.negative = true;
+  EXPECT_EQ(decimalToText(d), "-0.00123456");
+  d.hi32 = 0xFFFFFFFF;
+  d.lo64 = UINT64_MAX;
+  d.scale = 0;
+  d.negative = false;
+  EXPECT_EQ(decimalToText(d), "79228162514264337593543950335");
+  DecimalValue zero;
+  zero.negative = true;
+  zero.scale = 3;
+  EXPECT_EQ(decimalToText(zero), "0");
+}
+
+TEST(ValueText, OtherKinds) {
+  Variant bytes;
+  bytes.vt = VT_BYTES;
+  bytes.bytes = {0x00, 0x4A, 0xFF};
+  EXPECT_EQ(variantToText(bytes), "004AFF");
+  Variant text;
+  text.vt = VT_BSTR;
+  text.text = "Grüße 𝄞";
+  EXPECT_EQ(variantToText(text), "Grüße 𝄞");
+  Variant big;
+  big.vt = VT_I8;
+  big.integer = INT64_MAX;
+  EXPECT_EQ(variantToText(big), "9223372036854775807");
+}
+
+TEST(CellValue, FieldClasses) {
+  EXPECT_EQ(fieldClass(1), 'L');
+  for (int16_t t : {2, 3, 4, 16}) EXPECT_EQ(fieldClass(t), 'N');
+  for (int16_t t : {5, 6, 7, 19, 20, 21}) EXPECT_EQ(fieldClass(t), 'F');
+  EXPECT_EQ(fieldClass(8), 'D');
+  for (int16_t t : {10, 15, 18, 22, 23}) EXPECT_EQ(fieldClass(t), 'C');
+  EXPECT_EQ(fieldClass(12), 'M');
+  for (int16_t t : {0, 9, 11, 13, 14, 17, 24, 101, -1}) EXPECT_EQ(fieldClass(t), '0');
+}
