@@ -74,18 +74,20 @@ bool applyCipher(EVP_CIPHER_CTX* ctx, std::span<unsigned char> data) {
   return true;
 }
 
-bool aesCbcDecryptInPlace(ByteView key, ByteView iv, std::span<unsigned char> data) {
+// AES decryption in place without padding; `iv` is empty for ECB.
+bool aesDecryptInPlace(ByteView key, ByteView iv, std::span<unsigned char> data) {
+  bool ecb = iv.empty();
   const EVP_CIPHER* cipher = nullptr;
   switch (key.size()) {
-    case 16: cipher = EVP_aes_128_cbc(); break;
-    case 24: cipher = EVP_aes_192_cbc(); break;
-    case 32: cipher = EVP_aes_256_cbc(); break;
+    case 16: cipher = ecb ? EVP_aes_128_ecb() : EVP_aes_128_cbc(); break;
+    case 24: cipher = ecb ? EVP_aes_192_ecb() : EVP_aes_192_cbc(); break;
+    case 32: cipher = ecb ? EVP_aes_256_ecb() : EVP_aes_256_cbc(); break;
     default: return false;
   }
-  if (iv.size() != 16 || data.size() % 16 != 0) return false;
+  if ((!ecb && iv.size() != 16) || data.size() % 16 != 0) return false;
   EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
   if (!ctx) return false;
-  bool ok = EVP_CipherInit_ex(ctx, cipher, nullptr, key.data(), iv.data(), 0) == 1 &&
+  bool ok = EVP_CipherInit_ex(ctx, cipher, nullptr, key.data(), ecb ? nullptr : iv.data(), 0) == 1 &&
             EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 && applyCipher(ctx, data);
   EVP_CIPHER_CTX_free(ctx);
   return ok;
@@ -162,7 +164,12 @@ bool Rc4Stream::apply(std::span<unsigned char> data) {
 }
 
 bool aesCbcDecrypt(ByteView key, ByteView iv, std::span<unsigned char> data) {
-  return aesCbcDecryptInPlace(key, iv, data);
+  if (iv.empty()) return false;
+  return aesDecryptInPlace(key, iv, data);
+}
+
+bool aesEcbDecrypt(ByteView key, std::span<unsigned char> data) {
+  return aesDecryptInPlace(key, {}, data);
 }
 
 std::optional<Bytes> base64Decode(std::string_view text) {

@@ -46,6 +46,8 @@ class Rc4Stream {
 
 // AES-CBC decryption in place, without padding: whole blocks, a key of 16, 24 or 32 bytes.
 bool aesCbcDecrypt(ByteView key, ByteView iv, std::span<unsigned char> data);
+// AES-ECB decryption in place, likewise.
+bool aesEcbDecrypt(ByteView key, std::span<unsigned char> data);
 
 // Strict base64 (whitespace allowed); nothing for anything malformed.
 std::optional<Bytes> base64Decode(std::string_view text);

@@ -137,6 +137,7 @@ const char* accessEncryptionName(AccessEncryption kind) {
     case AccessEncryption::None: return "none";
     case AccessEncryption::OfficeRc4CryptoApi: return "RC4 CryptoAPI";
     case AccessEncryption::OfficeAgile: return "agile (AES)";
+    case AccessEncryption::OfficeStandardAes: return "standard AES";
     case AccessEncryption::OfficeUnsupported: return "an unsupported Office encryption";
     case AccessEncryption::Damaged: return "a damaged encryption header";
   }
@@ -207,6 +208,7 @@ DecryptResult decryptAccessDatabase(const std::string& path, const std::string& 
       return failure(DecryptFailure::Unsupported,
                      "cannot decrypt " + quoted(path) + ": " + found.office.problem);
     case AccessEncryption::OfficeRc4CryptoApi:
+    case AccessEncryption::OfficeStandardAes:
     case AccessEncryption::OfficeAgile:
       break;
   }
@@ -224,7 +226,7 @@ DecryptResult decryptAccessDatabase(const std::string& path, const std::string& 
   Bytes secret;
   KeyResult key = found.kind == AccessEncryption::OfficeAgile
                       ? agileKey(found.office.agile, passwordBytes, secret)
-                      : rc4CryptoApiKey(found.office.rc4, passwordBytes, secret);
+                      : cryptoApiKey(found.office.cryptoApi, passwordBytes, secret);
   if (key == KeyResult::CipherFailure)
     return failure(DecryptFailure::Unsupported,
                    "cannot decrypt " + quoted(path) + ": the cipher is not available from OpenSSL");
@@ -270,7 +272,7 @@ DecryptResult decryptAccessDatabase(const std::string& path, const std::string& 
     std::array<unsigned char, 4> key = pageKey(databaseKey, static_cast<uint32_t>(number));
     bool ok = found.kind == AccessEncryption::OfficeAgile
                   ? agileDecryptPage(found.office.agile, secret, key, page)
-                  : rc4CryptoApiDecryptPage(found.office.rc4, secret, key, page);
+                  : cryptoApiDecryptPage(found.office.cryptoApi, secret, key, page);
     if (!ok)
       return failure(DecryptFailure::Unsupported,
                      "cannot decrypt " + quoted(path) + ": the cipher failed on page " +

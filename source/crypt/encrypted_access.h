@@ -15,7 +15,8 @@ enum class AccessEncryption {
   None,                // a plain database, or one libmdb reads as it stands
   OfficeRc4CryptoApi,  // RC4 with a SHA-1 key per page (Access 2007 default)
   OfficeAgile,         // AES with an XML key description (Access 2010 and later)
-  OfficeUnsupported,   // another Office provider (standard AES, extensible, plain RC4)
+  OfficeStandardAes,   // AES-ECB under the CryptoAPI header ("standard" encryption)
+  OfficeUnsupported,   // another Office provider (extensible, plain RC4, certificates)
   Damaged,             // claims to be encrypted, but its encryption header cannot be read
 };
 

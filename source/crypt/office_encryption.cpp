@@ -16,11 +16,8 @@ OfficeEncryptionInfo readOfficeEncryptionInfo(ByteView info) {
     uint32_t flags = readLe32(info, 4);
     if (!(flags & kCryptoApiFlag)) {
       result.problem = "its encryption header (version " + version + ") has unknown flags";
-    } else if (flags & kAesFlag) {
-      result.kind = AccessEncryption::OfficeUnsupported;
-      result.problem = "it uses standard AES encryption, which is not supported";
     } else {
-      readRc4CryptoApiInfo(info, result);
+      readCryptoApiInfo(info, (flags & kAesFlag) != 0, result);
     }
   } else if ((major == 3 || major == 4) && minor == 3) {
     result.kind = AccessEncryption::OfficeUnsupported;

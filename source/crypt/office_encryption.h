@@ -15,13 +15,19 @@ inline uint32_t readLe32(ByteView b, size_t at) {
   return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
 }
 
-// RC4 CryptoAPI: one SHA-1 of salt and password; each page's RC4 key is a SHA-1 of that and the
-// page key, cut to the key size.
-struct Rc4CryptoApiInfo {
-  uint32_t keyBits = 0;            // 40 to 128; a 40-bit key is used as 128 bits, zero padded
+// The CryptoAPI kinds share one binary header: RC4, and AES ("standard" encryption).
+// RC4: one SHA-1 of salt and password; each page's RC4 key is a SHA-1 of that and the page key,
+// cut to the key size. AES: that SHA-1 stretched (50000 times, or not at all in the variant
+// without the AES flag), and each page's AES-ECB key derived from it and the page key.
+enum class CryptoApiCipher { Rc4, Aes };
+
+struct CryptoApiInfo {
+  CryptoApiCipher cipher = CryptoApiCipher::Rc4;
+  uint32_t keyBits = 0;            // RC4 40 to 128 (40 is used as 128, zero padded); AES 128-256
+  uint32_t iterations = 0;         // AES only
   Bytes salt;                      // 16 bytes
   Bytes encryptedVerifier;         // 16 bytes
-  Bytes encryptedVerifierHash;     // 20 bytes
+  Bytes encryptedVerifierHash;     // 20 bytes for RC4, 32 for AES
 };
 
 struct AgileCipher {
@@ -49,32 +55,29 @@ inline constexpr uint32_t kMaxSpinCount = 1000000;
 struct OfficeEncryptionInfo {
   AccessEncryption kind = AccessEncryption::Damaged;
   std::string problem;  // why Damaged or OfficeUnsupported
-  Rc4CryptoApiInfo rc4;
+  CryptoApiInfo cryptoApi;
   AgileInfo agile;
 };
 
 // Reads the provider's bytes (the length-prefixed block of the header page).
 OfficeEncryptionInfo readOfficeEncryptionInfo(ByteView info);
 // The two readers it calls; each sets kind (or Damaged, OfficeUnsupported and problem).
-void readRc4CryptoApiInfo(ByteView info, OfficeEncryptionInfo& into);
+// `aesFlag`: the header's flags ask for AES; without it an AES cipher id is the unstretched variant.
+void readCryptoApiInfo(ByteView info, bool aesFlag, OfficeEncryptionInfo& into);
 void readAgileInfo(ByteView info, OfficeEncryptionInfo& into);
 
 enum class KeyResult { Ok, WrongPassword, CipherFailure };
 
-// The per-database secret a correct password yields: RC4 CryptoAPI's base hash, agile's page
-// key. Checks the password against the stored verifier first.
-KeyResult rc4CryptoApiKey(const Rc4CryptoApiInfo& info, ByteView password, Bytes& baseHash);
+// The per-database secret a correct password yields: the CryptoAPI kinds' (stretched) base hash,
+// agile's page key. Checks the password against the stored verifier first.
+KeyResult cryptoApiKey(const CryptoApiInfo& info, ByteView password, Bytes& baseHash);
 KeyResult agileKey(const AgileInfo& info, ByteView password, Bytes& pageCipherKey);
 
 // Decrypts one page in place; the page key comes from pageKey() in access_header.h.
-bool rc4CryptoApiDecryptPage(const Rc4CryptoApiInfo& info, const Bytes& baseHash,
-                             const std::array<unsigned char, 4>& pageKey,
-                             std::span<unsigned char> page);
+bool cryptoApiDecryptPage(const CryptoApiInfo& info, const Bytes& baseHash,
+                          const std::array<unsigned char, 4>& pageKey, std::span<unsigned char> page);
 bool agileDecryptPage(const AgileInfo& info, const Bytes& pageCipherKey,
                       const std::array<unsigned char, 4>& pageKey, std::span<unsigned char> page);
-
-// The RC4 key of one block: SHA-1(baseHash + block) cut to the key size, 40-bit keys padded.
-Bytes rc4CryptoApiBlockKey(const Rc4CryptoApiInfo& info, const Bytes& baseHash, ByteView block);
 
 // The agile IV of a page: hash(keyData salt + page key), fitted to the block size.
 Bytes agilePageIv(const AgileInfo& info, const std::array<unsigned char, 4>& pageKey);

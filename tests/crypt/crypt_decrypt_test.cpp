@@ -177,6 +177,24 @@ TEST(CryptRc4CryptoApi, FortyBitKeysArePaddedTo128Bits) {
   EXPECT_TRUE(decrypted.compare(4096, std::string::npos, plain, 4096, std::string::npos) == 0);
 }
 
+TEST(CryptStandardAes, StretchedAndUnstretchedKeysDecryptToThePlainFile) {
+  // mdb-reader does not read this kind; the unstretched variant was checked once against a file
+  // Access wrote (outside the test data we may keep).
+  REQUIRE_SHARED_ACCESS_DATA();
+  std::string plain = testsupport::readFileBytes(sharedFile("ace12-types.accdb"));
+  crypttest::StandardAesOptions stretched;
+  expectDecryptsToPlain("ace12-types.accdb",
+                        {"standard-aes", crypttest::encryptStandardAes(plain, stretched)},
+                        stretched.password, AccessEncryption::OfficeStandardAes, false);
+  crypttest::StandardAesOptions variant;
+  variant.aesFlag = false;
+  variant.keyBits = 256;
+  variant.password = "Test123";
+  expectDecryptsToPlain("ace12-types.accdb",
+                        {"aes-unstretched", crypttest::encryptStandardAes(plain, variant)},
+                        variant.password, AccessEncryption::OfficeStandardAes, false);
+}
+
 TEST(CryptAgile, OtherHashesAndKeySizesDecryptToThePlainFile) {
   REQUIRE_SHARED_ACCESS_DATA();
   std::string plain = testsupport::readFileBytes(sharedFile("ace14-types.accdb"));

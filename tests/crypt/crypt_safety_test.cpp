@@ -229,7 +229,8 @@ TEST_F(CryptDamaged, AbsurdRc4HeaderValues) {
   EXPECT_EQ(decrypt(withWord(138, 1000)).failure, DecryptFailure::Damaged);  // salt size
   EXPECT_EQ(decrypt(withWord(0, 0x00030009)).failure, DecryptFailure::Damaged);  // version 9.3
   EXPECT_EQ(decrypt(withWord(0, 0x00030004)).failure, DecryptFailure::Unsupported);  // extensible
-  EXPECT_EQ(decrypt(withWord(4, 0x24)).failure, DecryptFailure::Unsupported);  // standard AES
+  EXPECT_EQ(decrypt(withWord(4, 0x24)).failure, DecryptFailure::Damaged);  // AES flag, RC4 cipher
+  EXPECT_EQ(decrypt(withWord(12, 0x14)).failure, DecryptFailure::Unsupported);  // external
   // A damaged verifier cannot be told from a wrong password: the password check fails.
   std::string verifier = good;
   verifier[0x29b + 142 + 16] ^= 0x01;

@@ -75,6 +75,18 @@ void setDatabaseKey(std::string& file, const std::array<unsigned char, 4>& key) 
   toggleMask(file);
 }
 
+void aesEcbEncrypt(const Bytes& key, unsigned char* data, size_t size) {
+  const EVP_CIPHER* cipher = key.size() == 16   ? EVP_aes_128_ecb()
+                             : key.size() == 24 ? EVP_aes_192_ecb()
+                                                : EVP_aes_256_ecb();
+  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+  EVP_EncryptInit_ex(ctx, cipher, nullptr, key.data(), nullptr);
+  EVP_CIPHER_CTX_set_padding(ctx, 0);
+  int out = 0;
+  EVP_EncryptUpdate(ctx, data, &out, data, static_cast<int>(size));
+  EVP_CIPHER_CTX_free(ctx);
+}
+
 void aesCbcEncrypt(const Bytes& key, const Bytes& iv, unsigned char* data, size_t size) {
   const EVP_CIPHER* cipher = key.size() == 16   ? EVP_aes_128_cbc()
                              : key.size() == 24 ? EVP_aes_192_cbc()
@@ -207,6 +219,53 @@ std::string encryptAgile(const std::string& plain, const AgileOptions& o) {
                    16, 0x36);
     aesCbcEncrypt(pageKey, iv, reinterpret_cast<unsigned char*>(file.data()) + page * kPage, kPage);
   }
+  return file;
+}
+
+std::string encryptStandardAes(const std::string& plain, const StandardAesOptions& o) {
+  std::string file = plain;
+  Bytes salt = random(16), verifier = random(16);
+  Bytes h = digest("SHA1", {salt, utf16(o.password)});
+  for (uint32_t i = 0; o.aesFlag && i < 50000; ++i) h = digest("SHA1", {le32(i), h});
+  auto blockKey = [&](const Bytes& block) {
+    Bytes final = digest("SHA1", {h, block});
+    Bytes x1(64, 0x36), x2(64, 0x5C);
+    for (size_t i = 0; i < final.size(); ++i) x1[i] ^= final[i], x2[i] ^= final[i];
+    Bytes key = digest("SHA1", {x1});
+    Bytes k2 = digest("SHA1", {x2});
+    key.insert(key.end(), k2.begin(), k2.end());
+    key.resize(o.keyBits / 8);
+    return key;
+  };
+  Bytes key0 = blockKey(le32(0));
+  Bytes encVerifier = verifier;
+  aesEcbEncrypt(key0, encVerifier.data(), 16);
+  Bytes encHash = fit(digest("SHA1", {verifier}), 32, 0);
+  aesEcbEncrypt(key0, encHash.data(), 32);
+
+  const std::string csp = "Microsoft Enhanced RSA and AES Cryptographic Provider";
+  Bytes cspBytes = utf16(csp);
+  cspBytes.push_back(0);
+  cspBytes.push_back(0);
+  uint32_t flags = o.aesFlag ? 0x24 : 0x04;
+  uint32_t algId = o.keyBits == 128 ? 0x660E : o.keyBits == 192 ? 0x660F : 0x6610;
+  std::string info;
+  append(info, {4, 0, 2, 0});
+  append(info, le32(flags));
+  append(info, le32(static_cast<uint32_t>(32 + cspBytes.size())));
+  for (uint32_t v : {flags, 0u, algId, 0x8004u, o.keyBits, 0x18u, 0u, 0u}) append(info, le32(v));
+  append(info, cspBytes);
+  append(info, le32(16));
+  append(info, salt);
+  append(info, encVerifier);
+  append(info, le32(20));
+  append(info, encHash);
+  setEncryptionInfo(file, info);
+  setDatabaseKey(file, o.databaseKey);
+
+  for (size_t page = 1; page * kPage < file.size(); ++page)
+    aesEcbEncrypt(blockKey(keyForPage(o.databaseKey, static_cast<uint32_t>(page))),
+                  reinterpret_cast<unsigned char*>(file.data()) + page * kPage, kPage);
   return file;
 }
 

@@ -26,9 +26,17 @@ struct AgileOptions {
   std::array<unsigned char, 4> databaseKey = {0xa3, 0x38, 0xbe, 0xa0};
 };
 
+struct StandardAesOptions {
+  std::string password = "password";        // ASCII only
+  uint32_t keyBits = 128;
+  bool aesFlag = true;                      // false: the unstretched variant
+  std::array<unsigned char, 4> databaseKey = {0x0f, 0x1e, 0x2d, 0x3c};
+};
+
 // The whole file encrypted; `plain` is a plain Jet4 or ACE file's bytes.
 std::string encryptRc4CryptoApi(const std::string& plain, const Rc4Options& options = {});
 std::string encryptAgile(const std::string& plain, const AgileOptions& options = {});
+std::string encryptStandardAes(const std::string& plain, const StandardAesOptions& options = {});
 
 // Jet page encoding as libmdb undoes it: every page but 0 RC4'd with the database key.
 std::string encodeJetPages(const std::string& plain, std::array<unsigned char, 4> databaseKey);
