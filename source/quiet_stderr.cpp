@@ -16,11 +16,11 @@ QuietStderr::QuietStderr() {
   std::lock_guard<std::mutex> hold(gLock);
   if (gDepth++ > 0) return;
   std::fflush(stderr);
-  int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  // Opened once and kept: records are read in tight loops.
+  static int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (devNull < 0) return;
   gSavedFd = ::fcntl(2, F_DUPFD_CLOEXEC, 3);
   if (gSavedFd >= 0) ::dup2(devNull, 2);
-  ::close(devNull);
 }
 
 QuietStderr::~QuietStderr() {

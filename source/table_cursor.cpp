@@ -288,11 +288,12 @@ Variant TableCursor::decode(const ColumnInfo& column, const MdbField& field) {
 }
 
 std::vector<uint8_t> TableCursor::readLongValue(const uint8_t* head, size_t size, const ColumnInfo& column) {
-  const uint32_t length = get24(head);
-  const uint8_t kind = head[3];
+  // The top two bits of the first word say where the value lives, the rest is its length.
+  const uint32_t length = get32(head) & 0x3FFFFFFFu;
+  const uint8_t kind = head[3] & 0xC0;
   std::vector<uint8_t> out;
   if (length > file_->header.fileSize) damaged("long value of column '" + column.name + "' is longer than the file");
-  if (kind & 0x80) {  // stored in the record itself
+  if (kind == 0x80) {  // stored in the record itself
     if (length > size - kLongValueHeader) damaged("long value of column '" + column.name + "' overruns its record");
     out.assign(head + kLongValueHeader, head + kLongValueHeader + length);
     return out;
