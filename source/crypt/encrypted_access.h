@@ -13,8 +13,8 @@
 
 enum class AccessEncryption {
   None,                // a plain database, or one libmdb reads as it stands
-  OfficeRc4CryptoApi,  // RC4 with a SHA-1 key per page (Access 2007 default)
-  OfficeAgile,         // AES with an XML key description (Access 2010 and later)
+  OfficeRc4CryptoApi,  // RC4 with a SHA-1 key per page (Access 2007; later: legacy encryption)
+  OfficeAgile,         // AES with an XML key description (the default since Access 2010)
   OfficeStandardAes,   // AES-ECB under the CryptoAPI header ("standard" encryption)
   OfficeUnsupported,   // another Office provider (extensible, plain RC4, certificates)
   Damaged,             // claims to be encrypted, but its encryption header cannot be read
@@ -23,8 +23,8 @@ enum class AccessEncryption {
 // A readable name for messages: "RC4 CryptoAPI", "agile (AES)", ...
 const char* accessEncryptionName(AccessEncryption kind);
 
-// What the header page (the file's first bytes, ideally its first 4096) says. Bytes that are
-// too few or not an Access header give None: the engine's own open reports those.
+// What the header page (the file's first 4096 bytes) says. Fewer bytes, or bytes that are not
+// an Access header, give None: the engine's own open reports those.
 AccessEncryption detectAccessEncryption(std::span<const unsigned char> headerPage);
 
 // Reads the header page of the file. An unreadable or short file gives None.
