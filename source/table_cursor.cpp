@@ -185,7 +185,9 @@ bool TableCursor::next(std::vector<Variant>& values) {
     bool lookup = (start & kRowLookup) != 0;
     start &= kRowOffsetMask;
     int cracked;
-    {
+    if (crackIsQuiet(start, length)) {
+      cracked = mdb_crack_row(table_, start, length, fields_.data());
+    } else {
       QuietStderr quiet;
       cracked = mdb_crack_row(table_, start, length, fields_.data());
     }
@@ -197,6 +199,47 @@ bool TableCursor::next(std::vector<Variant>& values) {
     for (size_t i = 0; i < columns_.size(); ++i) values[i] = decode(columns_[i], fields_[i]);
     return true;
   }
+}
+
+// Silencing standard error costs system calls, too many for every record. This repeats the
+// checks after which mdb_crack_row of a Jet4 record complains, so well-formed records go to
+// libmdb directly; anything else (and every Jet3 record) is cracked with standard error silenced.
+bool TableCursor::crackIsQuiet(int start, size_t length) const {
+  if (file_->header.version == JetVersion::Jet3) return false;
+  const unsigned char* pg = mdb_->pg_buf;
+  const size_t pageSize = static_cast<size_t>(mdb_->fmt->pg_size);
+  if (start < 0 || length < 4 || static_cast<size_t>(start) + length > pageSize) return false;
+  const unsigned rowStart = static_cast<unsigned>(start);
+  const unsigned rowEnd = rowStart + static_cast<unsigned>(length) - 1;
+  const unsigned rowCols = static_cast<unsigned>(mdb_get_int16(const_cast<unsigned char*>(pg), static_cast<int>(rowStart)));
+  const unsigned bitmaskSize = (rowCols + 7) / 8;
+  if (bitmaskSize + 1 >= rowEnd) return false;
+  unsigned rowVarCols = 0;
+  unsigned offsets[kMaxColumns + 2] = {};
+  if (table_->num_var_cols > 0) {
+    if (rowEnd < bitmaskSize + 1) return false;
+    rowVarCols = static_cast<unsigned>(mdb_get_int16(const_cast<unsigned char*>(pg), static_cast<int>(rowEnd - bitmaskSize - 1)));
+    if (rowVarCols > kMaxColumns || bitmaskSize + 3 + rowVarCols * 2 + 2 > rowEnd) return false;
+    for (unsigned i = 0; i < rowVarCols + 1; ++i)
+      offsets[i] = static_cast<unsigned>(mdb_get_int16(const_cast<unsigned char*>(pg), static_cast<int>(rowEnd - bitmaskSize - 3 - i * 2)));
+  }
+  if (rowVarCols > rowCols) return false;
+  const unsigned rowFixedCols = rowCols - rowVarCols;
+  unsigned fixedFound = 0;
+  for (unsigned i = 0; i < table_->num_cols; ++i) {
+    auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table_->columns, i));
+    long fieldStart = 0, fieldSize = 0;
+    if (col->is_fixed && fixedFound < rowFixedCols) {
+      fieldStart = static_cast<long>(rowStart) + col->fixed_offset + 2;
+      fieldSize = col->col_size;
+      ++fixedFound;
+    } else if (!col->is_fixed && col->var_col_num < rowVarCols) {
+      fieldStart = static_cast<long>(rowStart) + offsets[col->var_col_num];
+      fieldSize = static_cast<long>(offsets[col->var_col_num + 1]) - static_cast<long>(offsets[col->var_col_num]);
+    }
+    if (fieldSize < 0 || fieldStart + fieldSize > static_cast<long>(rowStart + length)) return false;
+  }
+  return true;
 }
 
 Variant TableCursor::decode(const ColumnInfo& column, const MdbField& field) {

@@ -41,6 +41,7 @@ class TableCursor {
   void open(const CatalogTable& table);
   void release();
   bool loadNextPage();
+  bool crackIsQuiet(int start, size_t length) const;
   Variant decode(const ColumnInfo& column, const MdbField& field);
   std::vector<uint8_t> readLongValue(const uint8_t* head, size_t size, const ColumnInfo& column);
   [[noreturn]] void damaged(const std::string& what) const;
