@@ -8,6 +8,7 @@
 #include "source/engine.h"
 #include "source/jet_header.h"
 #include "source/quiet_stderr.h"
+#include "source/rc4.h"
 #include "source/text_decoding.h"
 #include "tests/support/test_support.h"
 
@@ -65,6 +66,25 @@ TEST(EngineHeader, ForeignFilesAreRefusedByName) {
   } catch (const ComError& e) {
     EXPECT_EQ(e.hresult(), daoerror::kFileNotFound);
   }
+}
+
+// Jet3 keeps its password unmasked (apart from the header's fixed RC4 mask) in single bytes.
+TEST(EngineHeader, Jet3PasswordIsChecked) {
+  REQUIRE_SHARED_ACCESS_DATA();
+  testsupport::ScratchDir dir;
+  std::string bytes = testsupport::readFileBytes(testsupport::sharedAccessData() / "jet3-types.mdb");
+  const uint8_t key[4] = {0xC7, 0xDA, 0x39, 0x6B};
+  auto* header = reinterpret_cast<uint8_t*>(&bytes[0x18]);
+  rc4Apply(key, 4, header, 126);
+  std::memcpy(&bytes[0x42], "S\xe9same\0\0\0", 9);  // "Sésame" in code page 1252
+  rc4Apply(key, 4, header, 126);
+  auto path = dir / "locked97.mdb";
+  testsupport::writeFileBytes(path, bytes);
+  DBEngine engine(EngineFlavour::Dao36);
+  EXPECT_NO_THROW(engine.OpenDatabase(path.string(), 1, true, std::string(";pwd=Sésame")));
+  EXPECT_THROW(engine.OpenDatabase(path.string(), 1, true, std::string(";pwd=Sesame")), ComError);
+  EXPECT_THROW(engine.OpenDatabase(path.string(), 1, true, std::string(";pwd=sésame")), ComError);
+  EXPECT_THROW(engine.OpenDatabase(path.string()), ComError);
 }
 
 TEST(EngineQuietStderr, SilencesAndRestoresDescriptor2) {
