@@ -14,8 +14,14 @@ def rows_of(path):
     else:
         import xlrd
         book = xlrd.open_workbook(path)
+        def value(cell):
+            if cell.ctype == xlrd.XL_CELL_BOOLEAN:
+                return bool(cell.value)
+            if cell.ctype == xlrd.XL_CELL_NUMBER and cell.value == int(cell.value) and abs(cell.value) < 2**53:
+                return int(cell.value)
+            return None if cell.ctype in (xlrd.XL_CELL_EMPTY, xlrd.XL_CELL_BLANK) else cell.value
         for sh in book.sheets():
-            yield sh.name, [sh.row_values(r) for r in range(sh.nrows)]
+            yield sh.name, [[value(c) for c in sh.row(r)] for r in range(sh.nrows)]
 
 
 def main():
