@@ -85,7 +85,7 @@ TableLayout layoutTable(const std::string& file, const Table& table, const Optio
   TableLayout t;
   t.name = table.name;
   t.system = system;
-  std::u16string tableUnits = checkedName(file, "table", table.name);
+  checkedName(file, "table", table.name);
   std::string where = file + ": table \"" + table.name + "\"";
   if (table.fields.empty() || table.fields.size() > fmt::kMaxColumns)
     throw Error(where + " must have 1 to 255 fields");
@@ -164,7 +164,6 @@ TableLayout layoutTable(const std::string& file, const Table& table, const Optio
     }
   }
   enc::put16(d + pos, fmt::kTdEnd);
-  (void)tableUnits;
   return t;
 }
 
