@@ -48,7 +48,7 @@ bool copyLoadedSheet(std::FILE* out, const Globals& g, const SourceSheet& src, c
     put16(d + 8, c1);
     put16(d + 10, c2);
   }
-  if (src.index) {
+  if (src.index && src.index + 4 + get16(&g.stream[src.index + 2]) <= src.insertAt) {
     // INDEX holds stream positions of the sheet's own records: they move with the sheet.
     char* ix = &prefix[src.index - src.start];
     uint16_t len = get16(ix + 2);
