@@ -118,6 +118,11 @@ TextRows libmdbRows(const std::filesystem::path& file, const std::string& table)
                                     std::string(1, kRowSep), "-0", kNullMark, "-b", "hex", "-D",
                                     "%Y-%m-%d %H:%M:%S", "-T", "%Y-%m-%d %H:%M:%S", file.string(), table});
   EXPECT_EQ(r.exitCode, 0) << "mdb-export " << file << " " << table << ": " << r.err;
+  // libmdb reports damage it works around (a map page of another table, a bad row) on stderr
+  // only; the one complaint a sound file may cause is about Large Number fields it cannot print.
+  for (const auto& line : split(r.err, '\n'))
+    EXPECT_TRUE(line.empty() || line.find("unsupported data type 19") != std::string::npos)
+        << "mdb-export " << file << " " << table << ": " << line;
   TextRows rows;
   std::vector<std::string> lines = split(r.out, kRowSep);
   if (!lines.empty() && lines.back().empty()) lines.pop_back();

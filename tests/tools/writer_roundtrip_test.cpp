@@ -149,6 +149,8 @@ TEST_P(WriterRoundTrip, EveryTypeReadsBackInBothReaders) {
   ASSERT_EQ(s.rowCounts, (std::vector<uint64_t>{kAllTypeRows, 0}));
   EXPECT_EQ(std::filesystem::file_size(file), s.pages * 4096);
 
+  auto count = testsupport::runCommand({"mdb-count", file.string(), "All Types"});
+  EXPECT_EQ(count.out, std::to_string(kAllTypeRows) + "\n") << count.err;
   expectTableReadsBack(file, k.password, all, kAllTypeRows,
                        [&](uint64_t i, Row& row) { allTypeRow(fields, i, row); });
   expectTableReadsBack(file, k.password, empty, 0, [](uint64_t, Row&) {});
