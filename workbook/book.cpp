@@ -66,6 +66,12 @@ int writeCell(XlSheet* s, int row, int col, Cell cell) {
     return fail(book, "row " + std::to_string(row) + " of " + sheetLabel(*s) +
                           " comes after row " + std::to_string(s->pendingRow) +
                           ": rows are written in increasing order");
+  if (book->lastWritten != s) {
+    // The export moved on to another sheet: the last one's compressor is not needed meanwhile.
+    if (book->lastWritten && !book->lastWritten->rows.pause())
+      return fail(book, "cannot write the temporary file of " + sheetLabel(*book->lastWritten));
+    book->lastWritten = s;
+  }
   if (row > s->pendingRow) {
     if (!flushPendingRow(*s)) return 0;
     s->pendingRow = row;
@@ -107,6 +113,7 @@ int xlBookLoadA(BookHandle book, const char* filename) {
   bool ok = book->xml ? xlsx::loadBook(fresh, filename, error) : xls::loadBook(fresh, filename, error);
   if (!ok) return fail(book, std::string("cannot load ") + filename + ": " + error);
   book->sheets = std::move(fresh.sheets);
+  book->lastWritten = nullptr;
   for (auto& s : book->sheets) s->book = book;
   book->xlsx = std::move(fresh.xlsx);
   book->xls = std::move(fresh.xls);
@@ -132,6 +139,7 @@ int xlBookDelSheetA(BookHandle book, int index) {
   if (index < 0 || index >= static_cast<int>(book->sheets.size()))
     return fail(book, "cannot delete sheet " + std::to_string(index) + ": no such sheet");
   const XlSheet& s = *book->sheets[static_cast<size_t>(index)];
+  if (book->lastWritten == &s) book->lastWritten = nullptr;
   if (book->xml) xlsx::forgetSheet(*book, s);
   else xls::forgetSheet(*book, s);
   book->sheets.erase(book->sheets.begin() + index);

@@ -41,6 +41,7 @@ struct XlBook {
   std::vector<std::unique_ptr<XlSheet>> sheets;
   std::unique_ptr<xlsx::Package> xlsx;
   std::unique_ptr<xls::Globals> xls;
+  XlSheet* lastWritten = nullptr;  // the sheet that took the last cell
   XlBook();
   ~XlBook();
 };

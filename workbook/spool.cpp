@@ -78,10 +78,33 @@ static bool pump(SpoolState& s, int flush) {
   return true;
 }
 
+// A fresh compressor after a pause: its blocks follow the synced ones and refer to nothing before.
+static bool resume(SpoolState& s) {
+  if (s.zReady) return true;
+  s.z = z_stream{};
+  if (deflateInit2(&s.z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
+  s.zReady = true;
+  s.out.resize(1 << 16);
+  return true;
+}
+
+bool Spool::pause() {
+  if (!s_ || !s_->compressed || !s_->zReady) return true;
+  if (!sync()) return false;
+  deflateEnd(&s_->z);
+  s_->zReady = false;
+  std::vector<unsigned char>().swap(s_->out);
+  return true;
+}
+
 bool Spool::write(std::string_view bytes) {
   if (!s_ || s_->failed) return false;
   SpoolState& s = *s_;
   if (bytes.empty()) return true;
+  if (s.compressed && !resume(s)) {
+    s.failed = true;
+    return false;
+  }
   s.crc = static_cast<uint32_t>(
       crc32_z(s.crc, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()));
   s.raw += bytes.size();
@@ -98,7 +121,7 @@ bool Spool::write(std::string_view bytes) {
 
 bool Spool::sync() {
   if (!s_ || s_->failed) return false;
-  if (s_->compressed && !pump(*s_, Z_SYNC_FLUSH)) s_->failed = true;
+  if (s_->compressed && s_->zReady && !pump(*s_, Z_SYNC_FLUSH)) s_->failed = true;
   if (std::fflush(s_->file) != 0) s_->failed = true;
   return !s_->failed;
 }

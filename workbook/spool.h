@@ -24,6 +24,9 @@ class Spool {
   bool write(std::string_view bytes);
   // Ends the current deflate block on a byte boundary so the stored bytes can be copied out.
   bool sync();
+  // Syncs and frees the compressor until the next write, for a sheet that is no longer being
+  // written: many finished sheets then cost a file each, not a compressor each.
+  bool pause();
   uint64_t rawSize() const;     // bytes written
   uint32_t rawCrc() const;      // CRC-32 of the bytes written
   uint64_t storedSize() const;  // bytes in the file (compressed when compressed)

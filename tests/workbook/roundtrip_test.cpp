@@ -180,6 +180,27 @@ TEST_P(WorkbookRoundTrip, SeveralSheetsOfManyRowsEachKeepEveryRow) {
   }
 }
 
+TEST_P(WorkbookRoundTrip, SheetsWrittenInTurnsKeepTheirRows) {
+  testsupport::ScratchDir dir;
+  auto file = dir / ("turns" + ext());
+  Book book(create());
+  SheetHandle a = xlBookAddSheetA(book, "A", nullptr), b = xlBookAddSheetA(book, "B", nullptr);
+  for (int turn = 0; turn < 6; ++turn)
+    for (SheetHandle s : {a, b})
+      for (int r = turn * 500; r < (turn + 1) * 500; ++r) {
+        ASSERT_EQ(xlSheetWriteNumA(s, r, 0, r + (s == b ? 0.5 : 0), nullptr), 1);
+        ASSERT_EQ(xlSheetWriteStrA(s, r, 1, (std::string(xlSheetNameA(s)) + std::to_string(r)).c_str(), nullptr), 1);
+      }
+  ASSERT_EQ(xlBookSaveA(book, file.c_str()), 1) << xlBookErrorMessageA(book);
+  auto sheets = readBack(file);
+  ASSERT_EQ(sheets.size(), 2u);
+  for (int k = 0; k < 2; ++k) {
+    ASSERT_EQ(sheets[k].cells.size(), 6000u);
+    for (int r = 0; r < 3000; r += 499)
+      expectCells(sheets[k], {{r, 0, "n", r + k * 0.5, ""}, {r, 1, "s", 0, (k ? "B" : "A") + std::to_string(r)}});
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Formats, WorkbookRoundTrip, ::testing::Values(true, false),
                          [](const auto& info) { return info.param ? "xlsx" : "xls"; });
 
