@@ -175,4 +175,53 @@ TEST_F(XlsxExtend, SavingTwiceAndOverTheLoadedFileKeepsOneCopyOfEachRow) {
   EXPECT_EQ(xlSheetLastRowA(xlBookGetSheetA(again, 2)), 4);
 }
 
+// A package written with a namespace prefix, an empty <sheetData/> and no dimension, as some
+// writers do: the rows we add must use the part's prefix and open the element.
+TEST(XlsxExtendPrefixed, RowsGoIntoPrefixedAndEmptySheetData) {
+  testsupport::ScratchDir dir;
+  auto source = dir / "prefixed.xlsx";
+  testsupport::runPython(R"PY(
+import sys, zipfile
+main = 'http://schemas.openxmlformats.org/spreadsheetml/2006/main'
+rel = 'http://schemas.openxmlformats.org/officeDocument/2006/relationships'
+parts = {
+ '[Content_Types].xml': '<?xml version="1.0" encoding="UTF-8"?><Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types"><Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/><Default Extension="xml" ContentType="application/xml"/><Override PartName="/xl/workbook.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml"/><Override PartName="/xl/worksheets/a.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/><Override PartName="/xl/worksheets/b.xml" ContentType="application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml"/></Types>',
+ '_rels/.rels': '<?xml version="1.0" encoding="UTF-8"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="r1" Type="http://schemas.openxmlformats.org/officeDocument/2006/relationships/officeDocument" Target="/xl/workbook.xml"/></Relationships>',
+ 'xl/workbook.xml': '<?xml version="1.0" encoding="UTF-8"?><x:workbook xmlns:x="%s" xmlns:rr="%s"><x:sheets><x:sheet name="Empty" sheetId="5" rr:id="s1"/><x:sheet name="Rows" sheetId="9" rr:id="s2"/></x:sheets></x:workbook>' % (main, rel),
+ 'xl/_rels/workbook.xml.rels': '<?xml version="1.0" encoding="UTF-8"?><Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships"><Relationship Id="s1" Type="%s/worksheet" Target="worksheets/a.xml"/><Relationship Id="s2" Type="%s/worksheet" Target="/xl/worksheets/b.xml"/></Relationships>' % (rel, rel),
+ 'xl/worksheets/a.xml': '<?xml version="1.0" encoding="UTF-8"?><x:worksheet xmlns:x="%s"><x:dimension ref="A1"/><x:sheetData/></x:worksheet>' % main,
+ 'xl/worksheets/b.xml': '<?xml version="1.0" encoding="UTF-8"?><x:worksheet xmlns:x="%s"><x:sheetData><x:row r="3"><x:c r="B3" t="inlineStr"><x:is><x:t>old</x:t></x:is></x:c></x:row></x:sheetData></x:worksheet>' % main,
+}
+with zipfile.ZipFile(sys.argv[1], 'w') as z:
+    for n, t in parts.items():
+        z.writestr(n, t)
+)PY", {source.string()});
+  auto out = dir / "out.xlsx";
+  Book book(xlCreateXMLBookCA());
+  ASSERT_EQ(xlBookLoadA(book, source.c_str()), 1) << xlBookErrorMessageA(book);
+  ASSERT_EQ(xlBookSheetCountA(book), 2);
+  SheetHandle empty = xlBookGetSheetA(book, 0), rows = xlBookGetSheetA(book, 1);
+  EXPECT_EQ(xlSheetLastRowA(empty), 0);
+  EXPECT_EQ(xlSheetLastRowA(rows), 3);
+  xlSheetWriteStrA(empty, 0, 0, "first", nullptr);
+  xlSheetWriteNumA(empty, 1, 2, 2.5, nullptr);
+  xlSheetWriteBoolA(rows, 3, 0, 1, nullptr);
+  ASSERT_NE(xlBookAddSheetA(book, "Third", nullptr), nullptr);
+  ASSERT_EQ(xlBookSaveA(book, out.c_str()), 1) << xlBookErrorMessageA(book);
+  auto sheets = wbtest::readBack(out);
+  ASSERT_EQ(sheets.size(), 3u);
+  EXPECT_EQ(sheets[0].cells.at({0, 0}).text, "first");
+  EXPECT_EQ(sheets[0].cells.at({1, 2}).number, 2.5);
+  EXPECT_EQ(sheets[1].cells.at({2, 1}).text, "old");
+  EXPECT_EQ(sheets[1].cells.at({3, 0}).type, "b");
+  EXPECT_EQ(sheets[2].name, "Third");
+  std::string dims = testsupport::runPython(R"PY(
+import sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+a = z.read('xl/worksheets/a.xml').decode()
+print(a[a.index('<x:dimension'):a.index('<x:sheetData>') + 13])
+)PY", {out.string()});
+  EXPECT_EQ(dims, "<x:dimension ref=\"A1:C2\"/><x:sheetData>\n");
+}
+
 }  // namespace
