@@ -1,0 +1,122 @@
+#include "app/wizard/conversion_wizard.h"
+
+#include <QAbstractButton>
+#include <QDesktopServices>
+#include <QPixmap>
+#include <QPushButton>
+#include <QTimer>
+
+#include "app/wizard/pages.h"
+#include "job/conversion_job.h"
+#include "options/conversion_options.h"
+
+namespace {
+
+const char* const kCaptions[] = {
+    "Fallowmere Wizard",
+    "Fallowmere Wizard | Select Access file",
+    "Fallowmere Wizard | Select the output file",
+    "Fallowmere Wizard | Conversion in progress",
+    "Fallowmere Wizard | Conversion complete",
+};
+
+}  // namespace
+
+// The pictures live in the static library's resources, which need registering by hand (and
+// outside any namespace).
+static void loadWizardArt() {
+  static bool loaded = false;
+  if (loaded) return;
+  loaded = true;
+  Q_INIT_RESOURCE(wizard_art);
+}
+
+ConversionWizard::ConversionWizard(ConversionOptions* options, WizardSetup setup, QWidget* parent)
+    : QWizard(parent), options_(options), setup_(std::move(setup)) {
+  loadWizardArt();
+  setObjectName(QStringLiteral("wizard"));
+  setWizardStyle(QWizard::ModernStyle);
+  // The result page offers Finish only; the pages themselves carry their "?" buttons.
+  setOptions(QWizard::NoBackButtonOnLastPage | QWizard::NoDefaultButton);
+  setPixmap(QWizard::BannerPixmap, QPixmap(QStringLiteral(":/wizard/art/header.png")));
+
+  setPage(kWelcomePage, new WelcomePage(this));
+  setPage(kSourcePage, new SourcePage(this));
+  setPage(kOutputPage, new OutputPage(this));
+  setPage(kProgressPage, new ProgressPage(this));
+  setPage(kResultPage, new ResultPage(this));
+  setStartId(kWelcomePage);
+  setWindowTitle(QString::fromUtf8(kCaptions[kWelcomePage]));
+
+  connect(this, &QWizard::currentIdChanged, this, [this](int id) { pageBecameCurrent(id); });
+}
+
+ConversionWizard::~ConversionWizard() {
+  if (auto* progress = dynamic_cast<ProgressPage*>(page(kProgressPage))) progress->sink()->detach();
+  if (worker_.joinable()) {
+    options_->cancelRequested = 1;
+    waitForWorker();
+  }
+  if (options_->progressWindow == static_cast<ProgressPage*>(page(kProgressPage))->sink()) options_->progressWindow = nullptr;
+}
+
+void ConversionWizard::pageBecameCurrent(int id) {
+  if (id < kWelcomePage || id > kResultPage) return;
+  setWindowTitle(QString::fromUtf8(kCaptions[id]));
+  if (auto* current = dynamic_cast<WizardPage*>(page(id))) current->becameCurrent();
+}
+
+void ConversionWizard::pressNextLater() {
+  QTimer::singleShot(0, this, [this] { next(); });
+}
+
+void ConversionWizard::pressFinishLater() {
+  QTimer::singleShot(0, this, [this] {
+    if (currentId() == kResultPage) accept();
+  });
+}
+
+bool ConversionWizard::openUrl(const QUrl& url) const {
+  return setup_.openUrl ? setup_.openUrl(url) : QDesktopServices::openUrl(url);
+}
+
+void ConversionWizard::openHelp() {
+  openUrl(QUrl::fromLocalFile(QString::fromStdString(setup_.programFolder + "wizards.chm")));
+}
+
+void ConversionWizard::startWorker() {
+  waitForWorker();
+  workerRunning_ = true;
+  OwnerWindow* owner = options_->progressWindow;
+  worker_ = std::thread([this, owner] {
+    RunConversionJob(owner, options_);
+    // Whatever the outcome, the wizard moves on to the result page.
+    QMetaObject::invokeMethod(this, [this] { workerFinished(); }, Qt::QueuedConnection);
+    workerRunning_ = false;
+  });
+}
+
+void ConversionWizard::workerFinished() {
+  if (auto* progress = dynamic_cast<ProgressPage*>(page(kProgressPage))) progress->sink()->flush();
+  if (isVisible() && currentId() == kProgressPage) next();
+}
+
+void ConversionWizard::waitForWorker() {
+  if (worker_.joinable()) worker_.join();
+}
+
+void ConversionWizard::reject() {
+  if (currentId() == kProgressPage) {
+    options_->cancelRequested = 1;
+    static_cast<ProgressPage*>(page(kProgressPage))->sink()->detach();
+  }
+  QWizard::reject();
+}
+
+QPushButton* makeHelpButton(ConversionWizard* wizard, QWidget* parent) {
+  auto* help = new QPushButton(QStringLiteral("?"), parent);
+  help->setObjectName(QStringLiteral("control1048"));
+  help->setFixedWidth(help->fontMetrics().horizontalAdvance(QStringLiteral("?")) + 16);
+  QObject::connect(help, &QPushButton::clicked, wizard, [wizard] { wizard->openHelp(); });
+  return help;
+}

@@ -1,0 +1,61 @@
+// The five-page wizard over the one options record of the run.
+#pragma once
+
+#include <QUrl>
+#include <QWizard>
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "app/program.h"
+
+struct ConversionOptions;
+class QPushButton;
+
+// What the wizard takes from its surroundings; tests replace the settings file and the opener.
+struct WizardSetup {
+  ProgramFlavour flavour = ProgramFlavour::Access2007;
+  std::string programFolder;                  // where wizards.chm lies, ending in '/'
+  std::string settingsFile;                   // "Save new settings" writes here; empty: beside the program
+  std::function<bool(const QUrl&)> openUrl;   // empty: QDesktopServices::openUrl
+};
+
+enum WizardPageId { kWelcomePage = 0, kSourcePage, kOutputPage, kProgressPage, kResultPage };
+
+class ConversionWizard : public QWizard {
+ public:
+  ConversionWizard(ConversionOptions* options, WizardSetup setup, QWidget* parent = nullptr);
+  ~ConversionWizard() override;
+
+  ConversionOptions* options() const { return options_; }
+  const WizardSetup& setup() const { return setup_; }
+
+  // Presses Next or Finish once the events now queued are handled, as a posted button press.
+  void pressNextLater();
+  void pressFinishLater();
+
+  // Opens wizards.chm from the program's folder; nothing is reported when nothing opens it.
+  void openHelp();
+  bool openUrl(const QUrl& url) const;
+
+  // Starts the conversion on the worker thread; at its end the worker presses Next.
+  void startWorker();
+  // Blocks until the worker (if any) has stopped.
+  void waitForWorker();
+  bool workerRunning() const { return workerRunning_.load(); }
+
+  void reject() override;
+
+ private:
+  void pageBecameCurrent(int id);
+  void workerFinished();
+
+  ConversionOptions* options_;
+  WizardSetup setup_;
+  std::thread worker_;
+  std::atomic<bool> workerRunning_{false};
+};
+
+// A "?" button that opens the help file.
+QPushButton* makeHelpButton(ConversionWizard* wizard, QWidget* parent);

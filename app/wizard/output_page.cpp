@@ -1,0 +1,198 @@
+#include <QCheckBox>
+#include <QComboBox>
+#include <QEvent>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/wizard/book_type_rule.h"
+#include "app/wizard/pages.h"
+#include "app/wizard/wizard_texts.h"
+#include "job/progress.h"
+#include "options/conversion_options.h"
+#include "options/recent_paths.h"
+
+namespace {
+const char* const kLastOutput = "LastXLSFile";
+// One list: value names are compared without regard to case.
+const char* const kRecentOutputsRead = "XLSFiles";
+const char* const kRecentOutputsWritten = "XLSfiles";
+
+QCheckBox* checkBox(const char* text, const char* name, QWidget* parent) {
+  auto* box = new QCheckBox(QString::fromUtf8(text), parent);
+  box->setObjectName(QString::fromUtf8(name));
+  return box;
+}
+}  // namespace
+
+OutputPage::OutputPage(ConversionWizard* wizard) : WizardPage(wizard) {
+  setTitle(QStringLiteral("Select the output file"));
+  setSubTitle(QStringLiteral("Click 'Browse' button"));
+  // Past this page the conversion starts and there is no way back.
+  setCommitPage(true);
+  setButtonText(QWizard::CommitButton, wizard->buttonText(QWizard::NextButton));
+
+  auto* prompt = new QLabel(QStringLiteral("You should enter the name of the output .XLS file"), this);
+  path_ = new QComboBox(this);
+  path_->setObjectName(QStringLiteral("control200"));
+  path_->setEditable(true);
+  path_->setInsertPolicy(QComboBox::NoInsert);
+  path_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  auto* browseButton = new QPushButton(QStringLiteral("&Browse"), this);
+  browseButton->setObjectName(QStringLiteral("control1015"));
+
+  overwriteFile_ = checkBox("Overwrite existing file", "control1018", this);
+  overwriteTable_ = checkBox("Overwrite existing table", "control1019", this);
+  header_ = checkBox("Header (names of fields)", "control1020", this);
+  headerOnlyNew_ = checkBox("Only for new sheets", "control1022", this);
+  type_ = new QComboBox(this);
+  type_->setObjectName(QStringLiteral("control1021"));
+
+  auto* overwriteGroup = new QGroupBox(this);
+  auto* overwriteLayout = new QVBoxLayout(overwriteGroup);
+  overwriteLayout->addWidget(overwriteFile_);
+  overwriteLayout->addWidget(overwriteTable_);
+  auto* typeGroup = new QGroupBox(QStringLiteral("Excel file type"), this);
+  auto* typeLayout = new QVBoxLayout(typeGroup);
+  typeLayout->addWidget(type_);
+  auto* headerGroup = new QGroupBox(this);
+  auto* headerLayout = new QGridLayout(headerGroup);
+  headerLayout->addWidget(header_, 0, 0, 1, 2);
+  // The small tree connector that hangs the second box under the first.
+  auto* connector = new QLabel(QStringLiteral("\u2514"), headerGroup);
+  connector->setEnabled(false);
+  headerLayout->addWidget(connector, 1, 0, Qt::AlignRight | Qt::AlignTop);
+  headerLayout->addWidget(headerOnlyNew_, 1, 1);
+  headerLayout->setColumnMinimumWidth(0, 18);
+  headerLayout->setColumnStretch(1, 1);
+
+  auto* top = new QHBoxLayout;
+  top->addWidget(prompt, 1);
+  top->addWidget(makeHelpButton(wizard, this));
+  auto* pathRow = new QHBoxLayout;
+  pathRow->addWidget(path_, 1);
+  pathRow->addWidget(browseButton);
+  auto* left = new QVBoxLayout;
+  left->addWidget(overwriteGroup);
+  left->addWidget(typeGroup);
+  auto* right = new QVBoxLayout;
+  right->addWidget(headerGroup);
+  right->addStretch(1);
+  auto* groups = new QHBoxLayout;
+  groups->addLayout(left, 1);
+  groups->addLayout(right, 1);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addLayout(pathRow);
+  layout->addLayout(groups);
+  layout->addStretch(1);
+
+  connect(browseButton, &QPushButton::clicked, this, [this] {
+    browse();
+    commandDone();
+  });
+  connect(path_->lineEdit(), &QLineEdit::textEdited, this, [this] { commandDone(); });
+  connect(path_, qOverload<int>(&QComboBox::activated), this, [this] { commandDone(); });
+  path_->lineEdit()->installEventFilter(this);
+  connect(overwriteFile_, &QCheckBox::clicked, this, [this](bool ticked) {
+    options_->overwriteFile = ticked ? 1 : 0;
+    if (ticked) {
+      overwriteTable_->setChecked(true);
+      options_->overwriteTable = 1;
+    }
+    overwriteTable_->setEnabled(options_->overwriteFile == 0);
+    commandDone();
+  });
+  connect(overwriteTable_, &QCheckBox::clicked, this, [this](bool ticked) {
+    options_->overwriteTable = ticked ? 1 : 0;
+    commandDone();
+  });
+  connect(header_, &QCheckBox::clicked, this, [this](bool ticked) {
+    options_->writeHeader = ticked ? 1 : 0;
+    commandDone();
+  });
+  connect(headerOnlyNew_, &QCheckBox::clicked, this, [this](bool ticked) {
+    options_->headerOnlyForNewSheets = ticked ? 1 : 0;
+    commandDone();
+  });
+  connect(type_, qOverload<int>(&QComboBox::currentIndexChanged), this, [this](int index) {
+    if (filling_ || index < 0) return;
+    options_->bookType = index;
+    commandDone();
+  });
+}
+
+bool OutputPage::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == path_->lineEdit() && event->type() == QEvent::FocusIn && isVisible()) commandDone();
+  return WizardPage::eventFilter(watched, event);
+}
+
+void OutputPage::browse() {
+  QFileDialog dialog(this, QString(), QString(), workbookFilter());
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  dialog.setDefaultSuffix(QStringLiteral("xls"));
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);
+  dialog.setOption(QFileDialog::HideNameFilterDetails);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
+  std::string name = applyBookTypeRule(dialog.selectedFiles().first().toStdString(), options_->bookType);
+  path_->setEditText(QString::fromStdString(name));
+}
+
+void OutputPage::followField() {
+  std::string field = path_->currentText().toStdString();
+  if (field.empty()) return;
+  std::string name = applyBookTypeRule(field, options_->bookType);
+  if (name != field) {
+    int cursor = path_->lineEdit()->cursorPosition();
+    path_->setEditText(QString::fromStdString(name));
+    path_->lineEdit()->setCursorPosition(cursor);
+  }
+  options_->outputPath = name;
+}
+
+void OutputPage::commandDone() {
+  followField();
+  allowNext(!path_->currentText().isEmpty());
+}
+
+void OutputPage::created() {
+  filling_ = true;
+  overwriteFile_->setChecked(options_->overwriteFile != 0);
+  overwriteTable_->setChecked(options_->overwriteTable != 0);
+  overwriteTable_->setEnabled(options_->overwriteFile == 0);
+  type_->addItem(QStringLiteral("Excel 97-2003 & 5.0/95 (*.xls)"));
+  type_->addItem(QStringLiteral("Excel 2007-2010 (*.xlsx)"));
+  type_->setCurrentIndex(options_->bookType == 1 ? 1 : 0);
+  header_->setChecked(options_->writeHeader != 0);
+  headerOnlyNew_->setChecked(options_->headerOnlyForNewSheets != 0);
+
+  QString field = QString::fromStdString(options_->outputPath);
+  if (field.isEmpty()) {
+    if (LastPath last = readLastPath(kLastOutput); last.found) field = QString::fromStdString(last.text);
+  }
+  for (const std::string& recent : loadRecentList(kRecentOutputsRead)) path_->addItem(QString::fromStdString(recent));
+  path_->setCurrentIndex(-1);
+  path_->setEditText(field);
+  filling_ = false;
+  // The name placed here counts at once, as if the field had been touched.
+  followField();
+
+  writeStatus(options_, kStatusOutputSelection);
+  if (options_->batch) wizard_->pressNextLater();
+}
+
+bool OutputPage::validatePage() {
+  if (options_->outputPath.empty()) {
+    options_->batch = 0;
+    return false;
+  }
+  writeLastPath(kLastOutput, options_->outputPath);
+  updateRecentList(options_->outputPath, kRecentOutputsWritten);
+  return true;
+}

@@ -1,0 +1,162 @@
+#include <QComboBox>
+#include <QEvent>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "app/wizard/pages.h"
+#include "app/wizard/wizard_texts.h"
+#include "job/progress.h"
+#include "options/conversion_options.h"
+#include "options/recent_paths.h"
+
+namespace {
+const char* const kLastSource = "LastMDBFile";
+const char* const kRecentSources = "MDBfiles";
+}  // namespace
+
+SourcePage::SourcePage(ConversionWizard* wizard) : WizardPage(wizard) {
+  setTitle(QStringLiteral("Select Access file"));
+  setSubTitle(QStringLiteral("Click 'Browse' button"));
+
+  auto* prompt = new QLabel(QStringLiteral("You should enter the name of a .MDB file:"), this);
+  path_ = new QComboBox(this);
+  path_->setObjectName(QStringLiteral("control1017"));
+  path_->setEditable(true);
+  path_->setInsertPolicy(QComboBox::NoInsert);
+  path_->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+  auto* browseButton = new QPushButton(QStringLiteral("&Browse"), this);
+  browseButton->setObjectName(QStringLiteral("control1012"));
+
+  tables_ = new QListWidget(this);
+  tables_->setObjectName(QStringLiteral("control1015"));
+  tables_->setSortingEnabled(true);
+  tables_->setSelectionMode(QAbstractItemView::MultiSelection);
+
+  auto* passwordPrompt = new QLabel(QStringLiteral("Password (if exist):"), this);
+  password_ = new QLineEdit(this);
+  password_->setObjectName(QStringLiteral("control1022"));
+  auto* all = new QPushButton(QStringLiteral("+"), this);
+  all->setObjectName(QStringLiteral("control1049"));
+  auto* none = new QPushButton(QStringLiteral("-"), this);
+  none->setObjectName(QStringLiteral("control1050"));
+  for (QPushButton* small : {all, none}) small->setFixedWidth(small->fontMetrics().horizontalAdvance(QStringLiteral("+")) + 16);
+
+  auto* top = new QHBoxLayout;
+  top->addWidget(prompt, 1);
+  top->addWidget(makeHelpButton(wizard, this));
+  auto* pathRow = new QHBoxLayout;
+  pathRow->addWidget(path_, 1);
+  pathRow->addWidget(browseButton);
+  auto* passwordRow = new QHBoxLayout;
+  passwordRow->addWidget(passwordPrompt);
+  passwordRow->addWidget(password_);
+  passwordRow->addStretch(1);
+  passwordRow->addWidget(all);
+  passwordRow->addWidget(none);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addLayout(pathRow);
+  layout->addWidget(tables_, 1);
+  layout->addLayout(passwordRow);
+
+  connect(browseButton, &QPushButton::clicked, this, [this] {
+    browse();
+    commandDone();
+  });
+  connect(path_->lineEdit(), &QLineEdit::textEdited, this, [this] {
+    openFromField();
+    commandDone();
+  });
+  connect(path_, qOverload<int>(&QComboBox::activated), this, [this](int index) {
+    std::string chosen = path_->itemText(index).toStdString();
+    if (!chosen.empty()) OpenSourceDatabase(this, options_, chosen);
+    commandDone();
+  });
+  connect(password_, &QLineEdit::textEdited, this, [this] {
+    openFromField();
+    commandDone();
+  });
+  path_->lineEdit()->installEventFilter(this);
+  connect(tables_, &QListWidget::itemSelectionChanged, this, [this] { commandDone(); });
+  connect(all, &QPushButton::clicked, this, [this] {
+    tables_->selectAll();
+    commandDone();
+  });
+  connect(none, &QPushButton::clicked, this, [this] {
+    tables_->clearSelection();
+    commandDone();
+  });
+}
+
+std::string SourcePage::passwordText() { return password_->text().toStdString(); }
+void SourcePage::resetTableList() { tables_->clear(); }
+void SourcePage::addTable(const std::string& name) { tables_->addItem(QString::fromStdString(name)); }
+void SourcePage::selectAllTables() { tables_->selectAll(); }
+
+bool SourcePage::eventFilter(QObject* watched, QEvent* event) {
+  // The field receiving the focus counts as a command, as it does for the other notifications.
+  if (watched == path_->lineEdit() && event->type() == QEvent::FocusIn && isVisible()) {
+    openFromField();
+    commandDone();
+  }
+  return WizardPage::eventFilter(watched, event);
+}
+
+void SourcePage::openFromField() {
+  std::string path = path_->currentText().toStdString();
+  if (!path.empty()) OpenSourceDatabase(this, options_, path);
+}
+
+void SourcePage::browse() {
+  QString file = QFileDialog::getOpenFileName(this, QString(), QString(), flavourTexts(wizard_->setup().flavour).sourceFilter,
+                                              nullptr, QFileDialog::HideNameFilterDetails);
+  if (file.isEmpty()) return;
+  path_->setEditText(file);
+  if (OpenSourceDatabase(this, options_, file.toStdString()) == 1)
+    QMessageBox::critical(this, QStringLiteral("Error"), QStringLiteral("Unable to open this MDB file. "));
+}
+
+void SourcePage::commandDone() { allowNext(!tables_->selectedItems().isEmpty()); }
+
+void SourcePage::created() {
+  if (!options_->password.empty()) password_->setText(QString::fromStdString(options_->password));
+  QString field;
+  bool open = false;
+  if (!options_->sourcePath.empty()) {
+    // Cleared so the reader cannot take the path for the one already open.
+    field = QString::fromStdString(options_->sourcePath);
+    options_->sourcePath.clear();
+    open = true;
+  } else if (LastPath last = readLastPath(kLastSource); last.found) {
+    field = QString::fromStdString(last.text);
+  }
+  for (const std::string& recent : loadRecentList(kRecentSources)) path_->addItem(QString::fromStdString(recent));
+  path_->setCurrentIndex(-1);
+  path_->setEditText(field);
+  if (open) OpenSourceDatabase(this, options_, field.toStdString());
+  writeStatus(options_, kStatusSourceSelection);
+  if (options_->batch) wizard_->pressNextLater();
+}
+
+bool SourcePage::validatePage() {
+  std::string selected;
+  for (int row = 0; row < tables_->count(); ++row) {
+    QListWidgetItem* item = tables_->item(row);
+    if (item->isSelected()) selected += ";" + item->text().toStdString() + ";";
+  }
+  if (selected.empty()) {
+    options_->batch = 0;
+    return false;
+  }
+  options_->selectedTables = selected;
+  writeLastPath(kLastSource, options_->sourcePath);
+  updateRecentList(options_->sourcePath, kRecentSources);
+  return true;
+}
