@@ -6,6 +6,12 @@
 // to a row above the row being written, or above the used rows of a loaded sheet, is refused: the
 // function returns 0 and xlBookErrorMessageA says why; nothing already written is touched.
 // Functions returning int give non-zero on success and 0 on failure.
+//
+// Limits: .xls sheets hold rows 0..65535 and columns 0..255, .xlsx sheets rows 0..1048575 and
+// columns 0..16383; a write outside them returns 0 and stores nothing. A text longer than 32,767
+// UTF-16 units is cut there (never inside a character); invalid UTF-8 bytes become U+FFFD.
+// Infinities and NaNs are written as the #NUM! error. Memory stays bounded by one row: rows go to
+// temporary files in $TMPDIR (or /tmp) as they are written.
 #pragma once
 
 typedef struct XlBook* BookHandle;
@@ -15,8 +21,9 @@ typedef struct XlFormat* FormatHandle;  // no formats exist: every write takes a
 BookHandle xlCreateBookCA(void);     // a new empty .xls (BIFF8) book, or null
 BookHandle xlCreateXMLBookCA(void);  // a new empty .xlsx book, or null
 int xlBookSetLocaleA(BookHandle book, const char* locale);  // texts are UTF-8 whatever the locale
-// Replaces the book's content by the file's sheets. On failure (missing, damaged or of the other
-// format) returns 0 and leaves the book exactly as it was.
+// Replaces the book's content by the file's sheets (earlier sheet handles become invalid). On
+// failure (missing, damaged or of the other format) returns 0 and leaves the book exactly as it
+// was. Cells of a loaded sheet can only be added below its used rows (xlSheetLastRowA).
 int xlBookLoadA(BookHandle book, const char* filename);
 int xlBookSheetCountA(BookHandle book);
 SheetHandle xlBookGetSheetA(BookHandle book, int index);  // null outside 0 <= index < count
@@ -31,7 +38,9 @@ SheetHandle xlBookAddSheetA(BookHandle book, const char* name, SheetHandle initS
 int xlSheetWriteStrA(SheetHandle sheet, int row, int col, const char* value, FormatHandle format);
 int xlSheetWriteNumA(SheetHandle sheet, int row, int col, double value, FormatHandle format);
 int xlSheetWriteBoolA(SheetHandle sheet, int row, int col, int value, FormatHandle format);
-// Writes the book to a temporary file beside filename and renames it over filename.
+// Writes the book to a temporary file beside filename and renames it over filename, so a failed
+// save leaves an existing file as it was. Saving again, or over the loaded file, is fine. A book
+// without sheets is not saved (Excel opens no such file).
 int xlBookSaveA(BookHandle book, const char* filename);
 void xlBookReleaseA(BookHandle book);
 // The last failure of the book or one of its sheets ("ok" when nothing failed).
