@@ -37,18 +37,18 @@ WelcomePage::WelcomePage(ConversionWizard* wizard) : WizardPage(wizard) {
   web->setObjectName(QStringLiteral("control1039"));
   connect(web, &QPushButton::clicked, wizard, [wizard] { wizard->openUrl(QUrl(QString::fromUtf8(kProductWebPage))); });
 
-  auto* bottom = new QHBoxLayout;
-  bottom->addWidget(version_);
-  bottom->addStretch(1);
-  bottom->addWidget(makeHelpButton(wizard, this));
-  bottom->addWidget(web);
+  auto* links = new QHBoxLayout;
+  links->addWidget(makeHelpButton(wizard, this));
+  links->addWidget(web);
+  links->addStretch(1);
 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(title_);
   layout->addSpacing(8);
   layout->addWidget(description_);
   layout->addStretch(1);
-  layout->addLayout(bottom);
+  layout->addLayout(links);
+  layout->addWidget(version_);
 }
 
 void WelcomePage::created() {
