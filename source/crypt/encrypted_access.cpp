@@ -234,7 +234,8 @@ DecryptResult decryptAccessDatabase(const std::string& path, const std::string& 
     if (password.empty())
       return failure(DecryptFailure::PasswordMissing,
                      quoted(path) + " is encrypted with a password, and none was given");
-    return failure(DecryptFailure::WrongPassword, "the password for " + quoted(path) + " is wrong");
+    return failure(DecryptFailure::WrongPassword,
+                   "the password for the encrypted database " + quoted(path) + " is wrong");
   }
 
   if (size > memoryAvailable())
