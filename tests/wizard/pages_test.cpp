@@ -1,0 +1,204 @@
+// The pages' own controls: the table list, the output name and type, the overwrite boxes, the
+// texts of the two programs, help, and the title font.
+#include <QTest>
+
+#include "app/wizard/book_type_rule.h"
+#include "tests/wizard/wizard_fixture.h"
+
+using namespace wizardtest;
+
+TEST_F(WizardTest, TableListPlusMinusAndSelection) {
+  shopDb();
+  options.sourcePath = path("shop.accdb");
+  startWizard();
+  clickNext();
+  ASSERT_EQ(wizard->currentId(), kSourcePage);
+  // Given on the command line, the database is open at once with all its tables selected.
+  auto* tables = control<QListWidget>(1015);
+  ASSERT_EQ(tables->count(), 2);
+  EXPECT_EQ(tables->selectedItems().size(), 2);
+  EXPECT_EQ(control<QComboBox>(1017)->currentText().toStdString(), path("shop.accdb"));
+
+  control<QPushButton>(1050)->click();
+  EXPECT_TRUE(tables->selectedItems().isEmpty());
+  EXPECT_FALSE(nextButton()->isEnabled());
+  // Next pressed anyway (as a batch walk would) is refused and stops the walk.
+  options.batch = 1;
+  wizard->next();
+  EXPECT_EQ(wizard->currentId(), kSourcePage);
+  EXPECT_EQ(options.batch, 0);
+
+  control<QPushButton>(1049)->click();
+  EXPECT_EQ(tables->selectedItems().size(), 2);
+  EXPECT_TRUE(nextButton()->isEnabled());
+
+  // A click toggles one table.
+  QRect customers = tables->visualItemRect(tables->item(0));
+  QTest::mouseClick(tables->viewport(), Qt::LeftButton, {}, customers.center());
+  EXPECT_FALSE(tables->item(0)->isSelected());
+  EXPECT_TRUE(tables->item(1)->isSelected());
+  clickNext();
+  ASSERT_EQ(wizard->currentId(), kOutputPage);
+  EXPECT_EQ(*options.selectedTables, ";Orders;");
+
+  // Back does not fill the source page again: the selection stays, the status mark too.
+  wizard->back();
+  ASSERT_EQ(wizard->currentId(), kSourcePage);
+  EXPECT_EQ(status(), "Output file selection");
+  tables = control<QListWidget>(1015);
+  EXPECT_EQ(tables->count(), 2);
+  EXPECT_FALSE(tables->item(0)->isSelected());
+  EXPECT_TRUE(tables->item(1)->isSelected());
+  EXPECT_TRUE(nextButton()->isEnabled());
+  EXPECT_TRUE(wizard->button(QWizard::BackButton)->isEnabled());
+}
+
+TEST_F(WizardTest, SourcePageOffersTheLastDatabaseAndAWrongPasswordKeepsTheListEmpty) {
+  shopDb();
+  writeLastPath("LastMDBFile", path("shop.accdb"));
+  updateRecentList(path("older.mdb"), "MDBfiles");
+  startWizard();
+  clickNext();
+  auto* field = control<QComboBox>(1017);
+  EXPECT_EQ(field->currentText().toStdString(), path("shop.accdb"));
+  ASSERT_EQ(field->count(), 1);
+  EXPECT_EQ(field->itemText(0).toStdString(), path("older.mdb"));
+
+  // A password typed in is tried at once; a database without one refuses none, so check
+  // only that typing is a command that reopens and lists the tables.
+  QTest::keyClicks(control<QLineEdit>(1022), "x");
+  EXPECT_EQ(options.password, "x");
+  EXPECT_EQ(options.sourcePath, path("shop.accdb"));
+}
+
+TEST_F(WizardTest, TypeListSwitchesTheExtension) {
+  shopDb();
+  options.sourcePath = path("shop.accdb");
+  options.outputPath = "/out/data.xls";
+  startWizard();
+  clickNext();
+  clickNext();
+  ASSERT_EQ(wizard->currentId(), kOutputPage);
+  auto* type = control<QComboBox>(1021);
+  ASSERT_EQ(type->count(), 2);
+  EXPECT_EQ(type->itemText(0), "Excel 97-2003 & 5.0/95 (*.xls)");
+  EXPECT_EQ(type->itemText(1), "Excel 2007-2010 (*.xlsx)");
+  EXPECT_EQ(type->currentIndex(), 0);
+  auto* name = control<QComboBox>(200);
+  type->setCurrentIndex(1);
+  EXPECT_EQ(name->currentText(), "/out/data.xlsx");
+  EXPECT_EQ(options.outputPath, "/out/data.xlsx");
+  type->setCurrentIndex(0);
+  EXPECT_EQ(name->currentText(), "/out/data.xls");
+  EXPECT_EQ(options.bookType, 0);
+
+  // No extension is given to a name without one, neither by the type nor on Next.
+  name->lineEdit()->selectAll();
+  QTest::keyClicks(name->lineEdit(), QString::fromStdString(path("plain")));
+  type->setCurrentIndex(1);
+  EXPECT_EQ(name->currentText().toStdString(), path("plain"));
+  clickNext();
+  EXPECT_EQ(options.outputPath, path("plain"));
+  EXPECT_EQ(readLastPath("LastXLSFile").text, path("plain"));
+
+  EXPECT_EQ(applyBookTypeRule("report.XLSX", 0), "report.XLS");
+  EXPECT_EQ(applyBookTypeRule("report.Xls", 1), "report.Xlsx");
+  EXPECT_EQ(applyBookTypeRule("report.xlsx", 1), "report.xlsx");
+  EXPECT_EQ(applyBookTypeRule("report.xls", 0), "report.xls");
+  EXPECT_EQ(applyBookTypeRule("ls", 1), "ls");
+}
+
+TEST_F(WizardTest, EmptyOutputNameLeavesOnlyBack) {
+  shopDb();
+  options.sourcePath = path("shop.accdb");
+  startWizard();
+  clickNext();
+  clickNext();
+  ASSERT_EQ(wizard->currentId(), kOutputPage);
+  auto* name = control<QComboBox>(200);
+  QTest::keyClicks(name->lineEdit(), "a");
+  EXPECT_TRUE(nextButton()->isEnabled());
+  QTest::keyClick(name->lineEdit(), Qt::Key_Backspace);
+  EXPECT_FALSE(nextButton()->isEnabled());
+  // The record keeps the last name the field held.
+  EXPECT_EQ(options.outputPath, "a");
+}
+
+TEST_F(WizardTest, OverwriteBoxes) {
+  shopDb();
+  options.sourcePath = path("shop.accdb");
+  options.outputPath = path("x.xls");
+  options.overwriteFile = 2;  // from the command line
+  startWizard();
+  clickNext();
+  clickNext();
+  auto* file = control<QCheckBox>(1018);
+  auto* table = control<QCheckBox>(1019);
+  EXPECT_TRUE(file->isChecked());
+  EXPECT_FALSE(table->isEnabled());
+  file->click();
+  EXPECT_EQ(options.overwriteFile, 0);
+  EXPECT_TRUE(table->isEnabled());
+  EXPECT_FALSE(table->isChecked());
+  file->click();
+  EXPECT_EQ(options.overwriteFile, 1);
+  EXPECT_TRUE(table->isChecked());
+  EXPECT_FALSE(table->isEnabled());
+  EXPECT_EQ(options.overwriteTable, 1);
+  // Unticking the file box enables the table box again, which stays ticked.
+  file->click();
+  EXPECT_TRUE(table->isEnabled());
+  EXPECT_TRUE(table->isChecked());
+  table->click();
+  EXPECT_EQ(options.overwriteTable, 0);
+
+  auto* header = control<QCheckBox>(1020);
+  auto* onlyNew = control<QCheckBox>(1022);
+  EXPECT_TRUE(header->isChecked());
+  EXPECT_FALSE(onlyNew->isChecked());
+  header->click();
+  onlyNew->click();
+  EXPECT_EQ(options.writeHeader, 0);
+  EXPECT_EQ(options.headerOnlyForNewSheets, 1);
+}
+
+TEST_F(WizardTest, WelcomeTextsOfTheTwoPrograms) {
+  startWizard(ProgramFlavour::Access2007);
+  EXPECT_EQ(control<QLabel>(1040)->text(), "1.35 (2007)");
+  EXPECT_EQ(control<QLabel>(1001)->text(),
+            "This program helps you convert your Access (.mdb, .accdb, .accde, .accdt, .accdr) files to Excel "
+            "(.xls, .xlsx) format.\n\nIt is easy. Just follow the program instructions.");
+  EXPECT_EQ(control<QLabel>(1000)->text(), "Welcome to Fallowmere Wizard");
+  EXPECT_EQ(control<QLabel>(1000)->font(), font.font);
+  wizard.reset();
+
+  startWizard(ProgramFlavour::Classic);
+  EXPECT_EQ(control<QLabel>(1040)->text(), "1.35");
+  EXPECT_EQ(control<QLabel>(1001)->text(),
+            "This program helps you convert your Access (.mdb) files to Excel (.xls) format.\n\n"
+            "It is easy. Just follow the program instructions.");
+  EXPECT_FALSE(wizard->button(QWizard::BackButton)->isEnabled());
+}
+
+TEST_F(WizardTest, HelpOpensTheHelpFileOfTheProgramFolder) {
+  shopDb();
+  options.sourcePath = path("shop.accdb");
+  options.outputPath = path("h.xls");
+  options.batch = 1;
+  options.wait = 1;
+  startWizard();
+  QUrl help = QUrl::fromLocalFile(QString::fromStdString(path("program/wizards.chm")));
+  control<QPushButton>(1048)->click();
+  ASSERT_TRUE(reachesPage(kResultPage));
+  control<QPushButton>(1048)->click();
+  ASSERT_EQ(opened.size(), 2u);
+  EXPECT_EQ(opened[0], help);
+  EXPECT_EQ(opened[1], help);
+}
+
+TEST_F(WizardTest, TitleFontIsBoldAtTwelvePoints) {
+  QFont title = makeTitleFont();
+  EXPECT_TRUE(title.bold());
+  EXPECT_EQ(title.pointSize(), 12);
+  EXPECT_EQ(title.weight(), QFont::Bold);
+}
