@@ -3,6 +3,7 @@
 #include <map>
 
 #include "source/com_error.h"
+#include "source/crypt/encrypted_access.h"
 #include "source/dao_types.h"
 #include "source/quiet_stderr.h"
 #include "source/table_cursor.h"
@@ -95,10 +96,27 @@ std::shared_ptr<DatabaseFile> openDatabaseFile(const std::string& path, const st
   auto file = std::make_shared<DatabaseFile>();
   file->path = path;
   file->header = readJetHeader(path);
-  checkDatabasePassword(file->header, password, path);
+  // An encrypted .accdb opens from its decrypted copy in memory; libmdb keeps its own
+  // descriptor of it, so `decrypted` may close once mdb_open has returned.
+  std::string openPath = path;
+  DecryptedDatabase decrypted;
+  if (file->header.officeEncrypted) {
+    DecryptResult r = decryptAccessDatabase(path, password);
+    if (!r) {
+      bool passwordFault = r.failure == DecryptFailure::WrongPassword || r.failure == DecryptFailure::PasswordMissing;
+      throw ComError(passwordFault ? daoerror::kNotValidPassword
+                     : r.failure == DecryptFailure::Damaged ? daoerror::kDatabaseCorrupt
+                                                            : daoerror::kUnrecognizedFormat,
+                     "DAO.DBEngine", r.message);
+    }
+    decrypted = std::move(r.database);
+    openPath = decrypted.path();
+  } else {
+    checkDatabasePassword(file->header, password, path);
+  }
   {
     QuietStderr quiet;
-    file->mdb = mdb_open(path.c_str(), MDB_NOFLAGS);
+    file->mdb = mdb_open(openPath.c_str(), MDB_NOFLAGS);
   }
   if (!file->mdb) throw ComError(daoerror::kUnrecognizedFormat, "DAO.DBEngine", "Unrecognized database format: " + path);
   if (static_cast<uint64_t>(file->mdb->fmt->pg_size) != file->header.pageSize)

@@ -58,7 +58,7 @@ TEST(EngineSharedFiles, EveryValueAsMdbReaderReadsIt) {
   auto folder = testsupport::sharedAccessData();
   int cells = 0;
   for (const ManifestEntry& e : enginetest::readManifest(folder)) {
-    if (e.encrypted) continue;
+    
     SCOPED_TRACE(e.file);
     auto path = folder / e.file;
     nlohmann::json dump = testsupport::mdbReaderDump(path, e.password);
@@ -176,15 +176,18 @@ TEST(EngineSharedFiles, PasswordsAreChecked) {
                       .OpenDatabase((folder / "jet4-2003-no-password.mdb").string(), 1, true, std::string(";pwd=x")));
 }
 
-TEST(EngineSharedFiles, EncryptedAccdbFailsCleanly) {
+TEST(EngineSharedFiles, EncryptedAccdbOpensOnlyWithItsPassword) {
   REQUIRE_SHARED_ACCESS_DATA();
   auto folder = testsupport::sharedAccessData();
   for (const char* name : {"ace14-encrypted-password.accdb", "ace-agile-encrypted.accdb"}) {
-    for (const char* connect : {"", ";pwd=password"}) {
+    auto db = DBEngine(EngineFlavour::Dao120).OpenDatabase((folder / name).string(), 1, true, std::string(";pwd=password"));
+    EXPECT_EQ(userTables(*db), std::vector<std::string>{"Table1"});
+    for (const char* connect : {"", ";pwd=Password", ";pwd="}) {
       try {
         DBEngine(EngineFlavour::Dao120).OpenDatabase((folder / name).string(), 1, true, std::string(connect));
-        ADD_FAILURE() << name << " opened";
+        ADD_FAILURE() << name << " opened with '" << connect << "'";
       } catch (const ComError& e) {
+        EXPECT_EQ(e.hresult(), daoerror::kNotValidPassword);
         EXPECT_NE(e.description().find("encrypted"), std::string::npos) << e.description();
         EXPECT_NE(e.description().find(name), std::string::npos) << e.description();
       }
