@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QDesktopServices>
+#include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
@@ -38,7 +39,8 @@ ConversionWizard::ConversionWizard(ConversionOptions* options, WizardSetup setup
   setWizardStyle(QWizard::ModernStyle);
   // The result page offers Finish only; the pages themselves carry their "?" buttons.
   setOptions(QWizard::NoBackButtonOnLastPage | QWizard::NoDefaultButton);
-  setPixmap(QWizard::BannerPixmap, QPixmap(QStringLiteral(":/wizard/art/header.png")));
+  // Room for the output page's two columns with the full type names.
+  setMinimumWidth(600);
 
   setPage(kWelcomePage, new WelcomePage(this));
   setPage(kSourcePage, new SourcePage(this));
@@ -58,6 +60,22 @@ ConversionWizard::~ConversionWizard() {
     waitForWorker();
   }
   if (options_->progressWindow == static_cast<ProgressPage*>(page(kProgressPage))->sink()) options_->progressWindow = nullptr;
+}
+
+void ConversionWizard::resizeEvent(QResizeEvent* event) {
+  // The header picture keeps its right end at the window's edge; its plain left part widens.
+  int wanted = std::max(width(), 500);
+  if (pixmap(QWizard::BannerPixmap).width() != wanted) {
+    QPixmap header(QStringLiteral(":/wizard/art/header.png"));
+    QPixmap banner(wanted, header.height());
+    QPainter painter(&banner);
+    int left = banner.width() - header.width();
+    painter.drawPixmap(QRect(0, 0, left, header.height()), header, QRect(0, 0, 1, header.height()));
+    painter.drawPixmap(left, 0, header);
+    painter.end();
+    setPixmap(QWizard::BannerPixmap, banner);
+  }
+  QWizard::resizeEvent(event);
 }
 
 void ConversionWizard::pageBecameCurrent(int id) {

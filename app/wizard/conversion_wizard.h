@@ -47,6 +47,9 @@ class ConversionWizard : public QWizard {
 
   void reject() override;
 
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+
  private:
   void pageBecameCurrent(int id);
   void workerFinished();

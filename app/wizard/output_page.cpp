@@ -52,6 +52,7 @@ OutputPage::OutputPage(ConversionWizard* wizard) : WizardPage(wizard) {
   headerOnlyNew_ = checkBox("Only for new sheets", "control1022", this);
   type_ = new QComboBox(this);
   type_->setObjectName(QStringLiteral("control1021"));
+  type_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
 
   auto* overwriteGroup = new QGroupBox(this);
   auto* overwriteLayout = new QVBoxLayout(overwriteGroup);
