@@ -3,6 +3,7 @@
 #include <QTest>
 
 #include "app/wizard/book_type_rule.h"
+#include "app/wizard/wizard_texts.h"
 #include "tests/wizard/wizard_fixture.h"
 
 using namespace wizardtest;
@@ -201,4 +202,28 @@ TEST_F(WizardTest, TitleFontIsBoldAtTwelvePoints) {
   EXPECT_TRUE(title.bold());
   EXPECT_EQ(title.pointSize(), 12);
   EXPECT_EQ(title.weight(), QFont::Bold);
+}
+
+TEST_F(WizardTest, TheSameDatabaseAgainKeepsTheSelection) {
+  shopDb();
+  options.sourcePath = path("shop.accdb");
+  updateRecentList(path("shop.accdb"), "MDBfiles");
+  startWizard();
+  clickNext();
+  auto* tables = control<QListWidget>(1015);
+  tables->item(0)->setSelected(false);
+  auto* field = control<QComboBox>(1017);
+  ASSERT_EQ(field->count(), 1);
+  // Choosing the open database from the recent list is a command, but nothing has changed.
+  field->activated(0);
+  EXPECT_FALSE(tables->item(0)->isSelected());
+  EXPECT_TRUE(tables->item(1)->isSelected());
+}
+
+TEST_F(WizardTest, OpenDialogFiltersOfTheTwoPrograms) {
+  EXPECT_EQ(flavourTexts(ProgramFlavour::Classic).sourceFilter, "MDB (Access) files (*.mdb) (*.mdb);;All files (*.*) (*)");
+  EXPECT_EQ(flavourTexts(ProgramFlavour::Access2007).sourceFilter,
+            "MDB (Access) files (*.mdb, *.accdb, *.accde, *.accdt, *.accdr) (*.mdb *.accdb *.accde *.accdt *.accdr);;"
+            "All files (*.*) (*)");
+  EXPECT_EQ(workbookFilter(), "XLS files (*.xls, *.xlsx) (*.xls *.xlsx);;All files (*.*) (*)");
 }
