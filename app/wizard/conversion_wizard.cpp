@@ -38,7 +38,7 @@ ConversionWizard::ConversionWizard(ConversionOptions* options, WizardSetup setup
   setObjectName(QStringLiteral("wizard"));
   setWizardStyle(QWizard::ModernStyle);
   // The result page offers Finish only; the pages themselves carry their "?" buttons.
-  setOptions(QWizard::NoBackButtonOnLastPage | QWizard::NoDefaultButton);
+  setOptions(QWizard::NoBackButtonOnLastPage);
   // Room for the output page's two columns with the full type names.
   setMinimumWidth(600);
 
@@ -107,7 +107,7 @@ void ConversionWizard::startWorker() {
   workerRunning_ = true;
   OwnerWindow* owner = options_->progressWindow;
   worker_ = std::thread([this, owner] {
-    RunConversionJob(owner, options_);
+    conversionSucceeded_ = RunConversionJob(owner, options_) == JobOutcome::Saved;
     // Whatever the outcome, the wizard moves on to the result page.
     QMetaObject::invokeMethod(this, [this] { workerFinished(); }, Qt::QueuedConnection);
     workerRunning_ = false;

@@ -44,6 +44,8 @@ class ConversionWizard : public QWizard {
   // Blocks until the worker (if any) has stopped.
   void waitForWorker();
   bool workerRunning() const { return workerRunning_.load(); }
+  // Whether the last conversion saved its workbook with every selected table whole.
+  bool conversionSucceeded() const { return conversionSucceeded_.load(); }
 
   void reject() override;
 
@@ -58,6 +60,7 @@ class ConversionWizard : public QWizard {
   WizardSetup setup_;
   std::thread worker_;
   std::atomic<bool> workerRunning_{false};
+  std::atomic<bool> conversionSucceeded_{false};
 };
 
 // A "?" button that opens the help file.

@@ -59,7 +59,8 @@ void ResultPage::created() {
 }
 
 void ResultPage::activated() {
-  writeStatus(options_, kStatusSuccessful);
+  // Callers that read the status file learn whether the workbook is complete.
+  writeStatus(options_, wizard_->conversionSucceeded() ? kStatusSuccessful : kStatusFailed);
   if (options_->tablesExported != 0)
     counts_->setText(QStringLiteral("%1 tables (%2 records) have been imported.")
                          .arg(options_->tablesExported)
