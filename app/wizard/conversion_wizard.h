@@ -19,6 +19,8 @@ struct WizardSetup {
   std::string programFolder;                  // where wizards.chm lies, ending in '/'
   std::string settingsFile;                   // "Save new settings" writes here; empty: beside the program
   std::function<bool(const QUrl&)> openUrl;   // empty: QDesktopServices::openUrl
+  // Stands in for the file dialogs: given the filter, the chosen path or empty when cancelled.
+  std::function<QString(bool save, const QString& filter)> chooseFile;
 };
 
 enum WizardPageId { kWelcomePage = 0, kSourcePage, kOutputPage, kProgressPage, kResultPage };

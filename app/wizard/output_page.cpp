@@ -134,6 +134,12 @@ bool OutputPage::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void OutputPage::browse() {
+  if (wizard_->setup().chooseFile) {
+    QString chosen = wizard_->setup().chooseFile(true, workbookFilter());
+    if (!chosen.isEmpty())
+      path_->setEditText(QString::fromStdString(applyBookTypeRule(chosen.toStdString(), options_->bookType)));
+    return;
+  }
   QFileDialog dialog(this, QString(), QString(), workbookFilter());
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);

@@ -115,8 +115,11 @@ void SourcePage::openFromField() {
 }
 
 void SourcePage::browse() {
-  QString file = QFileDialog::getOpenFileName(this, QString(), QString(), flavourTexts(wizard_->setup().flavour).sourceFilter,
-                                              nullptr, QFileDialog::HideNameFilterDetails);
+  QString filter = flavourTexts(wizard_->setup().flavour).sourceFilter;
+  QString file = wizard_->setup().chooseFile
+                     ? wizard_->setup().chooseFile(false, filter)
+                     : QFileDialog::getOpenFileName(this, QString(), QString(), filter, nullptr,
+                                                    QFileDialog::HideNameFilterDetails);
   if (file.isEmpty()) return;
   path_->setEditText(file);
   if (OpenSourceDatabase(this, options_, file.toStdString()) == 1)

@@ -6,6 +6,7 @@
 #include <QTimer>
 
 #include "app/program.h"
+#include "app/wizard/wizard_texts.h"
 #include "tests/wizard/wizard_fixture.h"
 
 using namespace wizardtest;
@@ -258,4 +259,37 @@ TEST_F(WizardTest, FinishWithoutTheBoxesWritesNothing) {
   EXPECT_FALSE(std::filesystem::exists(path("settings.ini")));
   EXPECT_TRUE(opened.empty());
   EXPECT_TRUE(std::filesystem::exists(path("plain.xls")));
+}
+
+TEST_F(WizardTest, BrowsingToADatabaseThatDoesNotOpenSaysSo) {
+  testsupport::writeFileBytes(dir / "broken.mdb", std::string(4096, 'x'));
+  startWizard(ProgramFlavour::Classic);
+  clickNext();
+  chosenFile = QString::fromStdString(path("broken.mdb"));
+  BoxSeen box;
+  closeNextMessageBox(&box);
+  control<QPushButton>(1012)->click();
+  ASSERT_TRUE(box.seen);
+  EXPECT_EQ(box.caption, "Error");
+  EXPECT_EQ(box.text, "Unable to open this MDB file. ");
+  ASSERT_EQ(dialogs.size(), 1u);
+  EXPECT_FALSE(dialogs[0].first);
+  EXPECT_EQ(dialogs[0].second, flavourTexts(ProgramFlavour::Classic).sourceFilter);
+  EXPECT_EQ(control<QComboBox>(1017)->currentText(), chosenFile);
+  EXPECT_FALSE(nextButton()->isEnabled());
+
+  // A good one opens without a word; the output dialog's answer follows the type.
+  shopDb();
+  chosenFile = QString::fromStdString(path("shop.accdb"));
+  control<QPushButton>(1012)->click();
+  EXPECT_EQ(control<QListWidget>(1015)->count(), 2);
+  EXPECT_TRUE(nextButton()->isEnabled());
+  clickNext();
+  control<QComboBox>(1021)->setCurrentIndex(1);
+  chosenFile = QString::fromStdString(path("picked.xls"));
+  control<QPushButton>(1015)->click();
+  EXPECT_EQ(options.outputPath, path("picked.xlsx"));
+  ASSERT_EQ(dialogs.size(), 3u);
+  EXPECT_TRUE(dialogs[2].first);
+  EXPECT_EQ(dialogs[2].second, workbookFilter());
 }

@@ -64,6 +64,10 @@ class WizardTest : public ::testing::Test {
       opened.push_back(url);
       return false;
     };
+    setup.chooseFile = [this](bool save, const QString& filter) {
+      dialogs.push_back({save, filter});
+      return chosenFile;
+    };
     wizard = std::make_unique<ConversionWizard>(&options, setup);
     wizard->show();
     QApplication::processEvents();
@@ -118,6 +122,9 @@ class WizardTest : public ::testing::Test {
   ConversionOptions options;
   std::unique_ptr<ConversionWizard> wizard;
   std::vector<QUrl> opened;
+  std::vector<std::pair<bool, QString>> dialogs;  // the file dialogs asked for: save?, filter
+  QString chosenFile;                             // what they answer
+
 };
 
 }  // namespace wizardtest
