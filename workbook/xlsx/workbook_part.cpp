@@ -161,8 +161,14 @@ bool editWorkbook(std::string& xml, const WorkbookEdit& edit, std::string& error
       wb.append_attribute("xmlns:qxr") = kRelNs;
     }
   }
+  // The prefix may be declared on each old sheet element rather than on the root (openpyxl
+  // writes it so); a new sheet then declares it itself.
+  const std::string relDeclaration = "xmlns:" + relPrefix;
+  pugi::xml_attribute rootDeclaration = wb.attribute(relDeclaration.c_str());
+  bool declaredAtRoot = rootDeclaration && std::strcmp(rootDeclaration.value(), kRelNs) == 0;
   for (auto& a : edit.added) {
     pugi::xml_node n = sheets.append_child((prefix + "sheet").c_str());
+    if (!declaredAtRoot) n.append_attribute(relDeclaration.c_str()) = kRelNs;
     n.append_attribute("name") = a.name.c_str();
     n.append_attribute("sheetId") = ++maxId;
     n.append_attribute((relPrefix + ":id").c_str()) = a.relId.c_str();
