@@ -1,5 +1,7 @@
 #include "workbook/text.h"
 
+#include "platform/text.h"
+
 namespace {
 
 // Decodes one character at s[i]; returns its length, or 0 for an invalid sequence.
@@ -22,23 +24,6 @@ size_t decodeOne(std::string_view s, size_t i, char32_t& cp) {
   return len;
 }
 
-void append(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
 
 // Lower case for the scripts whose sheet names Excel folds; other characters compare exactly.
 char32_t fold(char32_t c) {
@@ -63,7 +48,7 @@ std::string cleanUtf8(std::string_view text, size_t maxUnits) {
     size_t u = cp >= 0x10000 ? 2 : 1;
     if (units + u > maxUnits) break;
     units += u;
-    if (len == 1 && cp == 0xFFFD) append(out, cp);
+    if (len == 1 && cp == 0xFFFD) appendUtf8(out, cp);
     else out.append(text.substr(i, len));
     i += len;
   }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/text.h"
 #include "workbook/formats.h"
 #include "workbook/spool.h"
 #include "workbook/xls/compound_file.h"
@@ -91,20 +92,7 @@ bool loadBook(XlBook& book, const std::string& path, std::string& error) {
         char32_t lo = get16(&bs[at + 2]);
         if (lo >= 0xDC00 && lo < 0xE000) c = 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00), ++k;
       }
-      std::u32string one(1, c);
-      // Encode as UTF-8 by hand (names are short).
-      if (c < 0x80) name += static_cast<char>(c);
-      else if (c < 0x800) name += static_cast<char>(0xC0 | (c >> 6)), name += static_cast<char>(0x80 | (c & 0x3F));
-      else if (c < 0x10000) {
-        name += static_cast<char>(0xE0 | (c >> 12));
-        name += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        name += static_cast<char>(0x80 | (c & 0x3F));
-      } else {
-        name += static_cast<char>(0xF0 | (c >> 18));
-        name += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        name += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        name += static_cast<char>(0x80 | (c & 0x3F));
-      }
+      appendUtf8(name, c);
     }
     sheet->name = name;
     sheet->source = static_cast<int>(i);
