@@ -3,6 +3,7 @@
 #include "job/conversion_job.h"
 #include "options/conversion_options.h"
 #include "platform/file_search.h"
+#include "platform/owner_window.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "source/database_reader.h"
@@ -48,6 +49,8 @@ BatchResult RunBatch(ConversionOptions* options, BatchCaller caller) {
     ++result.matched;
     options->sourcePath = folder + name;
     if (OpenSourceDatabase(nullptr, options, "") != 0) {
+      // Unattended callers have no other way to learn which file was skipped.
+      showMessageBox(nullptr, "Cannot open the database " + options->sourcePath + ".", "Error", MessageIcon::Error);
       ++result.failedToOpen;
       continue;
     }

@@ -58,6 +58,7 @@ TEST_F(ProgramTest, FailuresAreToldInTheStatusExitCodeAndOnStandardError) {
   testsupport::writeFileBytes(dir / "bad.mdb", std::string(4096, '\0'));
   r = run({path("bad.mdb"), path("x.xls"), "/SILENT", "/STATUS"});
   EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "Error: Cannot open the database " + path("bad.mdb") + ".\n");
   EXPECT_EQ(status(), "[QUARLEX]\nResult=Failed\n");
 
   // A wildcard that matches nothing has nothing to do: not a failure.
