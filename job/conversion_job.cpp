@@ -11,17 +11,9 @@
 #include "workbook/export/table_export.h"
 #include "workbook/xl.h"
 
-namespace {
-
-void reportNoDatabase(OwnerWindow* owner) {
-  showMessageBox(owner, "No source database is open.", "Error", MessageIcon::Error);
-}
-
-}  // namespace
-
 JobOutcome RunConversionJob(OwnerWindow* owner, ConversionOptions* options) {
   if (!options->database) {
-    reportNoDatabase(owner);
+    showMessageBox(owner, "No source database is open.", "Error", MessageIcon::Error);
     return JobOutcome::NotSaved;
   }
   std::optional<TableDefs> tables;

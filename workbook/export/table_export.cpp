@@ -85,13 +85,12 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
         }
         for (int c = 0; c < values.Count(); ++c)
           writeCellValue(placement.sheet, placement.row, c, definition.Item(c).Type(), values.Item(c).Value());
+        options->recordsExported += 1;  // the record is written, whatever becomes of the next one
         if (!advanceAfterRecord(options->book, tableName, &placement)) {
-          options->recordsExported += 1;
           records->Close();
           showMessageBox(owner, "Cannot create a sheet.", "Error", MessageIcon::Error);
           return false;
         }
-        options->recordsExported += 1;
         records->MoveNext();
       }
     }
