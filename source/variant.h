@@ -19,6 +19,7 @@ enum VarKind : uint16_t {
   VT_DECIMAL = 14,
   VT_UI1 = 17,
   VT_I8 = 20,
+  VT_EXT_DATE = 0x0FFE,  // ours, not an OLE Automation kind: a Date/Time Extended value
   VT_ARRAY = 0x2000,
 };
 
@@ -30,11 +31,24 @@ struct DecimalValue {
   bool negative = false;
 };
 
+// A Date/Time Extended value as stored: a calendar date of years 1 to 9999 and a time of day, with
+// the fraction of a second in units of 100 ns (0 to 9,999,999). It reaches beyond what VT_DATE holds.
+struct ExtendedDateValue {
+  int16_t year = 1;
+  uint8_t month = 1;
+  uint8_t day = 1;
+  uint8_t hour = 0;
+  uint8_t minute = 0;
+  uint8_t second = 0;
+  uint32_t fraction = 0;
+};
+
 struct Variant {
   uint16_t vt = VT_EMPTY;     // VarKind, VT_ARRAY | VT_UI1 for bytes
   int64_t integer = 0;        // VT_BOOL (-1 / 0), VT_UI1, VT_I2, VT_I4, VT_I8, VT_CY (ten-thousandths)
   double real = 0;            // VT_R4, VT_R8, VT_DATE (days since 1899-12-30)
   DecimalValue decimal;       // VT_DECIMAL
+  ExtendedDateValue extendedDate;  // VT_EXT_DATE
   std::string text;           // VT_BSTR, UTF-8
   std::vector<uint8_t> bytes; // VT_ARRAY | VT_UI1
 
