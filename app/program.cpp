@@ -1,8 +1,10 @@
 #include "app/program.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
+#include "app/usage.h"
 #include "job/batch_runner.h"
 #include "job/progress.h"
 #include "options/command_line.h"
@@ -38,6 +40,7 @@ int runUnattended(ConversionOptions* options) {
 }  // namespace
 
 int runProgram(int argc, char** argv, ProgramFlavour flavour) {
+  if (std::optional<int> answered = answerInformationRequest(argc, argv, flavour)) return *answered;
   setReaderEngineFlavour(flavour == ProgramFlavour::Access2007 ? EngineFlavour::Dao120 : EngineFlavour::Dao36);
   ConversionOptions options;
   readProgramSettings(&options);
