@@ -71,7 +71,9 @@ def python_dir():
 
 def install():
     shutil.rmtree(root(), ignore_errors=True)
-    run(["cmake", "--install", args.build, "--prefix", PREFIX], env={"DESTDIR": root()})
+    result = run(["cmake", "--install", args.build, "--prefix", PREFIX], env={"DESTDIR": root()})
+    if "CMake Warning" in result.stderr or "CMake Error" in result.stderr:
+        raise AssertionError("cmake --install complained:\n" + result.stderr)
     # Kept apart: cpack, run by another test at the same time, writes the build tree's manifest too.
     shutil.copy(os.path.join(args.build, "install_manifest.txt"), os.path.join(args.work, "install_manifest.txt"))
 
