@@ -37,11 +37,9 @@ Switches begin with / or -, their names in any case; unknown ones are ignored.
   /HEADER=0            no header row of field names (1, the default: write it)
   /ONLYNEW=1           header row only on sheets the conversion adds
   /RECORDS=0           header rows only, no records
-  /CELLS=TYPED         date cells, money and decimal formats, exact texts for
-                       integers a double cannot hold
+  /CELLS=TYPED         date cells, money and decimal formats, exact big integers
   /LAYOUT=TABLE        bold frozen header row, autofilter, fitted column widths
-  /ROWS=N              rows per sheet before a continuation sheet (default
-                       65,530; at most 1,048,575 in .xlsx, 65,535 in .xls)
+  /ROWS=N              rows per sheet before a continuation sheet (65,530)
   /STATUS=FILE         keep the run's progress in FILE (INI format)
   /STATUS              the same, in status.log beside the program
   /OPEN=0              the wizard does not offer to open the new workbook

@@ -98,7 +98,8 @@ def _load():
 
 
 def _text(value):
-    return os.fsencode(value) if isinstance(value, (bytes, os.PathLike)) else str(value).encode("utf-8")
+    # UTF-8, and a file name that is not valid UTF-8 goes back to its own bytes.
+    return os.fsencode(value if isinstance(value, (str, bytes, os.PathLike)) else str(value))
 
 
 def convert_arguments(arguments):

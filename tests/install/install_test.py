@@ -221,7 +221,11 @@ class InstalledPrograms(unittest.TestCase):
             for part in ("Exit status:", "Status file:", "Examples:", "/SILENT", "/CELLS=TYPED",
                          "/LAYOUT=TABLE", "/ROWS=N"):
                 self.assertIn(part, usage.stdout)
-            self.assertLessEqual(max(len(line) for line in usage.stdout.split("\n")), 80)
+            lines = usage.stdout.split("\n")
+            self.assertLessEqual(max(len(line) for line in lines), 80)
+            switches = lines[lines.index(next(l for l in lines if l.startswith("Switches"))) + 1:]
+            switches = switches[:switches.index(next(l for l in switches if l.startswith("Accepted")))]
+            self.assertEqual([line for line in switches if not line.startswith("  /")], [])  # one line each
 
     def test_help_among_other_arguments_is_an_unknown_switch(self):
         with tempfile.TemporaryDirectory() as work:
@@ -273,6 +277,16 @@ quarlex.convert(sys.argv[1], sys.argv[2], tables="Customers", book_type="xls", h
             book = run(["/usr/bin/python3", read, only]).stdout
             self.assertIn('"Customers"', book)
             self.assertNotIn('"Orders"', book)
+
+            # A file name that is no UTF-8 reaches the library byte for byte.
+            strange = os.fsencode(work) + b"/caf\xe9.accdb"
+            shutil.copy(database, strange)
+            self.python("""
+import os, sys, quarlex
+source = os.fsencode(sys.argv[1]) + b"/caf\\xe9.accdb"
+quarlex.convert(source, os.fsdecode(source)[:-6] + ".xlsx")
+""", work)
+            self.assertTrue(os.path.isfile(os.fsencode(work) + b"/caf\xe9.xlsx"))
 
     def test_failures_raise(self):
         with tempfile.TemporaryDirectory() as work:
