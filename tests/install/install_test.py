@@ -5,6 +5,7 @@ into WORK/root, then once per test class named on the command line.
 """
 
 import argparse
+import gzip
 import os
 import re
 import shutil
@@ -85,9 +86,9 @@ class InstalledTree(unittest.TestCase):
             "bin/quarlex2007", "bin/quarlex",
             lib + "/libquarlex_d.so.%s" % args.version, lib + "/libquarlex_d2007.so.%s" % args.version,
             "include/quarlex.h", lib + "/pkgconfig/quarlex.pc",
-            "share/man/man1/quarlex2007.1", "share/man/man1/quarlex.1", "share/man/man3/libquarlex_d.3",
-            "share/man/man3/libquarlex_d2007.3", "share/man/man3/QUARLEX_Converter.3",
-            "share/man/man3/QUARLEX_ConverterStr.3",
+            "share/man/man1/quarlex2007.1.gz", "share/man/man1/quarlex.1.gz", "share/man/man3/libquarlex_d.3.gz",
+            "share/man/man3/libquarlex_d2007.3.gz", "share/man/man3/QUARLEX_Converter.3.gz",
+            "share/man/man3/QUARLEX_ConverterStr.3.gz",
             "share/applications/quarlex2007.desktop", "share/applications/quarlex.desktop",
             "share/mime/packages/quarlex.xml", "share/icons/hicolor/scalable/apps/quarlex.svg",
             "share/icons/hicolor/48x48/apps/quarlex.png",
@@ -146,7 +147,7 @@ class DesktopEntries(unittest.TestCase):
 
 
 class ManualPages(unittest.TestCase):
-    pages = ["man1/quarlex2007.1", "man1/quarlex.1", "man3/libquarlex_d.3"]
+    pages = ["man1/quarlex2007.1.gz", "man1/quarlex.1.gz", "man3/libquarlex_d.3.gz"]
 
     def render(self, page):
         man_dir = installed("share/man")
@@ -157,7 +158,8 @@ class ManualPages(unittest.TestCase):
 
     def test_pages_render_without_warnings(self):
         for page in self.pages:
-            groff = run(["groff", "-ww", "-man", "-z", installed("share/man/" + page)], check=False)
+            with gzip.open(installed("share/man/" + page), "rt") as source:
+                groff = subprocess.run(["groff", "-ww", "-man", "-z"], input=source.read(), capture_output=True, text=True)
             self.assertEqual((groff.returncode, groff.stderr), (0, ""), page)
             text = self.render(page)
             self.assertIn("NAME", text)
@@ -165,7 +167,7 @@ class ManualPages(unittest.TestCase):
             self.assertNotIn("@", text.replace("#include", ""), page)  # no placeholder left unfilled
 
     def test_library_names_lead_to_the_library_page(self):
-        for page in ("man3/QUARLEX_Converter.3", "man3/QUARLEX_ConverterStr.3", "man3/libquarlex_d2007.3"):
+        for page in ("man3/QUARLEX_Converter.3.gz", "man3/QUARLEX_ConverterStr.3.gz", "man3/libquarlex_d2007.3.gz"):
             text = self.render(page)
             self.assertIn("RETURN VALUE", text)
             self.assertIn("QUARLEX_ConverterStr", text)
@@ -174,7 +176,7 @@ class ManualPages(unittest.TestCase):
         usage = run([installed("bin/quarlex2007"), "--help"], env=program_env()).stdout
         switches = set(re.findall(r"^\s+(/[A-Z]+=?)", usage, re.M))
         self.assertGreater(len(switches), 15)
-        page = self.render("man1/quarlex2007.1")
+        page = self.render("man1/quarlex2007.1.gz")
         self.assertEqual(sorted(switch for switch in switches if switch not in page), [])
         self.assertIn("EXIT STATUS", page)
         self.assertIn("Result", page)
@@ -344,7 +346,7 @@ class DebianPackage(unittest.TestCase):
             contents = run(["dpkg-deb", "--contents", package]).stdout
             files = {line.split()[5] for line in contents.split("\n") if line.strip()}
             for path in ("./usr/bin/quarlex2007", "./usr/bin/quarlex", "./usr/include/quarlex.h",
-                         "./usr/share/man/man1/quarlex2007.1", "./usr/share/man/man3/libquarlex_d.3",
+                         "./usr/share/man/man1/quarlex2007.1.gz", "./usr/share/man/man3/libquarlex_d.3.gz",
                          "./usr/share/applications/quarlex2007.desktop", "./usr/share/mime/packages/quarlex.xml",
                          "./usr/share/icons/hicolor/scalable/apps/quarlex.svg",
                          "./usr/lib/python3/dist-packages/quarlex/__init__.py"):
