@@ -229,6 +229,12 @@ class InstalledPrograms(unittest.TestCase):
             switches = switches[:switches.index(next(l for l in switches if l.startswith("Accepted")))]
             self.assertEqual([line for line in switches if not line.startswith("  /")], [])  # one line each
 
+    def test_an_answer_that_cannot_be_written_fails(self):
+        with open("/dev/full", "w") as full:
+            result = subprocess.run([installed("bin/quarlex2007"), "--help"], stdout=full,
+                                    env=dict(os.environ, **program_env()))
+        self.assertEqual(result.returncode, 1)
+
     def test_help_among_other_arguments_is_an_unknown_switch(self):
         with tempfile.TemporaryDirectory() as work:
             database = sample_database(work)
