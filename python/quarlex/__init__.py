@@ -150,7 +150,8 @@ def convert(source, output, *, tables=None, password=None, book_type="xlsx", ove
     rows            rows per sheet before a continuation sheet (default 65,530)
 
     Raises ValueError for arguments the library cannot take, SourceNotFoundError when a source
-    without wildcards does not exist, and QuarlexError for the library's results 1 to 4.
+    without wildcards does not exist, and QuarlexError for the library's results 1 to 4. A
+    wildcard that matches nothing converts nothing and is no error, as in the library.
     """
     source_text = os.fsdecode(os.fspath(source))
     output_text = os.fsdecode(os.fspath(output))
