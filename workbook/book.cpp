@@ -179,6 +179,15 @@ int xlSheetWriteStrA(SheetHandle sheet, int row, int col, const char* value, For
   return writeCell(sheet, row, col, std::move(c));
 }
 
+int writeValidUtf8Cell(XlSheet* sheet, int row, int col, std::string utf8) {
+  if (!sheet) return 0;
+  Cell c;
+  c.kind = CellKind::Text;
+  c.text = std::move(utf8);
+  cutValidUtf8(c.text, kCellTextLimit);
+  return writeCell(sheet, row, col, std::move(c));
+}
+
 int xlSheetWriteNumA(SheetHandle sheet, int row, int col, double value, FormatHandle) {
   Cell c;
   // Neither format can hold an infinity or a NaN: such a value becomes the #NUM! error.

@@ -13,3 +13,7 @@ char fieldClass(int16_t fieldType);
 
 // Writes the value at (row, column): nothing for a null, else a number, boolean or text cell.
 void writeCellValue(SheetHandle sheet, int row, int column, int16_t fieldType, const Variant& value);
+
+// The same for a field whose class is already known (fieldClass, once per table). The value's
+// text is made only when a text cell is written, and may be moved into the cell.
+void writeCellOfClass(SheetHandle sheet, int row, int column, char fieldClass, Variant& value);
