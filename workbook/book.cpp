@@ -33,8 +33,9 @@ bool flushPendingRow(XlSheet& s) {
   XlBook* book = s.book;
   std::string error;
   if (!s.rows.isOpen() && !s.rows.open(book->xml, &error)) return fail(book, error);
-  std::sort(s.pending.begin(), s.pending.end(),
-            [](const Cell& a, const Cell& b) { return a.col < b.col; });
+  auto byColumn = [](const Cell& a, const Cell& b) { return a.col < b.col; };
+  if (!std::is_sorted(s.pending.begin(), s.pending.end(), byColumn))  // rows mostly come in order
+    std::sort(s.pending.begin(), s.pending.end(), byColumn);
   std::string out;
   if (book->xml) {
     xlsx::appendRow(s, s.pendingRow, s.pending, out);

@@ -54,9 +54,9 @@ class RecordPipeline {
 
   // Batches close at this many records or this many bytes of texts and byte arrays, and at most
   // this many full batches wait for the caller.
-  static constexpr size_t kBatchRecords = 512;
+  static constexpr size_t kBatchRecords = 1024;
   static constexpr size_t kBatchBytes = 1 << 20;
-  static constexpr size_t kWaitingBatches = 4;
+  static constexpr size_t kWaitingBatches = 8;
 
  private:
   struct Batch {

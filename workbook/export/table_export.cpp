@@ -27,29 +27,37 @@ std::string codeMeaning(uint32_t code) {
   return buf;
 }
 
-// The recordset as the pipeline's reader reads it, with its fields taken once per table.
-class RecordsetSource : public RecordSource {
- public:
-  explicit RecordsetSource(Recordset& records) : records_(records) {
-    ::Fields values = records.Fields();
-    for (int c = 0; c < values.Count(); ++c) fields_.push_back(values.Item(c));
-  }
-  int fieldCount() const { return static_cast<int>(fields_.size()); }
-  bool atEnd() override { return records_.Eof(); }
-  Variant value(int field) override { return fields_[static_cast<size_t>(field)].Value(); }
-  void moveNext() override { records_.MoveNext(); }
-
- private:
-  Recordset& records_;
-  std::vector<Field> fields_;
-};
-
 // The class of each field, from the table definition, once per table.
 std::vector<char> fieldClasses(const Fields& definition, int count) {
   std::vector<char> classes;
   for (int c = 0; c < count; ++c) classes.push_back(fieldClass(definition.Item(c).Type()));
   return classes;
 }
+
+// The recordset as the pipeline's reader reads it, with its fields taken once per table. The
+// texts of text cells are made there too, so the two threads share the work.
+class RecordsetSource : public RecordSource {
+ public:
+  RecordsetSource(Recordset& records, const Fields& definition) : records_(records) {
+    ::Fields values = records.Fields();
+    for (int c = 0; c < values.Count(); ++c) fields_.push_back(values.Item(c));
+    classes_ = fieldClasses(definition, fieldCount());
+  }
+  int fieldCount() const { return static_cast<int>(fields_.size()); }
+  const std::vector<char>& classes() const { return classes_; }
+  bool atEnd() override { return records_.Eof(); }
+  Variant value(int field) override {
+    Variant v = fields_[static_cast<size_t>(field)].Value();
+    prepareCellValue(classes_[static_cast<size_t>(field)], v);
+    return v;
+  }
+  void moveNext() override { records_.MoveNext(); }
+
+ private:
+  Recordset& records_;
+  std::vector<Field> fields_;
+  std::vector<char> classes_;
+};
 
 // One record's cells on the current row. A record the engine failed to read whole gets the
 // cells read before the failure, which then goes on as the engine raised it.
@@ -111,8 +119,8 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
         owner->setProgressStep(kProgressBarControl, 1);
       }
       int64_t start = static_cast<int64_t>(std::time(nullptr));
-      RecordsetSource source(*records);
-      std::vector<char> classes = fieldClasses(definition, source.fieldCount());
+      RecordsetSource source(*records, definition);
+      const std::vector<char>& classes = source.classes();
       // The engine reads ahead on its own thread; this thread writes the cells.
       RecordPipeline pipeline(source, source.fieldCount());
       for (int32_t index = 0; options->cancelRequested.load() == 0 && !pipeline.atEnd(); ++index) {

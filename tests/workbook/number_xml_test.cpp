@@ -1,0 +1,50 @@
+// Numbers in worksheet XML: the whole-number shortcut must give exactly the shortest form that
+// std::to_chars gives for the double.
+#include <gtest/gtest.h>
+
+#include <charconv>
+#include <cmath>
+#include <random>
+#include <string>
+
+#include "workbook/xlsx/worksheet.h"
+
+namespace {
+
+std::string shortest(double v) {
+  char buf[40];
+  return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+
+std::string viaXml(double v) {
+  std::string out;
+  xlsx::appendNumber(out, v);
+  return out;
+}
+
+}  // namespace
+
+TEST(NumberXml, WholeNumbersAsTheShortestFormOfTheDouble) {
+  std::vector<double> values = {0, 1, -1, 7, 10, 100, 1000, 12000, 100000, 1200000, 1230000, 10000000, 123456789,
+                                -2147483648.0, 2147483647.0, 4294967296.0, 1e15, 1e15 + 1, 9007199254740991.0,
+                                9007199254740992.0, -9007199254740992.0, 9007199254740994.0, 1e16, 1e22, 1e300};
+  // Every count of trailing zeros for mantissas of one to four digits: the exponent form wins
+  // from some count on, and ties fall on the plain form.
+  for (double mantissa : {1.0, 12.0, 123.0, 1234.0})
+    for (int zeros = 0; zeros <= 12; ++zeros) {
+      values.push_back(mantissa * std::pow(10.0, zeros));
+      values.push_back(-mantissa * std::pow(10.0, zeros));
+    }
+  std::mt19937_64 random(3);
+  for (int i = 0; i < 20000; ++i) {
+    values.push_back(static_cast<double>(static_cast<int64_t>(random() % 20000000000ull) - 10000000000ll));
+    values.push_back(static_cast<double>(random() >> (random() % 64)));
+  }
+  for (double v : values) EXPECT_EQ(viaXml(v), shortest(v)) << v;
+}
+
+TEST(NumberXml, FractionsAndNegativeZero) {
+  for (double v : {0.5, -0.25, 1e-7, 123.456, 1.0 / 3.0, 5e-324, 1.7976931348623157e308})
+    EXPECT_EQ(viaXml(v), shortest(v));
+  EXPECT_EQ(viaXml(-0.0), "-0.0");
+}
