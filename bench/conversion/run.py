@@ -1,8 +1,9 @@
 """Converts one generated table (ten mixed fields by default) into .xlsx and .xls with quarlex,
 and exports the same table to CSV with mdb-export, the tool a Linux user has without quarlex, in
 the same run. Each command runs --runs times (median wall time, largest peak memory); prints
-records and cells per second, peak memory and file size, and how many times faster than
-mdb-export each format is.
+records and cells per second, CPU time of all threads, peak memory and file size, and how many
+times faster than mdb-export each format is. On a machine busy with other work the wall times
+say little; the CPU times still compare.
 
     /usr/bin/python3 bench/conversion/run.py BUILD_DIR [ROWS] [--columns N] [--runs N]
         [--quarlex PROGRAM] [--keep DIR] [--pipeline]
@@ -36,9 +37,11 @@ db = os.path.join(work, f"synthetic-{rows}x{columns}.mdb")
 
 
 def run_once(commands):
-    """Runs the commands one after another; wall time in all and the largest peak RSS (MB)."""
+    """Runs the commands one after another: wall time in all, CPU time (user and system, all
+    threads) in all, and the largest peak RSS (MB)."""
     start = time.monotonic()
     peak = 0
+    cpu = 0.0
     for cmd in commands:
         pid = os.fork()
         if pid == 0:
@@ -51,19 +54,22 @@ def run_once(commands):
         if os.waitstatus_to_exitcode(status) != 0:
             sys.exit(f"{cmd} failed")
         peak = max(peak, usage.ru_maxrss)
-    return time.monotonic() - start, peak / 1024
+        cpu += usage.ru_utime + usage.ru_stime
+    return time.monotonic() - start, cpu, peak / 1024
 
 
 def measure(label, commands, output):
-    times, peaks = [], []
+    times, cpus, peaks = [], [], []
     for _ in range(args.runs):
-        seconds, peak = run_once(commands)
+        seconds, cpu, peak = run_once(commands)
         times.append(seconds)
+        cpus.append(cpu)
         peaks.append(peak)
     seconds = statistics.median(times)
     size = os.path.getsize(output) / 2**20
-    print(f"{label:34s} {seconds:7.2f} s {rows / seconds:11,.0f} rec/s {rows * columns / seconds:12,.0f} cells/s"
-          f"  peak {max(peaks):6.1f} MB  file {size:7.1f} MB   (runs: {', '.join(f'{t:.2f}' for t in times)})")
+    print(f"{label:20s} {seconds:7.2f} s {rows / seconds:11,.0f} rec/s {rows * columns / seconds:12,.0f} cells/s"
+          f"  cpu {statistics.median(cpus):6.2f} s  peak {max(peaks):6.1f} MB  file {size:7.1f} MB"
+          f"  (runs: {', '.join(f'{t:.2f}' for t in times)})")
     return seconds
 
 

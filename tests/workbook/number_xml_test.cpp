@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <charconv>
+#include <cstdio>
+#include <iterator>
 #include <cmath>
 #include <random>
 #include <string>
@@ -47,4 +49,54 @@ TEST(NumberXml, FractionsAndNegativeZero) {
   for (double v : {0.5, -0.25, 1e-7, 123.456, 1.0 / 3.0, 5e-324, 1.7976931348623157e308})
     EXPECT_EQ(viaXml(v), shortest(v));
   EXPECT_EQ(viaXml(-0.0), "-0.0");
+}
+
+namespace {
+
+// Escaping one byte at a time, the plain way the run-wise escaping must equal.
+std::string escapedBytewise(const std::string& s) {
+  std::string out;
+  for (size_t i = 0; i < s.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    char hex[8];
+    if (c == '&') out += "&amp;";
+    else if (c == '<') out += "&lt;";
+    else if (c == '>') out += "&gt;";
+    else if (c == '\t' || c == '\n') out += static_cast<char>(c);
+    else if (c == '_')
+      out += i + 6 < s.size() && s[i + 1] == 'x' && std::isxdigit(static_cast<unsigned char>(s[i + 2])) &&
+                     std::isxdigit(static_cast<unsigned char>(s[i + 3])) &&
+                     std::isxdigit(static_cast<unsigned char>(s[i + 4])) &&
+                     std::isxdigit(static_cast<unsigned char>(s[i + 5])) && s[i + 6] == '_'
+                 ? "_x005F_"
+                 : "_";
+    else if (c < 0x20) {
+      std::snprintf(hex, sizeof hex, "_x%04X_", c);
+      out += hex;
+    } else if (c == 0xEF && i + 2 < s.size() && static_cast<unsigned char>(s[i + 1]) == 0xBF &&
+               (static_cast<unsigned char>(s[i + 2]) == 0xBE || static_cast<unsigned char>(s[i + 2]) == 0xBF)) {
+      std::snprintf(hex, sizeof hex, "_x%04X_", 0xFFC0 | static_cast<unsigned char>(s[i + 2]));
+      out += hex;
+      i += 2;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+TEST(TextXml, EscapingInRunsEqualsEscapingByteByByte) {
+  const char* pieces[] = {"plain", "a&b", "<tag>", "_x0041_", "_x12", "_", "\t\n\r", "\x01", "\xEF\xBF\xBE",
+                          "\xEF\xBF\xBF", "\xEF\xBB\xBF", "Grüße 𝄞", "x_", " "};
+  std::mt19937 random(9);
+  for (int round = 0; round < 3000; ++round) {
+    std::string s;
+    int count = static_cast<int>(random() % 8);
+    for (int k = 0; k < count; ++k) s += pieces[random() % std::size(pieces)];
+    std::string out = "<";
+    xlsx::appendEscapedText(out, s);
+    EXPECT_EQ(out, "<" + escapedBytewise(s)) << s;
+  }
 }

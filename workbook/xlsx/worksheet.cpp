@@ -63,8 +63,21 @@ static void appendHexEscape(std::string& out, unsigned v) {
   out += '_';
 }
 
+// Bytes that appendEscapedText writes as they are.
+static bool plainTextByte(unsigned char c) {
+  return c >= 0x20 && c != '&' && c != '<' && c != '>' && c != '_' && c != 0xEF;
+}
+
 void appendEscapedText(std::string& out, const std::string& s) {
   for (size_t i = 0; i < s.size(); ++i) {
+    // Runs of ordinary characters (nearly all of a text) go in one piece.
+    size_t run = i;
+    while (run < s.size() && plainTextByte(static_cast<unsigned char>(s[run]))) ++run;
+    if (run > i) {
+      out.append(s, i, run - i);
+      i = run;
+      if (i == s.size()) break;
+    }
     unsigned char c = static_cast<unsigned char>(s[i]);
     switch (c) {
       case '&': out += "&amp;"; break;
