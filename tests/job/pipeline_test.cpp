@@ -21,6 +21,7 @@ struct ScriptedSource : RecordSource {
   int failValueAt = -1, failValueField = 0;  // value(failValueField) of this record throws
   int failMoveAfter = -1;                     // the move past this record throws
   int current = 0;
+  bool longTexts = true;
   std::atomic<int> valuesRead{0};
 
   ScriptedSource(int r, int f) : records(r), fields(f) {}
@@ -35,7 +36,7 @@ struct ScriptedSource : RecordSource {
       v.integer = current;
     } else {
       v.vt = VT_BSTR;
-      v.text = std::string(current % 100 == 0 ? 100000 : 8, static_cast<char>('a' + field % 26)) + std::to_string(current);
+      v.text = std::string(longTexts && current % 100 == 0 ? 100000 : 8, static_cast<char>('a' + field % 26)) + std::to_string(current);
     }
     return v;
   }
@@ -152,4 +153,17 @@ TEST(RecordPipeline, TheReaderStaysABoundedWayAheadAndStopsPromptly) {
   size_t limit = (RecordPipeline::kWaitingBatches + 2) * RecordPipeline::kBatchRecords;
   EXPECT_LE(static_cast<size_t>(source.current), limit);
   EXPECT_LT(source.current, 1000000);
+}
+
+TEST(RecordPipeline, AWideTableHasShortBatches) {
+  ScriptedSource source(100000, 300);
+  source.longTexts = false;
+  {
+    RecordPipeline pipeline(source, 300);
+    EXPECT_EQ(pipeline.current().count, 300);
+    for (int i = 0; i < 200 && source.valuesRead.load() < 300 * 5000; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  size_t perBatch = RecordPipeline::kBatchValues / 300 + 1;
+  EXPECT_LE(static_cast<size_t>(source.current), (RecordPipeline::kWaitingBatches + 2) * perBatch);
 }

@@ -54,7 +54,7 @@ void RecordPipeline::read() {
     size_t bytes = 0;
     // The same calls in the same order as a caller reading the records itself would make.
     try {
-      while (batch->records < kBatchRecords && bytes < kBatchBytes) {
+      while (batch->records < kBatchRecords && batch->records * width < kBatchValues && bytes < kBatchBytes) {
         if (source_.atEnd()) {
           batch->last = true;
           break;

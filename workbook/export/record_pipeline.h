@@ -52,9 +52,10 @@ class RecordPipeline {
   void moveNext();                // to the next record; throws what the reader's move threw
   void stop();                    // the same as destruction, earlier
 
-  // Batches close at this many records or this many bytes of texts and byte arrays, and at most
-  // this many full batches wait for the caller.
+  // Batches close at this many records, values (wide tables) or bytes of texts and byte arrays,
+  // and at most this many full batches wait for the caller.
   static constexpr size_t kBatchRecords = 1024;
+  static constexpr size_t kBatchValues = 10240;
   static constexpr size_t kBatchBytes = 1 << 20;
   static constexpr size_t kWaitingBatches = 8;
 
