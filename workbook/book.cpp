@@ -33,8 +33,9 @@ bool flushPendingRow(XlSheet& s) {
   XlBook* book = s.book;
   std::string error;
   if (!s.rows.isOpen() && !s.rows.open(book->xml, &error)) return fail(book, error);
-  std::sort(s.pending.begin(), s.pending.end(),
-            [](const Cell& a, const Cell& b) { return a.col < b.col; });
+  auto byColumn = [](const Cell& a, const Cell& b) { return a.col < b.col; };
+  if (!std::is_sorted(s.pending.begin(), s.pending.end(), byColumn))  // rows mostly come in order
+    std::sort(s.pending.begin(), s.pending.end(), byColumn);
   std::string out;
   if (book->xml) {
     xlsx::appendRow(s, s.pendingRow, s.pending, out);
@@ -176,6 +177,15 @@ int xlSheetWriteStrA(SheetHandle sheet, int row, int col, const char* value, For
   Cell c;
   c.kind = CellKind::Text;
   c.text = cleanUtf8(value, kCellTextLimit);
+  return writeCell(sheet, row, col, std::move(c));
+}
+
+int writeValidUtf8Cell(XlSheet* sheet, int row, int col, std::string utf8) {
+  if (!sheet) return 0;
+  Cell c;
+  c.kind = CellKind::Text;
+  c.text = std::move(utf8);
+  cutValidUtf8(c.text, kCellTextLimit);
   return writeCell(sheet, row, col, std::move(c));
 }
 

@@ -49,6 +49,10 @@ struct XlBook {
 // Sets the book's error text and returns 0, for "return fail(book, ...)".
 int fail(XlBook* book, std::string message);
 
+// A text cell from valid UTF-8 (the engine's texts, ASCII): only cut at a NUL and to the cell
+// limit, not cleaned again as xlSheetWriteStrA cleans what it is given. Results as that function's.
+int writeValidUtf8Cell(XlSheet* sheet, int row, int col, std::string utf8);
+
 // Serialises the sheet's buffered row into its spool (false with the book's error set).
 bool flushPendingRow(XlSheet& sheet);
 

@@ -1,23 +1,22 @@
 #include "workbook/spool.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
 #include <vector>
 
-#include <zlib.h>
+#include "workbook/deflate.h"
 
 struct SpoolState {
   std::FILE* file = nullptr;
   bool compressed = false;
   bool failed = false;
-  z_stream z{};
-  bool zReady = false;
-  std::vector<unsigned char> out;
+  std::unique_ptr<DeflateStream> deflate;  // compressed spools only
   uint64_t raw = 0, stored = 0;
   uint32_t crc = 0;
   ~SpoolState() {
-    if (zReady) deflateEnd(&z);
+    deflate.reset();
     if (file) std::fclose(file);
   }
 };
@@ -47,13 +46,12 @@ bool Spool::open(bool compressed, std::string* error) {
   }
   s->compressed = compressed;
   if (compressed) {
-    // Level 1 keeps writing fast; windowBits -15 gives a raw deflate stream.
-    if (deflateInit2(&s->z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-      if (error) *error = "cannot start compression";
-      return false;
-    }
-    s->zReady = true;
-    s->out.resize(1 << 16);
+    SpoolState* state = s.get();
+    s->deflate = std::make_unique<DeflateStream>([state](const char* p, size_t n) {
+      if (std::fwrite(p, 1, n, state->file) != n) return false;
+      state->stored += n;
+      return true;
+    });
   }
   s_ = std::move(s);
   return true;
@@ -65,63 +63,32 @@ uint64_t Spool::rawSize() const { return s_ ? s_->raw : 0; }
 uint32_t Spool::rawCrc() const { return s_ ? s_->crc : 0; }
 uint64_t Spool::storedSize() const { return s_ ? s_->stored : 0; }
 
-static bool pump(SpoolState& s, int flush) {
-  do {
-    s.z.next_out = s.out.data();
-    s.z.avail_out = static_cast<uInt>(s.out.size());
-    int rc = deflate(&s.z, flush);
-    if (rc == Z_STREAM_ERROR) return false;
-    size_t n = s.out.size() - s.z.avail_out;
-    if (n && std::fwrite(s.out.data(), 1, n, s.file) != n) return false;
-    s.stored += n;
-  } while (s.z.avail_out == 0);
-  return true;
-}
-
-// A fresh compressor after a pause: its blocks follow the synced ones and refer to nothing before.
-static bool resume(SpoolState& s) {
-  if (s.zReady) return true;
-  s.z = z_stream{};
-  if (deflateInit2(&s.z, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) return false;
-  s.zReady = true;
-  s.out.resize(1 << 16);
-  return true;
-}
-
 bool Spool::pause() {
-  if (!s_ || !s_->compressed || !s_->zReady) return true;
-  if (!sync()) return false;
-  deflateEnd(&s_->z);
-  s_->zReady = false;
-  std::vector<unsigned char>().swap(s_->out);
-  return true;
+  if (!s_ || !s_->compressed) return true;
+  if (s_->failed || !s_->deflate->release()) s_->failed = true;
+  return !s_->failed;
 }
 
 bool Spool::write(std::string_view bytes) {
   if (!s_ || s_->failed) return false;
   SpoolState& s = *s_;
   if (bytes.empty()) return true;
-  if (s.compressed && !resume(s)) {
-    s.failed = true;
-    return false;
-  }
-  s.crc = static_cast<uint32_t>(
-      crc32_z(s.crc, reinterpret_cast<const Bytef*>(bytes.data()), bytes.size()));
   s.raw += bytes.size();
-  if (!s.compressed) {
-    if (std::fwrite(bytes.data(), 1, bytes.size(), s.file) != bytes.size()) s.failed = true;
-    s.stored += bytes.size();
+  if (s.compressed) {
+    // The compressor counts the CRC of its input.
+    if (!s.deflate->write(bytes.data(), bytes.size())) s.failed = true;
+    s.crc = s.deflate->crc();
     return !s.failed;
   }
-  s.z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
-  s.z.avail_in = static_cast<uInt>(bytes.size());
-  if (!pump(s, Z_NO_FLUSH)) s.failed = true;
+  s.crc = crc32Update(s.crc, bytes.data(), bytes.size());
+  if (std::fwrite(bytes.data(), 1, bytes.size(), s.file) != bytes.size()) s.failed = true;
+  s.stored += bytes.size();
   return !s.failed;
 }
 
 bool Spool::sync() {
   if (!s_ || s_->failed) return false;
-  if (s_->compressed && s_->zReady && !pump(*s_, Z_SYNC_FLUSH)) s_->failed = true;
+  if (s_->compressed && !s_->deflate->sync()) s_->failed = true;
   if (std::fflush(s_->file) != 0) s_->failed = true;
   return !s_->failed;
 }

@@ -55,6 +55,21 @@ std::string cleanUtf8(std::string_view text, size_t maxUnits) {
   return out;
 }
 
+void cutValidUtf8(std::string& text, size_t maxUnits) {
+  if (size_t nul = text.find('\0'); nul != std::string::npos) text.resize(nul);
+  if (text.size() <= maxUnits) return;  // a character never takes fewer bytes than UTF-16 units
+  size_t units = 0, i = 0;
+  while (i < text.size()) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    size_t len = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    size_t u = len == 4 ? 2 : 1;
+    if (units + u > maxUnits) break;
+    units += u;
+    i += len;
+  }
+  text.resize(i < text.size() ? i : text.size());
+}
+
 std::vector<char32_t> codePoints(std::string_view s) {
   std::vector<char32_t> out;
   out.reserve(s.size());

@@ -9,6 +9,10 @@
 // units without splitting a character.
 std::string cleanUtf8(std::string_view text, size_t maxUnits);
 
+// Cuts valid UTF-8 in place where cleanUtf8 would cut it: at its first NUL (where a C string
+// ends) and to at most maxUnits UTF-16 units, without splitting a character.
+void cutValidUtf8(std::string& text, size_t maxUnits);
+
 // Code points of valid UTF-8 (as made by cleanUtf8).
 std::vector<char32_t> codePoints(std::string_view utf8);
 std::u16string toUtf16(std::string_view utf8);

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <ctime>
+#include <vector>
 
 #include "job/progress.h"
 #include "options/conversion_options.h"
@@ -10,6 +11,7 @@
 #include "platform/text.h"
 #include "source/engine.h"
 #include "workbook/export/cell_value.h"
+#include "workbook/export/record_pipeline.h"
 #include "workbook/export/sheet_placement.h"
 
 namespace {
@@ -23,6 +25,47 @@ std::string codeMeaning(uint32_t code) {
   else
     std::snprintf(buf, sizeof buf, "Unknown error 0x%0X", code);
   return buf;
+}
+
+// The class of each field, from the table definition, once per table.
+std::vector<char> fieldClasses(const Fields& definition, int count) {
+  std::vector<char> classes;
+  for (int c = 0; c < count; ++c) classes.push_back(fieldClass(definition.Item(c).Type()));
+  return classes;
+}
+
+// The recordset as the pipeline's reader reads it, with its fields taken once per table. The
+// texts of text cells are made there too, so the two threads share the work.
+class RecordsetSource : public RecordSource {
+ public:
+  RecordsetSource(Recordset& records, const Fields& definition) : records_(records) {
+    ::Fields values = records.Fields();
+    for (int c = 0; c < values.Count(); ++c) fields_.push_back(values.Item(c));
+    classes_ = fieldClasses(definition, fieldCount());
+  }
+  int fieldCount() const { return static_cast<int>(fields_.size()); }
+  const std::vector<char>& classes() const { return classes_; }
+  bool atEnd() override { return records_.Eof(); }
+  Variant value(int field) override {
+    Variant v = fields_[static_cast<size_t>(field)].Value();
+    prepareCellValue(classes_[static_cast<size_t>(field)], v);
+    return v;
+  }
+  void moveNext() override { records_.MoveNext(); }
+
+ private:
+  Recordset& records_;
+  std::vector<Field> fields_;
+  std::vector<char> classes_;
+};
+
+// One record's cells on the current row. A record the engine failed to read whole gets the
+// cells read before the failure, which then goes on as the engine raised it.
+void writeRecordCells(RecordPipeline& pipeline, const Placement& placement, const std::vector<char>& classes) {
+  RecordView record = pipeline.current();
+  for (int c = 0; c < record.count; ++c)
+    writeCellOfClass(placement.sheet, placement.row, c, classes[static_cast<size_t>(c)], record.values[c]);
+  if (record.failed) pipeline.rethrowFailure();
 }
 
 void writeHeaderRow(ConversionOptions* options, const Fields& fields, const Placement& placement, bool due) {
@@ -76,22 +119,25 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
         owner->setProgressStep(kProgressBarControl, 1);
       }
       int64_t start = static_cast<int64_t>(std::time(nullptr));
-      ::Fields values = records->Fields();
-      for (int32_t index = 0; options->cancelRequested.load() == 0 && !records->Eof(); ++index) {
+      RecordsetSource source(*records, definition);
+      const std::vector<char>& classes = source.classes();
+      // The engine reads ahead on its own thread; this thread writes the cells.
+      RecordPipeline pipeline(source, source.fieldCount());
+      for (int32_t index = 0; options->cancelRequested.load() == 0 && !pipeline.atEnd(); ++index) {
         if (owner) {
           owner->repaint();
           owner->stepProgress(kProgressBarControl);
           ShowTimes(owner, start, static_cast<int64_t>(std::time(nullptr)), index, total);
         }
-        for (int c = 0; c < values.Count(); ++c)
-          writeCellValue(placement.sheet, placement.row, c, definition.Item(c).Type(), values.Item(c).Value());
+        writeRecordCells(pipeline, placement, classes);
         options->recordsExported += 1;  // the record is written, whatever becomes of the next one
         if (!advanceAfterRecord(options->book, tableName, &placement)) {
+          pipeline.stop();
           records->Close();
           showMessageBox(owner, "Cannot create a sheet.", "Error", MessageIcon::Error);
           return false;
         }
-        records->MoveNext();
+        pipeline.moveNext();
       }
     }
     records->Close();

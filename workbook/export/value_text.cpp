@@ -64,6 +64,13 @@ std::string formatTm(const char* format, const std::tm& tm, locale_t loc) {
   return std::string(buf, n);
 }
 
+// The number in exactly `width` decimal digits (it has no more).
+void appendDigits(std::string& out, unsigned value, int width) {
+  char buf[8];
+  for (int i = width - 1; i >= 0; --i, value /= 10) buf[i] = static_cast<char>('0' + value % 10);
+  out.append(buf, static_cast<size_t>(width));
+}
+
 }  // namespace
 
 std::string doubleToText(double value) {
@@ -127,15 +134,27 @@ std::string oleDateToText(double day, const std::string& localeName) {
   std::string name = localeName.empty() ? userTimeLocaleName() : localeName;
   locale_t loc = isPlainLocale(name) ? static_cast<locale_t>(nullptr) : timeLocale(name);
   if (!loc) {
-    char buf[64];
     std::string text;
     if (showDate) {
-      std::snprintf(buf, sizeof buf, "%04lld-%02u-%02u", static_cast<long long>(date.year), date.month, date.day);
-      text = buf;
+      if (date.year >= 0 && date.year <= 9999) {
+        appendDigits(text, static_cast<unsigned>(date.year), 4);
+      } else {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%04lld", static_cast<long long>(date.year));
+        text = buf;
+      }
+      text += '-';
+      appendDigits(text, date.month, 2);
+      text += '-';
+      appendDigits(text, date.day, 2);
     }
     if (showTime) {
-      std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
-      text += (text.empty() ? "" : " ") + std::string(buf);
+      if (!text.empty()) text += ' ';
+      appendDigits(text, static_cast<unsigned>(tm.tm_hour), 2);
+      text += ':';
+      appendDigits(text, static_cast<unsigned>(tm.tm_min), 2);
+      text += ':';
+      appendDigits(text, static_cast<unsigned>(tm.tm_sec), 2);
     }
     return text;
   }

@@ -24,10 +24,32 @@ static void appendInt(std::string& out, long long v) {
   out.append(buf, r.ptr);
 }
 
+// Below 2^53 every whole number is a double of its own, and its shortest form has at most 16
+// digits, so the exponent in the exponent form has two digits.
+constexpr double kExactIntegerLimit = 9007199254740992.0;
+
 void appendNumber(std::string& out, double value) {
   if (value == 0 && std::signbit(value)) {
     out += "-0.0";  // keeps the sign for readers that tell -0.0 from 0
     return;
+  }
+  // Whole numbers (most cells) as integers, which is much cheaper than the shortest form of a
+  // double, whenever that form would be the same digits: the shortest form is the plain one
+  // unless the exponent form ("1e+06") is shorter.
+  if (value >= -kExactIntegerLimit && value <= kExactIntegerLimit && value == std::trunc(value)) {
+    char digits[24];
+    long long whole = static_cast<long long>(value);
+    char* end = std::to_chars(digits, digits + sizeof digits, whole < 0 ? -whole : whole).ptr;
+    size_t length = static_cast<size_t>(end - digits);
+    size_t zeros = 0;
+    while (zeros + 1 < length && digits[length - 1 - zeros] == '0') ++zeros;
+    size_t mantissa = length - zeros;
+    size_t exponentForm = mantissa + (mantissa > 1 ? 1 : 0) + 4;  // "d.ddde+XX"
+    if (length <= exponentForm) {
+      if (whole < 0) out += '-';
+      out.append(digits, length);
+      return;
+    }
   }
   char buf[40];
   auto r = std::to_chars(buf, buf + sizeof buf, value);
@@ -41,8 +63,21 @@ static void appendHexEscape(std::string& out, unsigned v) {
   out += '_';
 }
 
+// Bytes that appendEscapedText writes as they are.
+static bool plainTextByte(unsigned char c) {
+  return c >= 0x20 && c != '&' && c != '<' && c != '>' && c != '_' && c != 0xEF;
+}
+
 void appendEscapedText(std::string& out, const std::string& s) {
   for (size_t i = 0; i < s.size(); ++i) {
+    // Runs of ordinary characters (nearly all of a text) go in one piece.
+    size_t run = i;
+    while (run < s.size() && plainTextByte(static_cast<unsigned char>(s[run]))) ++run;
+    if (run > i) {
+      out.append(s, i, run - i);
+      i = run;
+      if (i == s.size()) break;
+    }
     unsigned char c = static_cast<unsigned char>(s[i]);
     switch (c) {
       case '&': out += "&amp;"; break;

@@ -3,7 +3,6 @@
 #include <cstring>
 #include <ctime>
 
-#include <libdeflate.h>
 #include <minizip/unzip.h>
 #include <minizip/zip.h>
 
@@ -240,16 +239,14 @@ bool ZipWriter::writeStored(const char* data, size_t n) {
 }
 
 bool ZipWriter::addBytes(const std::string& name, const std::string& bytes, std::string& error) {
-  libdeflate_compressor* c = libdeflate_alloc_compressor(6);
-  if (!c) {
-    error = "out of memory";
+  bool packedOk = false;
+  std::string packed = deflateWhole(bytes, &packedOk);
+  if (!packedOk) {
+    error = "cannot compress " + name;
     return false;
   }
-  std::string packed(libdeflate_deflate_compress_bound(c, bytes.size()), '\0');
-  size_t n = libdeflate_deflate_compress(c, bytes.data(), bytes.size(), packed.data(), packed.size());
-  libdeflate_free_compressor(c);
-  uint32_t crc = libdeflate_crc32(0, bytes.data(), bytes.size());
-  if (!openEntry(zip_, name, dosNow(), 0, Z_DEFLATED, bytes.size()) || !writeStored(packed.data(), n) ||
+  uint32_t crc = crc32Update(0, bytes.data(), bytes.size());
+  if (!openEntry(zip_, name, dosNow(), 0, Z_DEFLATED, bytes.size()) || !writeStored(packed.data(), packed.size()) ||
       zipCloseFileInZipRaw64(zip_, bytes.size(), crc) != ZIP_OK) {
     error = "cannot write " + name;
     return false;
@@ -280,40 +277,5 @@ bool ZipWriter::close(std::string& error) {
   return rc == ZIP_OK;
 }
 
-DeflateToZip::DeflateToZip(ZipWriter& zip) : zip_(zip), out_(1 << 16) {
-  ok_ = deflateInit2(&z_, 1, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
-}
-
-DeflateToZip::~DeflateToZip() { deflateEnd(&z_); }
-
-bool DeflateToZip::pump(int mode) {
-  do {
-    z_.next_out = out_.data();
-    z_.avail_out = static_cast<uInt>(out_.size());
-    if (deflate(&z_, mode) == Z_STREAM_ERROR) return ok_ = false;
-    size_t n = out_.size() - z_.avail_out;
-    if (n && !zip_.writeStored(reinterpret_cast<const char*>(out_.data()), n)) return ok_ = false;
-  } while (z_.avail_out == 0);
-  return true;
-}
-
-bool DeflateToZip::write(const char* data, size_t n) {
-  if (!ok_) return false;
-  if (!n) return true;
-  crc_ = static_cast<uint32_t>(crc32_z(crc_, reinterpret_cast<const Bytef*>(data), n));
-  size_ += n;
-  z_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data));
-  z_.avail_in = static_cast<uInt>(n);
-  return pump(Z_NO_FLUSH);
-}
-
-bool DeflateToZip::flush() {
-  if (!ok_ || !pump(Z_SYNC_FLUSH)) return false;
-  return deflateReset(&z_) == Z_OK;
-}
-
-bool DeflateToZip::finish() {
-  if (!ok_) return false;
-  z_.avail_in = 0;
-  return pump(Z_FINISH);
-}
+DeflateToZip::DeflateToZip(ZipWriter& zip)
+    : deflate_([&zip](const char* p, size_t n) { return zip.writeStored(p, n); }) {}

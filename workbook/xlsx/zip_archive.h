@@ -10,6 +10,8 @@
 
 #include <zlib.h>
 
+#include "workbook/deflate.h"
+
 struct ZipEntry {
   std::string name;
   uint64_t compressedSize = 0, size = 0;
@@ -63,20 +65,13 @@ class ZipWriter {
 class DeflateToZip {
  public:
   explicit DeflateToZip(ZipWriter& zip);
-  ~DeflateToZip();
-  bool write(const char* data, size_t n);
+  bool write(const char* data, size_t n) { return deflate_.write(data, n); }
   bool write(const std::string& s) { return write(s.data(), s.size()); }
-  bool flush();   // sync flush, then forget the window so later blocks stand alone
-  bool finish();
-  uint64_t size() const { return size_; }
-  uint32_t crc() const { return crc_; }
+  bool flush() { return deflate_.sync(true); }  // later blocks stand alone
+  bool finish() { return deflate_.finish(); }
+  uint64_t size() const { return deflate_.size(); }
+  uint32_t crc() const { return deflate_.crc(); }
 
  private:
-  bool pump(int mode);
-  ZipWriter& zip_;
-  z_stream z_{};
-  std::vector<unsigned char> out_;
-  uint64_t size_ = 0;
-  uint32_t crc_ = 0;
-  bool ok_ = true;
+  DeflateStream deflate_;
 };

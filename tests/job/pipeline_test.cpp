@@ -1,0 +1,169 @@
+// The hand-over between the thread that reads records and the one that writes them: the writer
+// sees every record in order and every failure where its own read would have met it.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "source/com_error.h"
+#include "workbook/export/record_pipeline.h"
+
+namespace {
+
+// Records 0, 1, 2, ... with `fields` values each: field 0 the record number, the others texts
+// (every 100th record a long one, so batches also close by size). It fails where it is told to.
+struct ScriptedSource : RecordSource {
+  int records;
+  int fields;
+  int failValueAt = -1, failValueField = 0;  // value(failValueField) of this record throws
+  int failMoveAfter = -1;                     // the move past this record throws
+  int current = 0;
+  bool longTexts = true;
+  std::atomic<int> valuesRead{0};
+
+  ScriptedSource(int r, int f) : records(r), fields(f) {}
+  bool atEnd() override { return current >= records; }
+  Variant value(int field) override {
+    if (current == failValueAt && field == failValueField)
+      throw ComError(static_cast<int32_t>(0x800A0BCD), "DAO.Field", "damaged record " + std::to_string(current));
+    ++valuesRead;
+    Variant v;
+    if (field == 0) {
+      v.vt = VT_I4;
+      v.integer = current;
+    } else {
+      v.vt = VT_BSTR;
+      v.text = std::string(longTexts && current % 100 == 0 ? 100000 : 8, static_cast<char>('a' + field % 26)) + std::to_string(current);
+    }
+    return v;
+  }
+  void moveNext() override {
+    if (current == failMoveAfter) throw std::runtime_error("move failed after " + std::to_string(current));
+    ++current;
+  }
+};
+
+// Reads everything as the export does; returns the record numbers seen, in order.
+std::vector<int64_t> drain(RecordPipeline& pipeline, int fields) {
+  std::vector<int64_t> seen;
+  for (; !pipeline.atEnd(); pipeline.moveNext()) {
+    RecordView r = pipeline.current();
+    EXPECT_FALSE(r.failed);
+    EXPECT_EQ(r.count, fields);
+    if (fields > 0) seen.push_back(r.values[0].integer);
+    for (int c = 1; c < r.count; ++c)
+      EXPECT_EQ(r.values[c].text.substr(r.values[c].text.size() - std::to_string(seen.back()).size()),
+                std::to_string(seen.back()));
+  }
+  return seen;
+}
+
+}  // namespace
+
+TEST(RecordPipeline, EveryRecordInOrderAcrossBatches) {
+  for (int count : {0, 1, 511, 512, 513, 5000}) {
+    ScriptedSource source(count, 3);
+    RecordPipeline pipeline(source, 3);
+    std::vector<int64_t> seen = drain(pipeline, 3);
+    ASSERT_EQ(seen.size(), static_cast<size_t>(count)) << count;
+    for (int i = 0; i < count; ++i) ASSERT_EQ(seen[static_cast<size_t>(i)], i);
+    EXPECT_TRUE(pipeline.atEnd());  // asking again changes nothing
+  }
+}
+
+TEST(RecordPipeline, RecordsWithoutFieldsStillCount) {
+  ScriptedSource source(1300, 0);
+  RecordPipeline pipeline(source, 0);
+  int records = 0;
+  for (; !pipeline.atEnd(); pipeline.moveNext()) {
+    EXPECT_EQ(pipeline.current().count, 0);
+    ++records;
+  }
+  EXPECT_EQ(records, 1300);
+}
+
+TEST(RecordPipeline, AFailedValueCutsItsRecordShortThere) {
+  ScriptedSource source(2000, 4);
+  source.failValueAt = 1234;
+  source.failValueField = 2;
+  RecordPipeline pipeline(source, 4);
+  int records = 0;
+  for (; !pipeline.atEnd(); pipeline.moveNext()) {
+    RecordView r = pipeline.current();
+    if (r.failed) {
+      // The values read before the failure, then the failure itself.
+      EXPECT_EQ(records, 1234);
+      ASSERT_EQ(r.count, 2);
+      EXPECT_EQ(r.values[0].integer, 1234);
+      try {
+        pipeline.rethrowFailure();
+        ADD_FAILURE() << "no failure";
+      } catch (const ComError& e) {
+        EXPECT_EQ(static_cast<uint32_t>(e.hresult()), 0x800A0BCDu);
+        EXPECT_EQ(e.source(), "DAO.Field");
+        EXPECT_EQ(e.description(), "damaged record 1234");
+      }
+      break;
+    }
+    EXPECT_EQ(r.values[0].integer, records);
+    ++records;
+  }
+  EXPECT_EQ(records, 1234);
+}
+
+TEST(RecordPipeline, AFailedMoveIsThrownByTheMoveAfterItsRecord) {
+  ScriptedSource source(2000, 2);
+  source.failMoveAfter = 700;
+  RecordPipeline pipeline(source, 2);
+  int records = 0;
+  std::string failure;
+  try {
+    for (; !pipeline.atEnd(); pipeline.moveNext()) {
+      EXPECT_EQ(pipeline.current().values[0].integer, records);
+      ++records;
+    }
+  } catch (const std::runtime_error& e) {
+    failure = e.what();
+  }
+  EXPECT_EQ(records, 701);  // record 700 was read whole; the move past it failed
+  EXPECT_EQ(failure, "move failed after 700");
+}
+
+TEST(RecordPipeline, AFailureBeyondWhereTheWriterStopsIsNeverSeen) {
+  ScriptedSource source(100000, 2);
+  source.failValueAt = 3000;
+  RecordPipeline pipeline(source, 2);
+  for (int i = 0; i < 10; ++i) pipeline.moveNext();
+  EXPECT_EQ(pipeline.current().values[0].integer, 10);
+  pipeline.stop();  // as after a cancel: no throw, the reader ends
+}
+
+TEST(RecordPipeline, TheReaderStaysABoundedWayAheadAndStopsPromptly) {
+  ScriptedSource source(1000000, 2);
+  {
+    RecordPipeline pipeline(source, 2);
+    EXPECT_FALSE(pipeline.atEnd());
+    // Give the reader time to run as far ahead as the hand-over lets it.
+    for (int i = 0; i < 200 && source.valuesRead.load() < 2 * 20000; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  size_t limit = (RecordPipeline::kWaitingBatches + 2) * RecordPipeline::kBatchRecords;
+  EXPECT_LE(static_cast<size_t>(source.current), limit);
+  EXPECT_LT(source.current, 1000000);
+}
+
+TEST(RecordPipeline, AWideTableHasShortBatches) {
+  ScriptedSource source(100000, 300);
+  source.longTexts = false;
+  {
+    RecordPipeline pipeline(source, 300);
+    EXPECT_EQ(pipeline.current().count, 300);
+    for (int i = 0; i < 200 && source.valuesRead.load() < 300 * 5000; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  size_t perBatch = RecordPipeline::kBatchValues / 300 + 1;
+  EXPECT_LE(static_cast<size_t>(source.current), (RecordPipeline::kWaitingBatches + 2) * perBatch);
+}
