@@ -213,6 +213,7 @@ TEST_F(WizardTest, CtrlCCopiesTheCommandLineBox) {
       xclip.start("xclip", {"-o", "-selection", "clipboard"});
       waitUntil([&] { return xclip.state() == QProcess::NotRunning; }, 10000);
       copiedOutside = QString::fromUtf8(xclip.readAllStandardOutput());
+      RecordProperty("clipboard_read_by", "xclip");
     }
 
     // Ctrl-C in the text with a part selected: that part.
