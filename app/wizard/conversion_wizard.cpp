@@ -6,12 +6,25 @@
 #include <QPixmap>
 #include <QPushButton>
 #include <QTimer>
+#include <filesystem>
+#include <system_error>
 
 #include "app/wizard/pages.h"
 #include "job/conversion_job.h"
 #include "options/conversion_options.h"
 
 namespace {
+
+const char* const kCompiledHelp = "wizards.chm";
+const char* const kHelpPage = "wizards.html";
+// The documentation folder of an installed program, seen from its bin folder; app/help's
+// CMakeLists.txt installs the page to CMAKE_INSTALL_DOCDIR, which is share/doc/quarlex.
+const char* const kInstalledDocFolder = "../share/doc/quarlex/";
+
+bool isFile(const std::filesystem::path& path) {
+  std::error_code error;
+  return std::filesystem::is_regular_file(path, error);
+}
 
 const char* const kCaptions[] = {
     "Fallowmere Wizard",
@@ -49,6 +62,13 @@ ConversionWizard::ConversionWizard(ConversionOptions* options, WizardSetup setup
   setPage(kResultPage, new ResultPage(this));
   setStartId(kWelcomePage);
   setWindowTitle(QString::fromUtf8(kCaptions[kWelcomePage]));
+  // "&Browse" keeps its letter on the pages that have it.
+  setButtonText(QWizard::BackButton, QStringLiteral("< B&ack"));
+  // Enter means the wizard's Next or Finish on every page: a page's own buttons never take the
+  // default when they receive the focus.
+  for (int id : pageIds()) {
+    for (QPushButton* button : page(id)->findChildren<QPushButton*>()) button->setAutoDefault(false);
+  }
 
   connect(this, &QWizard::currentIdChanged, this, [this](int id) { pageBecameCurrent(id); });
 }
@@ -79,6 +99,8 @@ void ConversionWizard::resizeEvent(QResizeEvent* event) {
 }
 
 void ConversionWizard::pageBecameCurrent(int id) {
+  if (auto* left = dynamic_cast<WizardPage*>(page(activePage_))) left->leftPage();
+  activePage_ = id;
   if (id < kWelcomePage || id > kResultPage) return;
   setWindowTitle(QString::fromUtf8(kCaptions[id]));
   if (auto* current = dynamic_cast<WizardPage*>(page(id))) current->becameCurrent();
@@ -99,7 +121,8 @@ bool ConversionWizard::openUrl(const QUrl& url) const {
 }
 
 void ConversionWizard::openHelp() {
-  openUrl(QUrl::fromLocalFile(QString::fromStdString(setup_.programFolder + "wizards.chm")));
+  std::string help = findHelpFile(setup_.programFolder);
+  if (!help.empty()) openUrl(QUrl::fromLocalFile(QString::fromStdString(help)));
 }
 
 void ConversionWizard::startWorker() {
@@ -129,6 +152,15 @@ void ConversionWizard::reject() {
     static_cast<ProgressPage*>(page(kProgressPage))->sink()->detach();
   }
   QWizard::reject();
+}
+
+std::string findHelpFile(const std::string& programFolder) {
+  const std::filesystem::path folder(programFolder);
+  for (const std::filesystem::path& candidate :
+       {folder / kCompiledHelp, folder / kHelpPage, folder / kInstalledDocFolder / kHelpPage}) {
+    if (isFile(candidate)) return candidate.lexically_normal().string();
+  }
+  return {};
 }
 
 QPushButton* makeHelpButton(ConversionWizard* wizard, QWidget* parent) {

@@ -16,7 +16,7 @@ class QPushButton;
 // What the wizard takes from its surroundings; tests replace the settings file and the opener.
 struct WizardSetup {
   ProgramFlavour flavour = ProgramFlavour::Access2007;
-  std::string programFolder;                  // where wizards.chm lies, ending in '/'
+  std::string programFolder;                  // the program's folder, ending in '/'; help is found from it
   std::string settingsFile;                   // "Save new settings" writes here; empty: beside the program
   std::function<bool(const QUrl&)> openUrl;   // empty: QDesktopServices::openUrl
   // Stands in for the file dialogs: given the filter, the chosen path or empty when cancelled.
@@ -37,7 +37,8 @@ class ConversionWizard : public QWizard {
   void pressNextLater();
   void pressFinishLater();
 
-  // Opens wizards.chm from the program's folder; nothing is reported when nothing opens it.
+  // Opens wizards.chm from the program's folder, else the HTML help page (findHelpFile); nothing
+  // is reported when there is none or nothing opens it.
   void openHelp();
   bool openUrl(const QUrl& url) const;
 
@@ -60,10 +61,16 @@ class ConversionWizard : public QWizard {
 
   ConversionOptions* options_;
   WizardSetup setup_;
+  int activePage_ = -1;
   std::thread worker_;
   std::atomic<bool> workerRunning_{false};
   std::atomic<bool> conversionSucceeded_{false};
 };
+
+// The help to open for a program in `programFolder` (ending in '/'): wizards.chm in that folder
+// when there is one, else the HTML help page beside the program (a build tree), else the one
+// installed with the documentation. Empty when none of them exists.
+std::string findHelpFile(const std::string& programFolder);
 
 // A "?" button that opens the help file.
 QPushButton* makeHelpButton(ConversionWizard* wizard, QWidget* parent);

@@ -38,6 +38,8 @@ OutputPage::OutputPage(ConversionWizard* wizard) : WizardPage(wizard) {
   setButtonText(QWizard::CommitButton, wizard->buttonText(QWizard::NextButton));
 
   auto* prompt = new QLabel(QStringLiteral("You should enter the name of the output .XLS file"), this);
+  // Made in reading order, which is the order Tab walks them: "?" sits at the top right.
+  QPushButton* help = makeHelpButton(wizard, this);
   path_ = new QComboBox(this);
   path_->setObjectName(QStringLiteral("control200"));
   path_->setEditable(true);
@@ -74,7 +76,7 @@ OutputPage::OutputPage(ConversionWizard* wizard) : WizardPage(wizard) {
 
   auto* top = new QHBoxLayout;
   top->addWidget(prompt, 1);
-  top->addWidget(makeHelpButton(wizard, this));
+  top->addWidget(help);
   auto* pathRow = new QHBoxLayout;
   pathRow->addWidget(path_, 1);
   pathRow->addWidget(browseButton);
@@ -93,43 +95,42 @@ OutputPage::OutputPage(ConversionWizard* wizard) : WizardPage(wizard) {
   layout->addLayout(groups);
   layout->addStretch(1);
 
-  connect(browseButton, &QPushButton::clicked, this, [this] {
-    browse();
-    commandDone();
-  });
-  connect(path_->lineEdit(), &QLineEdit::textEdited, this, [this] { commandDone(); });
-  connect(path_, qOverload<int>(&QComboBox::activated), this, [this] { commandDone(); });
-  path_->lineEdit()->installEventFilter(this);
+  // The boxes in reading order: the left column's boxes and type, then the right column's.
+  setTabOrder(browseButton, overwriteFile_);
+  setTabOrder(overwriteFile_, overwriteTable_);
+  setTabOrder(overwriteTable_, type_);
+  setTabOrder(type_, header_);
+  setTabOrder(header_, headerOnlyNew_);
+
+  connect(browseButton, &QPushButton::clicked, this, [this] { command([this] { browse(); }); });
+  // Any change of the field's text, typed, pasted, completed or picked from the list.
+  connect(path_, &QComboBox::editTextChanged, this, [this] { command(); });
+  path_->installEventFilter(this);
   connect(overwriteFile_, &QCheckBox::clicked, this, [this](bool ticked) {
-    options_->overwriteFile = ticked ? 1 : 0;
-    if (ticked) {
-      overwriteTable_->setChecked(true);
-      options_->overwriteTable = 1;
-    }
-    overwriteTable_->setEnabled(options_->overwriteFile == 0);
-    commandDone();
+    command([this, ticked] {
+      options_->overwriteFile = ticked ? 1 : 0;
+      if (ticked) {
+        overwriteTable_->setChecked(true);
+        options_->overwriteTable = 1;
+      }
+      overwriteTable_->setEnabled(options_->overwriteFile == 0);
+    });
   });
-  connect(overwriteTable_, &QCheckBox::clicked, this, [this](bool ticked) {
-    options_->overwriteTable = ticked ? 1 : 0;
-    commandDone();
-  });
-  connect(header_, &QCheckBox::clicked, this, [this](bool ticked) {
-    options_->writeHeader = ticked ? 1 : 0;
-    commandDone();
-  });
-  connect(headerOnlyNew_, &QCheckBox::clicked, this, [this](bool ticked) {
-    options_->headerOnlyForNewSheets = ticked ? 1 : 0;
-    commandDone();
-  });
+  connect(overwriteTable_, &QCheckBox::clicked, this,
+          [this](bool ticked) { command([this, ticked] { options_->overwriteTable = ticked ? 1 : 0; }); });
+  connect(header_, &QCheckBox::clicked, this,
+          [this](bool ticked) { command([this, ticked] { options_->writeHeader = ticked ? 1 : 0; }); });
+  connect(headerOnlyNew_, &QCheckBox::clicked, this,
+          [this](bool ticked) { command([this, ticked] { options_->headerOnlyForNewSheets = ticked ? 1 : 0; }); });
   connect(type_, qOverload<int>(&QComboBox::currentIndexChanged), this, [this](int index) {
-    if (filling_ || index < 0) return;
-    options_->bookType = index;
-    commandDone();
+    command([this, index] {
+      if (index >= 0) options_->bookType = index;
+    });
   });
 }
 
 bool OutputPage::eventFilter(QObject* watched, QEvent* event) {
-  if (watched == path_->lineEdit() && event->type() == QEvent::FocusIn && isVisible()) commandDone();
+  if (watched == path_ && event->type() == QEvent::FocusIn) command();
   return WizardPage::eventFilter(watched, event);
 }
 
@@ -153,7 +154,11 @@ void OutputPage::browse() {
 
 void OutputPage::followField() {
   std::string field = path_->currentText().toStdString();
-  if (field.empty()) return;
+  if (field.empty()) {
+    // Next can never write into a name the field no longer shows.
+    options_->outputPath.clear();
+    return;
+  }
   std::string name = applyBookTypeRule(field, options_->bookType);
   if (name != field) {
     int cursor = path_->lineEdit()->cursorPosition();
@@ -163,13 +168,17 @@ void OutputPage::followField() {
   options_->outputPath = name;
 }
 
-void OutputPage::commandDone() {
+void OutputPage::afterCommand() {
   followField();
-  allowNext(!path_->currentText().isEmpty());
+  allowNext(!options_->outputPath.empty());
+}
+
+void OutputPage::activated() {
+  path_->setFocus();
+  afterCommand();
 }
 
 void OutputPage::created() {
-  filling_ = true;
   overwriteFile_->setChecked(options_->overwriteFile != 0);
   overwriteTable_->setChecked(options_->overwriteTable != 0);
   overwriteTable_->setEnabled(options_->overwriteFile == 0);
@@ -186,7 +195,6 @@ void OutputPage::created() {
   for (const std::string& recent : loadRecentList(kRecentOutputsRead)) path_->addItem(QString::fromStdString(recent));
   path_->setCurrentIndex(-1);
   path_->setEditText(field);
-  filling_ = false;
   // The name placed here counts at once, as if the field had been touched.
   followField();
 
@@ -195,6 +203,7 @@ void OutputPage::created() {
 }
 
 bool OutputPage::validatePage() {
+  followField();
   if (options_->outputPath.empty()) {
     options_->batch = 0;
     return false;

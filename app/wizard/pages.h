@@ -1,6 +1,7 @@
 // The five pages of the wizard.
 #pragma once
 
+#include <QDialog>
 #include <QTimer>
 #include <memory>
 
@@ -13,6 +14,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
+class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
 
@@ -22,7 +24,7 @@ class WelcomePage : public WizardPage {
 
  protected:
   void created() override;
-  void activated() override { allowNext(true); }
+  void activated() override;
 
  private:
   QLabel* title_;
@@ -44,13 +46,13 @@ class SourcePage : public WizardPage, public SourceWindow {
 
  protected:
   void created() override;
-  void activated() override { allowNext(true); }
+  void activated() override;
+  void afterCommand() override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void openFromField();
   void browse();
-  void commandDone();
 
   QComboBox* path_;
   QListWidget* tables_;
@@ -64,13 +66,14 @@ class OutputPage : public WizardPage {
 
  protected:
   void created() override;
-  void activated() override { allowNext(true); }
+  void activated() override;
+  // Next only for a name in the field.
+  void afterCommand() override;
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void browse();
-  // Follows the name field after any command: the type rule, the record, the Next button.
-  void commandDone();
+  // The record's output path follows the field's text, through the type rule.
   void followField();
 
   QComboBox* path_;
@@ -79,7 +82,6 @@ class OutputPage : public WizardPage {
   QComboBox* type_;
   QCheckBox* header_;
   QCheckBox* headerOnlyNew_;
-  bool filling_ = false;
 };
 
 class ProgressPage : public WizardPage {
@@ -114,4 +116,31 @@ class ResultPage : public WizardPage {
   QLabel* counts_;
   QCheckBox* openNew_;
   QCheckBox* saveSettings_;
+};
+
+// The box that shows the command line repeating a conversion, dressed as an information message
+// box: its caption, the information icon, the text and a single OK button.
+//
+// The text sits in a read-only, non-wrapping text area in a fixed-pitch font, so a switch is
+// never broken across lines and the mouse can select any part of it. Ctrl-C copies the selection
+// when there is one, else the whole box as a message box copies it: caption and text between
+// dashed lines, then the button. The copy goes to the clipboard and, where the desktop has one,
+// to the primary selection.
+class CommandLineBox : public QDialog {
+ public:
+  CommandLineBox(const QString& caption, const QString& text, QWidget* parent);
+
+  // What Ctrl-C puts on the clipboard when nothing is selected.
+  QString copiedText() const;
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  void copy();
+
+  QString text_;
+  QPlainTextEdit* view_;
+  QPushButton* ok_;
 };

@@ -19,6 +19,16 @@
 namespace {
 const char* const kLastSource = "LastMDBFile";
 const char* const kRecentSources = "MDBfiles";
+
+// The table list sorts as a sorted list box does: without regard to case.
+class TableItem : public QListWidgetItem {
+ public:
+  using QListWidgetItem::QListWidgetItem;
+  bool operator<(const QListWidgetItem& other) const override {
+    int order = text().compare(other.text(), Qt::CaseInsensitive);
+    return order != 0 ? order < 0 : text() < other.text();
+  }
+};
 }  // namespace
 
 SourcePage::SourcePage(ConversionWizard* wizard) : WizardPage(wizard) {
@@ -26,6 +36,8 @@ SourcePage::SourcePage(ConversionWizard* wizard) : WizardPage(wizard) {
   setSubTitle(QStringLiteral("Click 'Browse' button"));
 
   auto* prompt = new QLabel(QStringLiteral("You should enter the name of a .MDB file:"), this);
+  // Made in reading order, which is the order Tab walks them: "?" sits at the top right.
+  QPushButton* help = makeHelpButton(wizard, this);
   path_ = new QComboBox(this);
   path_->setObjectName(QStringLiteral("control1017"));
   path_->setEditable(true);
@@ -50,7 +62,7 @@ SourcePage::SourcePage(ConversionWizard* wizard) : WizardPage(wizard) {
 
   auto* top = new QHBoxLayout;
   top->addWidget(prompt, 1);
-  top->addWidget(makeHelpButton(wizard, this));
+  top->addWidget(help);
   auto* pathRow = new QHBoxLayout;
   pathRow->addWidget(path_, 1);
   pathRow->addWidget(browseButton);
@@ -66,46 +78,29 @@ SourcePage::SourcePage(ConversionWizard* wizard) : WizardPage(wizard) {
   layout->addWidget(tables_, 1);
   layout->addLayout(passwordRow);
 
-  connect(browseButton, &QPushButton::clicked, this, [this] {
-    browse();
-    commandDone();
-  });
-  connect(path_->lineEdit(), &QLineEdit::textEdited, this, [this] {
-    openFromField();
-    commandDone();
-  });
+  connect(browseButton, &QPushButton::clicked, this, [this] { command([this] { browse(); }); });
+  connect(path_->lineEdit(), &QLineEdit::textEdited, this, [this] { command([this] { openFromField(); }); });
   connect(path_, qOverload<int>(&QComboBox::activated), this, [this](int index) {
-    std::string chosen = path_->itemText(index).toStdString();
-    if (!chosen.empty()) OpenSourceDatabase(this, options_, chosen);
-    commandDone();
+    command([this, index] {
+      std::string chosen = path_->itemText(index).toStdString();
+      if (!chosen.empty()) OpenSourceDatabase(this, options_, chosen);
+    });
   });
-  connect(password_, &QLineEdit::textEdited, this, [this] {
-    openFromField();
-    commandDone();
-  });
-  path_->lineEdit()->installEventFilter(this);
-  connect(tables_, &QListWidget::itemSelectionChanged, this, [this] { commandDone(); });
-  connect(all, &QPushButton::clicked, this, [this] {
-    tables_->selectAll();
-    commandDone();
-  });
-  connect(none, &QPushButton::clicked, this, [this] {
-    tables_->clearSelection();
-    commandDone();
-  });
+  connect(password_, &QLineEdit::textEdited, this, [this] { command([this] { openFromField(); }); });
+  path_->installEventFilter(this);
+  connect(tables_, &QListWidget::itemSelectionChanged, this, [this] { command(); });
+  connect(all, &QPushButton::clicked, this, [this] { command([this] { tables_->selectAll(); }); });
+  connect(none, &QPushButton::clicked, this, [this] { command([this] { tables_->clearSelection(); }); });
 }
 
 std::string SourcePage::passwordText() { return password_->text().toStdString(); }
 void SourcePage::resetTableList() { tables_->clear(); }
-void SourcePage::addTable(const std::string& name) { tables_->addItem(QString::fromStdString(name)); }
+void SourcePage::addTable(const std::string& name) { tables_->addItem(new TableItem(QString::fromStdString(name))); }
 void SourcePage::selectAllTables() { tables_->selectAll(); }
 
 bool SourcePage::eventFilter(QObject* watched, QEvent* event) {
   // The field receiving the focus counts as a command, as it does for the other notifications.
-  if (watched == path_->lineEdit() && event->type() == QEvent::FocusIn && isVisible()) {
-    openFromField();
-    commandDone();
-  }
+  if (watched == path_ && event->type() == QEvent::FocusIn) command([this] { openFromField(); });
   return WizardPage::eventFilter(watched, event);
 }
 
@@ -126,7 +121,15 @@ void SourcePage::browse() {
     QMessageBox::critical(this, QStringLiteral("Error"), QStringLiteral("Unable to open this MDB file. "));
 }
 
-void SourcePage::commandDone() { allowNext(!tables_->selectedItems().isEmpty()); }
+void SourcePage::afterCommand() { allowNext(!tables_->selectedItems().isEmpty()); }
+
+void SourcePage::activated() {
+  // A path in the field that is not open yet (the remembered database) opens now, as it would
+  // when the field receives the focus; the field then has the focus for typing.
+  path_->setFocus();
+  openFromField();
+  afterCommand();
+}
 
 void SourcePage::created() {
   if (!options_->password.empty()) password_->setText(QString::fromStdString(options_->password));

@@ -1,4 +1,4 @@
-#include <QGridLayout>
+#include <QAbstractButton>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPixmap>
@@ -37,8 +37,10 @@ WelcomePage::WelcomePage(ConversionWizard* wizard) : WizardPage(wizard) {
   web->setObjectName(QStringLiteral("control1039"));
   connect(web, &QPushButton::clicked, wizard, [wizard] { wizard->openUrl(QUrl(QString::fromUtf8(kProductWebPage))); });
 
+  QPushButton* help = makeHelpButton(wizard, this);
+  setTabOrder(help, web);
   auto* links = new QHBoxLayout;
-  links->addWidget(makeHelpButton(wizard, this));
+  links->addWidget(help);
   links->addWidget(web);
   links->addStretch(1);
 
@@ -58,4 +60,10 @@ void WelcomePage::created() {
   description_->setText(texts.description);
   writeStatus(options_, kStatusWelcome);
   if (options_->batch) wizard_->pressNextLater();
+}
+
+void WelcomePage::activated() {
+  allowNext(true);
+  // The page has nothing to type into: Enter means Next from the start.
+  if (QAbstractButton* next = wizard_->button(QWizard::NextButton)) next->setFocus();
 }

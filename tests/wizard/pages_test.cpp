@@ -109,22 +109,6 @@ TEST_F(WizardTest, TypeListSwitchesTheExtension) {
   EXPECT_EQ(applyBookTypeRule("ls", 1), "ls");
 }
 
-TEST_F(WizardTest, EmptyOutputNameLeavesOnlyBack) {
-  shopDb();
-  options.sourcePath = path("shop.accdb");
-  startWizard();
-  clickNext();
-  clickNext();
-  ASSERT_EQ(wizard->currentId(), kOutputPage);
-  auto* name = control<QComboBox>(200);
-  QTest::keyClicks(name->lineEdit(), "a");
-  EXPECT_TRUE(nextButton()->isEnabled());
-  QTest::keyClick(name->lineEdit(), Qt::Key_Backspace);
-  EXPECT_FALSE(nextButton()->isEnabled());
-  // The record keeps the last name the field held.
-  EXPECT_EQ(options.outputPath, "a");
-}
-
 TEST_F(WizardTest, OverwriteBoxes) {
   shopDb();
   options.sourcePath = path("shop.accdb");
@@ -179,22 +163,6 @@ TEST_F(WizardTest, WelcomeTextsOfTheTwoPrograms) {
             "This program helps you convert your Access (.mdb) files to Excel (.xls) format.\n\n"
             "It is easy. Just follow the program instructions.");
   EXPECT_FALSE(wizard->button(QWizard::BackButton)->isEnabled());
-}
-
-TEST_F(WizardTest, HelpOpensTheHelpFileOfTheProgramFolder) {
-  shopDb();
-  options.sourcePath = path("shop.accdb");
-  options.outputPath = path("h.xls");
-  options.batch = 1;
-  options.wait = 1;
-  startWizard();
-  QUrl help = QUrl::fromLocalFile(QString::fromStdString(path("program/wizards.chm")));
-  control<QPushButton>(1048)->click();
-  ASSERT_TRUE(reachesPage(kResultPage));
-  control<QPushButton>(1048)->click();
-  ASSERT_EQ(opened.size(), 2u);
-  EXPECT_EQ(opened[0], help);
-  EXPECT_EQ(opened[1], help);
 }
 
 TEST_F(WizardTest, TitleFontIsBoldAtTwelvePoints) {

@@ -11,6 +11,8 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QTest>
+#include <QTimer>
 #include <QUrl>
 #include <cstdlib>
 #include <functional>
@@ -25,6 +27,15 @@
 #include "tests/job/fixtures.h"
 
 namespace wizardtest {
+
+// Hands the next modal window that opens to `handle`, which closes it and answers true, or
+// answers false to keep waiting (another window opened first).
+inline void whenModalOpens(std::function<bool(QWidget*)> handle) {
+  QTimer::singleShot(20, [handle] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || !handle(modal)) whenModalOpens(handle);
+  });
+}
 
 class WizardTest : public ::testing::Test {
  protected:
@@ -70,6 +81,9 @@ class WizardTest : public ::testing::Test {
     };
     wizard = std::make_unique<ConversionWizard>(&options, setup);
     wizard->show();
+    // Focus moves only in the active window, as on a desktop.
+    wizard->activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(wizard.get()));
     QApplication::processEvents();
     return *wizard;
   }

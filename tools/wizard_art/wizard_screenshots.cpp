@@ -6,6 +6,8 @@
 #include <QElapsedTimer>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -46,6 +48,22 @@ bool grab(ConversionWizard& wizard, const QString& file) {
   settle(150);
   bool ok = wizard.grab().save(file);
   std::printf("%s %s\n", ok ? "wrote" : "cannot write", file.toUtf8().constData());
+  return ok;
+}
+
+// Opens the result page's command-line box, grabs it and closes it.
+bool grabCommandLineBox(ConversionWizard& wizard, const QString& file) {
+  auto* show = wizard.currentPage()->findChild<QPushButton*>(QStringLiteral("control1034"));
+  if (!show) return false;
+  bool ok = false;
+  QTimer::singleShot(300, [&] {
+    if (QWidget* box = QApplication::activeModalWidget()) {
+      ok = box->grab().save(file);
+      std::printf("%s %s\n", ok ? "wrote" : "cannot write", file.toUtf8().constData());
+      box->close();
+    }
+  });
+  show->click();
   return ok;
 }
 
@@ -99,6 +117,7 @@ int main(int argc, char** argv) {
       }
       ok = grab(wizard, QStringLiteral("%1-%2-%3.png").arg(prefix).arg(id + 1).arg(names[id])) && ok;
       if (id < kProgressPage) wizard.next();
+      if (id == kResultPage) ok = grabCommandLineBox(wizard, prefix + "-6-command-line.png") && ok;
     }
     wizard.reject();
     wizard.waitForWorker();
