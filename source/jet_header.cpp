@@ -11,7 +11,7 @@
 
 #include "source/com_error.h"
 #include "source/rc4.h"
-#include "source/text_decoding.h"
+#include "platform/text_codec.h"
 
 namespace {
 
@@ -82,7 +82,7 @@ JetHeader readJetHeader(const std::string& path) {
     const uint8_t* stored = &page[kPasswordOffset];
     size_t n = 0;
     while (n < 20 && stored[n] != 0) ++n;
-    header.password = decodeJet3Text(stored, n, header.codePage);
+    header.password = decodeCodePageText(stored, n, header.codePage);
   } else if (header.version == JetVersion::Jet4) {
     uint8_t stored[40];
     std::memcpy(stored, &page[kPasswordOffset], sizeof stored);
@@ -96,7 +96,7 @@ JetHeader readJetHeader(const std::string& path) {
     for (size_t i = 0; i < sizeof stored; ++i) stored[i] ^= maskBytes[i % 4];
     size_t n = 0;
     while (n + 1 < sizeof stored && (stored[n] | stored[n + 1]) != 0) n += 2;
-    header.password = decodeJet4Text(stored, n);
+    header.password = decodeAccessText(stored, n);
   }
   return header;
 }
