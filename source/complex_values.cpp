@@ -76,7 +76,16 @@ void ComplexColumnValues::buildIndex() {
       else if ((cols[i].mdbType == jetfmt::kTypeMemo || cols[i].mdbType == jetfmt::kTypeText) && valueColumn_ < 0)
         valueColumn_ = static_cast<int>(i);
     }
-    if (valueColumn_ >= 0 && modifiedColumn_ >= 0) kind_ = Kind::VersionHistory;
+    if (valueColumn_ >= 0 && modifiedColumn_ >= 0) {
+      kind_ = Kind::VersionHistory;
+    } else {
+      // A kind we know no meaning for: its first column of values, in stored order, so that a
+      // value that is there never comes out as nothing.
+      modifiedColumn_ = valueColumn_ = -1;
+      for (size_t i = 0; i < cols.size() && valueColumn_ < 0; ++i)
+        if (static_cast<int>(i) != keyColumn_ && !(cols[i].extFlags & jetfmt::kColExtComplexId)) valueColumn_ = static_cast<int>(i);
+      if (valueColumn_ >= 0) kind_ = Kind::MultiValue;
+    }
   }
   if (keyColumn_ < 0 || kind_ == Kind::Unknown) return;
   std::vector<bool> wanted(cols.size(), false);

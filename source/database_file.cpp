@@ -13,7 +13,7 @@ namespace {
 
 constexpr uint32_t kCatalogPage = jetfmt::kCatalogPage;
 constexpr int kObjectTypeTable = jetfmt::kObjectTable;
-constexpr uint32_t kSystemObjectFlags = 0x80000002u;
+constexpr uint32_t kSystemObjectFlags = jetfmt::kFlagSystemObject | jetfmt::kFlagHiddenObject;
 constexpr uint64_t kMaxCatalogRows = 1000000;
 
 int columnIndex(const TableCursor& cursor, const char* name) {
@@ -79,7 +79,7 @@ void readCatalog(const std::shared_ptr<DatabaseFile>& file) {
     if (++rows > kMaxCatalogRows)
       throw ComError(daoerror::kDatabaseCorrupt, "DAO.DBEngine", "The database's catalog is damaged: " + file->path);
     if (row[type].isNull() || row[id].isNull() || row[name].vt != VT_BSTR) continue;
-    if ((row[type].integer & 0x7F) != kObjectTypeTable) continue;
+    if ((row[type].integer & jetfmt::kObjectTypeMask) != kObjectTypeTable) continue;
     CatalogTable table;
     table.name = row[name].text;
     table.definitionPage = static_cast<uint32_t>(row[id].integer) & jetfmt::kCatalogIdMask;

@@ -105,6 +105,7 @@ constexpr uint8_t kTypeGuid = 0x0F;
 constexpr uint8_t kTypeNumeric = 0x10;
 constexpr uint8_t kTypeBigInt = 0x13;
 constexpr uint32_t kNumericSize = 17;         // sign byte, then four u32 words, high word first
+constexpr uint8_t kNumericNegative = 0x80;    // of the sign byte
 
 // ---- Rows ----
 // u16 column count, fixed data, variable data, then from the end: null mask (bit set = not
@@ -133,6 +134,8 @@ constexpr uint32_t kCatalogIdMask = 0x00FFFFFF;  // an object's Id is its defini
 constexpr int32_t kObjectTable = 1;
 constexpr int32_t kObjectContainer = 3;
 constexpr uint32_t kFlagSystemObject = 0x80000000;
+constexpr uint32_t kFlagHiddenObject = 0x00000002;
+constexpr int32_t kObjectTypeMask = 0x7F;       // of MSysObjects.Type; the high bits mark linked kinds
 constexpr uint32_t kContainerTablesId = 0x0F000001;
 constexpr uint32_t kContainerRootId = 0x0F000000;
 
@@ -164,6 +167,7 @@ constexpr uint32_t kOverflowPointerSize = 4;
 constexpr uint32_t kColComplexId = 11;        // u32 for complex columns: their MSysComplexColumns ComplexID
 constexpr uint8_t kColExtCalculated = 0xC0;   // the column holds an expression's stored result
 constexpr uint8_t kColExtComplexKey = 0x08;   // in a complex column's value table: the owning record's key
+constexpr uint8_t kColExtComplexId = 0x04;    // in a complex column's value table: each value's own number
 constexpr uint8_t kColFlagAutoNumber = 0x04;
 
 // More column type codes.

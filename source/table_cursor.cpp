@@ -545,7 +545,7 @@ Variant TableCursor::decodeBytes(const ColumnInfo& column, const uint8_t* p, siz
       // A sign byte, then four little-endian 32-bit words, the most significant first.
       if (get32(p + 1) != 0) damaged("decimal value of column '" + column.name + "' exceeds 96 bits");
       v.vt = VT_DECIMAL;
-      v.decimal.negative = (p[0] & 0x80) != 0;
+      v.decimal.negative = (p[0] & jetfmt::kNumericNegative) != 0;
       v.decimal.hi32 = get32(p + 5);
       v.decimal.lo64 = (static_cast<uint64_t>(get32(p + 9)) << 32) | get32(p + 13);
       if (column.scale < 0 || column.scale > 28) damaged("implausible decimal scale");
