@@ -6,13 +6,13 @@
 #include <string>
 #include <string_view>
 
+#include "platform/text_codec.h"
+
 std::string asciiUpper(std::string_view text);
 bool asciiEqualsIgnoreCase(std::string_view a, std::string_view b);
 bool asciiStartsWithIgnoreCase(std::string_view text, std::string_view prefix);
 bool asciiEndsWithIgnoreCase(std::string_view text, std::string_view suffix);
 
-// Appends one code point (at most U+10FFFF) as UTF-8.
-void appendUtf8(std::string& out, char32_t codePoint);
 
 // The longest prefix of at most maxBytes bytes that does not end inside a UTF-8 sequence.
 std::string utf8Prefix(std::string_view text, size_t maxBytes);

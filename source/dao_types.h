@@ -25,6 +25,9 @@ enum DaoType : int16_t {
   dbFloat = 21,
   dbTime = 22,
   dbTimeStamp = 23,
+  // Ours, outside DAO's table of types (whose 20 is Decimal): a Date/Time Extended value, which
+  // a cell takes as text.
+  dbDateTimeExtended = 26,
   dbAttachment = 101,
   dbComplexByte = 102,
   dbComplexInteger = 103,

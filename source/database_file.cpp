@@ -5,14 +5,15 @@
 #include "source/com_error.h"
 #include "source/crypt/encrypted_access.h"
 #include "source/dao_types.h"
+#include "source/jet_format.h"
 #include "source/quiet_stderr.h"
 #include "source/table_cursor.h"
 
 namespace {
 
-constexpr uint32_t kCatalogPage = 2;
-constexpr int kObjectTypeTable = 1;
-constexpr uint32_t kSystemObjectFlags = 0x80000002u;
+constexpr uint32_t kCatalogPage = jetfmt::kCatalogPage;
+constexpr int kObjectTypeTable = jetfmt::kObjectTable;
+constexpr uint32_t kSystemObjectFlags = jetfmt::kFlagSystemObject | jetfmt::kFlagHiddenObject;
 constexpr uint64_t kMaxCatalogRows = 1000000;
 
 int columnIndex(const TableCursor& cursor, const char* name) {
@@ -34,8 +35,8 @@ int16_t complexKindOf(const std::string& templateName) {
   return it == kinds.end() ? static_cast<int16_t>(dbAttachment) : it->second;
 }
 
-// Which kind each complex column is, from MSysComplexColumns; columns it does not name stay
-// attachments.
+// Which kind each complex column is and where its values are, from MSysComplexColumns; columns
+// it does not name stay attachments without values.
 void readComplexColumns(const std::shared_ptr<DatabaseFile>& file, const std::map<uint32_t, std::string>& namesById) {
   const CatalogTable* complex = nullptr;
   for (const CatalogTable& t : file->tables)
@@ -43,15 +44,24 @@ void readComplexColumns(const std::shared_ptr<DatabaseFile>& file, const std::ma
   if (!complex) return;
   TableCursor cursor(file, *complex);
   int column = columnIndex(cursor, "ColumnName"), type = columnIndex(cursor, "ComplexTypeObjectID"),
-      table = columnIndex(cursor, "ConceptualTableID");
-  if (column < 0 || type < 0 || table < 0) return;
+      table = columnIndex(cursor, "ConceptualTableID"), flat = columnIndex(cursor, "FlatTableID");
+  if (column < 0 || type < 0 || table < 0 || flat < 0) return;
   std::vector<Variant> row;
   uint64_t rows = 0;
   while (cursor.next(row) && ++rows <= kMaxCatalogRows) {
     if (row[column].vt != VT_BSTR || row[type].isNull() || row[table].isNull()) continue;
-    auto name = namesById.find(static_cast<uint32_t>(row[type].integer) & 0x00FFFFFFu);
-    int16_t kind = name == namesById.end() ? static_cast<int16_t>(dbAttachment) : complexKindOf(name->second);
-    file->complexColumnTypes[{static_cast<uint32_t>(row[table].integer) & 0x00FFFFFFu, row[column].text}] = kind;
+    auto name = namesById.find(static_cast<uint32_t>(row[type].integer) & jetfmt::kCatalogIdMask);
+    ComplexColumn info;
+    info.daoType = name == namesById.end() ? static_cast<int16_t>(dbAttachment) : complexKindOf(name->second);
+    info.column = row[column].text;
+    if (!row[flat].isNull()) {
+      uint32_t page = static_cast<uint32_t>(row[flat].integer) & jetfmt::kCatalogIdMask;
+      if (auto valueTable = namesById.find(page); valueTable != namesById.end()) {
+        info.valueTable = valueTable->second;
+        info.valueTablePage = page;
+      }
+    }
+    file->complexColumns[{static_cast<uint32_t>(row[table].integer) & jetfmt::kCatalogIdMask, row[column].text}] = info;
   }
 }
 
@@ -69,10 +79,10 @@ void readCatalog(const std::shared_ptr<DatabaseFile>& file) {
     if (++rows > kMaxCatalogRows)
       throw ComError(daoerror::kDatabaseCorrupt, "DAO.DBEngine", "The database's catalog is damaged: " + file->path);
     if (row[type].isNull() || row[id].isNull() || row[name].vt != VT_BSTR) continue;
-    if ((row[type].integer & 0x7F) != kObjectTypeTable) continue;
+    if ((row[type].integer & jetfmt::kObjectTypeMask) != kObjectTypeTable) continue;
     CatalogTable table;
     table.name = row[name].text;
-    table.definitionPage = static_cast<uint32_t>(row[id].integer) & 0x00FFFFFFu;
+    table.definitionPage = static_cast<uint32_t>(row[id].integer) & jetfmt::kCatalogIdMask;
     table.flags = row[flags].isNull() ? 0 : static_cast<uint32_t>(row[flags].integer);
     namesById[table.definitionPage] = table.name;
     // Hidden system tables (the complex-value tables of ACE among them) are not table

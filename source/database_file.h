@@ -18,13 +18,21 @@ struct CatalogTable {
   uint32_t flags = 0;
 };
 
+struct ComplexColumn {
+  int16_t daoType = 0;
+  std::string column;
+  std::string valueTable;     // the hidden table of the column's values
+  uint32_t valueTablePage = 0;  // its definition page, 0 when the catalog does not name it
+};
+
 struct DatabaseFile {
   std::string path;
   JetHeader header;
   MdbHandle* mdb = nullptr;
   std::vector<CatalogTable> tables;  // every local table, system tables included, in catalog order
-  // DAO type of each attachment or multi-valued column: (definition page, column name) -> type.
-  std::map<std::pair<uint32_t, std::string>, int16_t> complexColumnTypes;
+  // Each attachment, multi-valued or version-history column: (definition page, column name) ->
+  // its kind and the hidden table that holds its values.
+  std::map<std::pair<uint32_t, std::string>, ComplexColumn> complexColumns;
 
   DatabaseFile() = default;
   DatabaseFile(const DatabaseFile&) = delete;

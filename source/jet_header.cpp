@@ -11,18 +11,18 @@
 
 #include "source/com_error.h"
 #include "source/rc4.h"
-#include "source/text_decoding.h"
+#include "platform/text_codec.h"
+#include "source/jet_format.h"
 
 namespace {
 
 constexpr const char* kSource = "DAO.DBEngine";
-constexpr size_t kVersionOffset = 0x14;
-constexpr size_t kHeaderMaskStart = 0x18;
-constexpr uint8_t kHeaderMaskKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
-constexpr size_t kCodePageOffset = 0x3C;
-constexpr size_t kPageKeyOffset = 0x3E;
-constexpr size_t kPasswordOffset = 0x42;
-constexpr size_t kCreationDateOffset = 0x72;  // Jet4 and later: masks the password
+constexpr size_t kVersionOffset = jetfmt::kHdrVersion;
+constexpr size_t kHeaderMaskStart = jetfmt::kHdrRc4Start;
+constexpr size_t kCodePageOffset = jetfmt::kHdrCodePage;
+constexpr size_t kPageKeyOffset = jetfmt::kHdrDbKey;
+constexpr size_t kPasswordOffset = jetfmt::kHdrPassword;
+constexpr size_t kCreationDateOffset = jetfmt::kHdrCreationDate;  // Jet4 and later: masks the password
 
 uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t get32(const uint8_t* p) {
@@ -63,13 +63,14 @@ JetHeader readJetHeader(const std::string& path) {
   if (version > static_cast<uint8_t>(JetVersion::Ace17))
     fail(daoerror::kUnrecognizedFormat, "Unrecognized database format (unknown version " + std::to_string(version) + ")", path);
   header.version = static_cast<JetVersion>(version);
-  header.pageSize = header.version == JetVersion::Jet3 ? 2048 : 4096;
+  header.pageSize = header.version == JetVersion::Jet3 ? jetfmt::kJet3PageSize : jetfmt::kPageSize;
   header.pageCount = header.fileSize / header.pageSize;
   // Page 2 holds the catalog's table definition; anything shorter was cut off.
   if (header.pageCount < 3)
     fail(daoerror::kUnrecognizedFormat, "The database file is truncated or damaged", path);
 
-  rc4Apply(kHeaderMaskKey, sizeof kHeaderMaskKey, &page[kHeaderMaskStart], header.version == JetVersion::Jet3 ? 126 : 128);
+  rc4Apply(jetfmt::kHdrRc4Key, sizeof jetfmt::kHdrRc4Key, &page[kHeaderMaskStart],
+           header.version == JetVersion::Jet3 ? jetfmt::kHdrRc4LengthJet3 : jetfmt::kHdrRc4Length);
   header.codePage = get16(&page[kCodePageOffset]);
   uint32_t key = get32(&page[kPageKeyOffset]);
   if (header.version >= JetVersion::Ace12) {
@@ -81,10 +82,10 @@ JetHeader readJetHeader(const std::string& path) {
   if (header.version == JetVersion::Jet3) {
     const uint8_t* stored = &page[kPasswordOffset];
     size_t n = 0;
-    while (n < 20 && stored[n] != 0) ++n;
-    header.password = decodeJet3Text(stored, n, header.codePage);
+    while (n < jetfmt::kHdrJet3PasswordBytes && stored[n] != 0) ++n;
+    header.password = decodeCodePageText(stored, n, header.codePage);
   } else if (header.version == JetVersion::Jet4) {
-    uint8_t stored[40];
+    uint8_t stored[jetfmt::kHdrPasswordBytes];
     std::memcpy(stored, &page[kPasswordOffset], sizeof stored);
     double created;
     std::memcpy(&created, &page[kCreationDateOffset], sizeof created);
@@ -96,7 +97,7 @@ JetHeader readJetHeader(const std::string& path) {
     for (size_t i = 0; i < sizeof stored; ++i) stored[i] ^= maskBytes[i % 4];
     size_t n = 0;
     while (n + 1 < sizeof stored && (stored[n] | stored[n + 1]) != 0) n += 2;
-    header.password = decodeJet4Text(stored, n);
+    header.password = decodeAccessText(stored, n);
   }
   return header;
 }

@@ -3,25 +3,21 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "platform/text_codec.h"
 #include "source/com_error.h"
+#include "source/complex_values.h"
 #include "source/dao_types.h"
+#include "source/jet_format.h"
 #include "source/quiet_stderr.h"
-#include "source/text_decoding.h"
 
 namespace {
-
-// Column type bytes libmdb 1.0 has no names for.
-constexpr int kMdbBigInt = 0x13;
-constexpr int kMdbDateTimeExtended = 0x14;
 
 constexpr int kMaxColumns = 256;
 constexpr unsigned kMaxIndexes = 1000;
 constexpr unsigned kMaxRowsPerPage = 1000;
-constexpr int kLongValueHeader = 12;
-constexpr int kRowOffsetMask = 0x1fff;
-constexpr int kRowDeleted = 0x4000;
-constexpr int kRowLookup = 0x8000;
+constexpr int kMaxOverflowHops = 64;
 
+uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
 uint32_t get24(const uint8_t* p) { return p[0] | (p[1] << 8) | (static_cast<uint32_t>(p[2]) << 16); }
 uint32_t get32(const uint8_t* p) { return get24(p) | (static_cast<uint32_t>(p[3]) << 24); }
 uint64_t get64(const uint8_t* p) { return get32(p) | (static_cast<uint64_t>(get32(p + 4)) << 32); }
@@ -42,10 +38,10 @@ int16_t daoTypeOf(int mdbType) {
     case MDB_MEMO: return dbMemo;
     case MDB_REPID: return dbGUID;
     case MDB_NUMERIC: return dbDecimal;
-    case MDB_COMPLEX: return dbAttachment;  // refined from the complex-column catalog
-    case kMdbBigInt: return dbBigInt;
-    case kMdbDateTimeExtended: return dbText;
-    default: return dbBinary;
+    case jetfmt::kTypeComplex: return dbAttachment;  // refined from the complex-column catalog
+    case jetfmt::kTypeBigInt: return dbBigInt;
+    case jetfmt::kTypeDateTimeExtended: return dbDateTimeExtended;
+    default: return dbBinary;  // a kind we do not know: its raw bytes
   }
 }
 
@@ -54,11 +50,12 @@ int neededSize(int mdbType) {
   switch (mdbType) {
     case MDB_BYTE: return 1;
     case MDB_INT: return 2;
-    case MDB_LONGINT: case MDB_FLOAT: case MDB_COMPLEX: return 4;
-    case MDB_MONEY: case MDB_DOUBLE: case MDB_DATETIME: case kMdbBigInt: return 8;
+    case MDB_LONGINT: case MDB_FLOAT: case jetfmt::kTypeComplex: return 4;
+    case MDB_MONEY: case MDB_DOUBLE: case MDB_DATETIME: case jetfmt::kTypeBigInt: return 8;
     case MDB_REPID: return 16;
-    case MDB_NUMERIC: return 17;
-    case MDB_MEMO: case MDB_OLE: return kLongValueHeader;
+    case MDB_NUMERIC: return jetfmt::kNumericSize;
+    case MDB_MEMO: case MDB_OLE: return jetfmt::kLvRefSize;
+    case jetfmt::kTypeDateTimeExtended: return jetfmt::kExtDateSize;
     default: return 0;
   }
 }
@@ -77,10 +74,59 @@ std::string guidText(const uint8_t* p) {
   return out;
 }
 
+bool parseDigits(const uint8_t* p, size_t n, uint64_t& value) {
+  value = 0;
+  for (size_t i = 0; i < n; ++i) {
+    if (p[i] < '0' || p[i] > '9') return false;
+    value = value * 10 + (p[i] - '0');
+  }
+  return true;
+}
+
+// Proleptic Gregorian date of a day count from 0001-01-01.
+void civilFromDayNumber(int64_t days, ExtendedDateValue& out) {
+  int64_t z = days - 719162 + 719468;  // from 1970-01-01, then from 0000-03-01
+  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
+  const unsigned doe = static_cast<unsigned>(z - era * 146097);
+  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const unsigned mp = (5 * doy + 2) / 153;
+  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+  out.year = static_cast<int16_t>(static_cast<int64_t>(yoe) + era * 400 + (m <= 2));
+  out.month = static_cast<uint8_t>(m);
+  out.day = static_cast<uint8_t>(d);
+}
+
+// A Date/Time Extended value from its ASCII digits; false when they are no date of years 1 to 9999.
+bool parseExtendedDate(const uint8_t* p, size_t size, ExtendedDateValue& out) {
+  uint64_t days = 0, ticks = 0;
+  if (size < jetfmt::kExtDateTicks + jetfmt::kExtDateDigits) return false;
+  if (!parseDigits(p + jetfmt::kExtDateDays, jetfmt::kExtDateDigits, days) ||
+      !parseDigits(p + jetfmt::kExtDateTicks, jetfmt::kExtDateDigits, ticks))
+    return false;
+  constexpr uint64_t kLastDay = 3652058;  // 9999-12-31
+  if (days > kLastDay || ticks >= 86400 * jetfmt::kTicksPerSecond) return false;
+  civilFromDayNumber(static_cast<int64_t>(days), out);
+  uint64_t seconds = ticks / jetfmt::kTicksPerSecond;
+  out.hour = static_cast<uint8_t>(seconds / 3600);
+  out.minute = static_cast<uint8_t>(seconds / 60 % 60);
+  out.second = static_cast<uint8_t>(seconds % 60);
+  out.fraction = static_cast<uint32_t>(ticks % jetfmt::kTicksPerSecond);
+  return true;
+}
+
+Variant rawBytes(const uint8_t* p, size_t size) {
+  Variant v;
+  v.vt = VT_BYTES;
+  v.bytes.assign(p, p + size);
+  return v;
+}
+
 }  // namespace
 
 TableCursor::TableCursor(std::shared_ptr<DatabaseFile> file, const CatalogTable& table)
-    : file_(std::move(file)), tableName_(table.name) {
+    : file_(std::move(file)), tableName_(table.name), definitionPage_(table.definitionPage) {
   try {
     open(table);
   } catch (...) {
@@ -90,6 +136,7 @@ TableCursor::TableCursor(std::shared_ptr<DatabaseFile> file, const CatalogTable&
 }
 
 void TableCursor::release() {
+  complex_.clear();
   QuietStderr quiet;
   if (table_) mdb_free_tabledef(table_);
   if (mdb_) mdb_close(mdb_);
@@ -126,15 +173,57 @@ void TableCursor::open(const CatalogTable& table) {
     info.scale = col->col_prec;
     info.fixed = col->is_fixed != 0;
     info.daoType = daoTypeOf(col->col_type);
-    if (col->col_type == MDB_COMPLEX) {
-      auto kind = file_->complexColumnTypes.find({table.definitionPage, info.name});
-      if (kind != file_->complexColumnTypes.end()) info.daoType = kind->second;
-    }
     if (col->col_num < 0 || col->col_num >= kMaxColumns) damaged("implausible column number");
     columns_.push_back(std::move(info));
   }
+  if (file_->header.version != JetVersion::Jet3) readColumnFlags(table.definitionPage);
+  complex_.resize(columns_.size());
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    ColumnInfo& info = columns_[i];
+    if (info.mdbType != jetfmt::kTypeComplex || info.calculated) continue;
+    auto found = file_->complexColumns.find({table.definitionPage, info.name});
+    if (found == file_->complexColumns.end()) continue;
+    info.daoType = found->second.daoType;
+    if (found->second.valueTablePage != 0) complex_[i] = std::make_unique<ComplexColumnValues>(file_, found->second);
+  }
   fields_.resize(table_->num_cols);
   mdb_rewind_table(table_);
+}
+
+// The extended flags of each column (calculated columns, complex keys), which libmdb does not
+// keep: read from the column descriptors of the definition, across its continuation pages.
+void TableCursor::readColumnFlags(uint32_t definitionPage) {
+  std::vector<uint8_t> definition;
+  std::unordered_set<uint32_t> seen;
+  const size_t pageSize = file_->header.pageSize;
+  size_t numColumns = table_->num_cols;
+  size_t needed = 0;
+  for (uint32_t page = definitionPage; page != 0;) {
+    if (page >= file_->header.pageCount || !seen.insert(page).second) damaged("its definition pages point outside the file or loop");
+    if (mdb_read_alt_pg(mdb_, page) != static_cast<ssize_t>(pageSize) || mdb_->alt_pg_buf[0] != jetfmt::kPageTableDef)
+      damaged("a definition page is missing");
+    const uint8_t* buf = mdb_->alt_pg_buf;
+    if (definition.empty()) {
+      definition.assign(buf, buf + pageSize);
+      needed = jetfmt::kTdColumnsStart + static_cast<size_t>(table_->num_real_idxs) * jetfmt::kTdRealIndexEntrySize +
+               numColumns * jetfmt::kColEntrySize;
+    } else {
+      definition.insert(definition.end(), buf + jetfmt::kTdContinuationData, buf + pageSize);
+    }
+    if (definition.size() >= needed) break;
+    page = get32(buf + jetfmt::kTdNextPage);
+  }
+  if (definition.size() < needed) damaged("its column descriptors are cut short");
+  const uint8_t* entry = definition.data() + jetfmt::kTdColumnsStart + static_cast<size_t>(table_->num_real_idxs) * jetfmt::kTdRealIndexEntrySize;
+  for (size_t c = 0; c < numColumns; ++c, entry += jetfmt::kColEntrySize) {
+    int number = get16(entry + jetfmt::kColNumber);
+    for (unsigned i = 0; i < table_->num_cols; ++i) {
+      auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table_->columns, i));
+      if (col->col_num != number) continue;
+      columns_[i].extFlags = entry[jetfmt::kColExtFlags];
+      columns_[i].calculated = (entry[jetfmt::kColExtFlags] & jetfmt::kColExtCalculated) != 0;
+    }
+  }
 }
 
 TableCursor::~TableCursor() { release(); }
@@ -155,14 +244,42 @@ void TableCursor::rewind() {
 bool TableCursor::loadNextPage() {
   QuietStderr quiet;
   if (++pagesVisited_ > file_->header.pageCount + 1) damaged("its data pages form a loop");
-  if (!mdb_read_next_dpg(table_)) return false;
-  row_ = 0;
+  for (;;) {
+    if (!mdb_read_next_dpg(table_)) return false;
+    currentPage_ = table_->cur_phys_pg;
+    row_ = 0;
+    // The usage map may name a page that no longer holds this table's records.
+    const uint8_t* pg = mdb_->pg_buf;
+    if (pg[0] == jetfmt::kPageData && get32(pg + jetfmt::kDpOwner) == definitionPage_) return true;
+    if (++pagesVisited_ > file_->header.pageCount + 1) damaged("its data pages form a loop");
+  }
+}
+
+unsigned TableCursor::rowCountOfPage() const {
+  const uint32_t at = file_->header.version == JetVersion::Jet3 ? jetfmt::kDpRowCountJet3 : jetfmt::kDpRowCount;
+  unsigned rows = get16(mdb_->pg_buf + at);
+  if (rows > kMaxRowsPerPage) damaged("implausible record count on a data page");
+  return rows;
+}
+
+// The row's offset flags and its extent on the loaded page; false when the extent does not fit.
+bool TableCursor::slotOf(unsigned row, RowSlot& slot) const {
+  const bool jet3 = file_->header.version == JetVersion::Jet3;
+  const uint32_t offsets = jet3 ? jetfmt::kDpRowOffsetsJet3 : jetfmt::kDpRowOffsets;
+  const unsigned pageSize = file_->header.pageSize;
+  const uint8_t* pg = mdb_->pg_buf;
+  if (offsets + 2 * (row + 1) > pageSize) return false;
+  uint16_t raw = get16(pg + offsets + 2 * row);
+  slot.flags = raw & ~jetfmt::kRowOffsetMask;
+  slot.start = raw & jetfmt::kRowOffsetMask;
+  unsigned end = row == 0 ? pageSize : (get16(pg + offsets + 2 * (row - 1)) & jetfmt::kRowOffsetMask);
+  if (slot.start < offsets || end > pageSize || end < slot.start) return false;
+  slot.length = end - slot.start;
   return true;
 }
 
 bool TableCursor::next(std::vector<Variant>& values) {
   if (finished_) return false;
-  const int rowCountOffset = mdb_->fmt->row_count_offset;
   for (;;) {
     if (!pageLoaded_) {
       if (!loadNextPage()) {
@@ -171,33 +288,87 @@ bool TableCursor::next(std::vector<Variant>& values) {
       }
       pageLoaded_ = true;
     }
-    unsigned rows = static_cast<unsigned>(mdb_get_int16(mdb_->pg_buf, rowCountOffset));
-    if (rows > kMaxRowsPerPage) damaged("implausible record count on a data page");
-    if (row_ >= rows) {
+    if (row_ >= rowCountOfPage()) {
       pageLoaded_ = false;
       continue;
     }
-    int row = static_cast<int>(row_++);
-    int start = 0;
-    size_t length = 0;
-    if (mdb_find_row(mdb_, row, &start, &length) != 0 || length == 0) continue;
-    if (start & kRowDeleted) continue;
-    bool lookup = (start & kRowLookup) != 0;
-    start &= kRowOffsetMask;
-    int cracked;
-    if (crackIsQuiet(start, length)) {
-      cracked = mdb_crack_row(table_, start, length, fields_.data());
+    unsigned row = row_++;
+    RowSlot slot;
+    bool fits = slotOf(row, slot);
+    // Deleted rows and the moved data of overflowed records are no records; the walk takes a
+    // moved record where its pointer stands.
+    if (slot.flags & jetfmt::kRowNotARecord) continue;
+    if (!fits) damaged("a record lies outside its page");
+    if (slot.length == 0) continue;
+    lastRow_ = static_cast<uint16_t>(row);
+    if (slot.flags & jetfmt::kRowOverflow) {
+      RowSlot data = followOverflow(slot);
+      crackAndDecode(data, values);
+      loadDataPage(currentPage_, "a data page");
     } else {
-      QuietStderr quiet;
-      cracked = mdb_crack_row(table_, start, length, fields_.data());
+      crackAndDecode(slot, values);
     }
-    if (cracked < 0) {
-      if (lookup) continue;  // a pointer to a record stored elsewhere, not a record itself
-      damaged("a record's layout is invalid");
-    }
-    values.resize(columns_.size());
-    for (size_t i = 0; i < columns_.size(); ++i) values[i] = decode(columns_[i], fields_[i]);
     return true;
+  }
+}
+
+bool TableCursor::readAt(RowLocation at, std::vector<Variant>& values) {
+  loadDataPage(at.page, "a record");
+  bool found = false;
+  RowSlot slot;
+  if (at.row < rowCountOfPage() && slotOf(at.row, slot) && !(slot.flags & jetfmt::kRowNotARecord) && slot.length > 0) {
+    if (slot.flags & jetfmt::kRowOverflow) slot = followOverflow(slot);
+    crackAndDecode(slot, values);
+    found = true;
+  }
+  if (pageLoaded_) loadDataPage(currentPage_, "a data page");
+  return found;
+}
+
+// Loads one of this table's data pages into the page buffer; anything else is damage.
+void TableCursor::loadDataPage(uint32_t page, const char* what) {
+  if (page == 0 || page >= file_->header.pageCount) damaged(std::string(what) + " points outside the file");
+  if (mdb_->cur_pg == page) return;
+  QuietStderr quiet;
+  if (mdb_read_pg(mdb_, page) != static_cast<ssize_t>(file_->header.pageSize)) damaged(std::string(what) + " cannot be read");
+  const uint8_t* pg = mdb_->pg_buf;
+  if (pg[0] != jetfmt::kPageData || get32(pg + jetfmt::kDpOwner) != definitionPage_)
+    damaged(std::string(what) + " points to a page that holds none of the table's records");
+}
+
+// Follows an overflow pointer (and any pointer it leads to) to the row that holds the record's
+// data, which is then on the loaded page.
+TableCursor::RowSlot TableCursor::followOverflow(RowSlot pointer) {
+  for (int hop = 0; hop < kMaxOverflowHops; ++hop) {
+    if (pointer.length < jetfmt::kOverflowPointerSize) damaged("an overflow pointer is cut short");
+    const uint8_t* p = mdb_->pg_buf + pointer.start;
+    unsigned row = p[jetfmt::kOverflowRow];
+    uint32_t page = get24(p + jetfmt::kOverflowPage);
+    loadDataPage(page, "an overflow pointer");
+    RowSlot slot;
+    if (row >= rowCountOfPage() || !slotOf(row, slot) || slot.length == 0) damaged("an overflow pointer leads to no row");
+    if (!(slot.flags & jetfmt::kRowOverflow)) return slot;
+    pointer = slot;
+  }
+  damaged("its overflow pointers form a loop");
+}
+
+void TableCursor::crackAndDecode(const RowSlot& slot, std::vector<Variant>& values) {
+  int cracked;
+  if (crackIsQuiet(static_cast<int>(slot.start), slot.length)) {
+    cracked = mdb_crack_row(table_, static_cast<int>(slot.start), slot.length, fields_.data());
+  } else {
+    QuietStderr quiet;
+    cracked = mdb_crack_row(table_, static_cast<int>(slot.start), slot.length, fields_.data());
+  }
+  if (cracked < 0) damaged("a record's layout is invalid");
+  values.resize(columns_.size());
+  for (size_t i = 0; i < columns_.size(); ++i) {
+    if (!wanted_.empty() && !wanted_[i]) {
+      values[i] = Variant();
+      continue;
+    }
+    values[i] = decode(i, fields_[i]);
   }
 }
 
@@ -242,9 +413,10 @@ bool TableCursor::crackIsQuiet(int start, size_t length) const {
   return true;
 }
 
-Variant TableCursor::decode(const ColumnInfo& column, const MdbField& field) {
+Variant TableCursor::decode(size_t index, const MdbField& field) {
+  const ColumnInfo& column = columns_[index];
   Variant v;
-  if (column.mdbType == MDB_BOOL) {
+  if (column.mdbType == MDB_BOOL && !column.calculated) {
     // A Yes/No value lives in the null mask: a set bit is Yes.
     v.vt = VT_BOOL;
     v.integer = field.is_null ? 0 : -1;
@@ -258,6 +430,28 @@ Variant TableCursor::decode(const ColumnInfo& column, const MdbField& field) {
   if (field.start < 0 || size < 0 || field.start + size > static_cast<int>(mdb_->fmt->pg_size))
     damaged("a value lies outside its page");
   const uint8_t* p = mdb_->pg_buf + field.start;
+  if (column.calculated) {
+    if (column.mdbType == MDB_MEMO) {
+      if (size < static_cast<int>(jetfmt::kLvRefSize)) {
+        v.vt = VT_NULL;
+        return v;
+      }
+      std::vector<uint8_t> raw = readLongValue(p, static_cast<size_t>(size), column);
+      return decodeCalculated(column, raw.data(), raw.size());
+    }
+    return decodeCalculated(column, p, static_cast<size_t>(size));
+  }
+  if (column.mdbType == jetfmt::kTypeComplex && complex_[index]) {
+    if (size < static_cast<int>(jetfmt::kComplexKeySize)) damaged("value of column '" + column.name + "' is too short");
+    std::string text;
+    if (complex_[index]->joinedText(get32(p), text)) {
+      v.vt = VT_BSTR;
+      v.text = std::move(text);
+    } else {
+      v.vt = VT_NULL;
+    }
+    return v;
+  }
   int need = neededSize(column.mdbType);
   if (need > 0 && size < need) {
     // A variable-length slot left empty by the engine is a null; a short fixed value is damage.
@@ -267,12 +461,70 @@ Variant TableCursor::decode(const ColumnInfo& column, const MdbField& field) {
     }
     damaged("value of column '" + column.name + "' is too short");
   }
+  return decodeBytes(column, p, static_cast<size_t>(size));
+}
+
+// A calculated column's stored result, unwrapped and decoded as a value of its result type.
+Variant TableCursor::decodeCalculated(const ColumnInfo& column, const uint8_t* p, size_t size) {
+  Variant v;
+  if (size < jetfmt::kCalcData) {
+    v.vt = VT_NULL;
+    return v;
+  }
+  size_t length = std::min<size_t>(get32(p + jetfmt::kCalcLength), size - jetfmt::kCalcData);
+  p += jetfmt::kCalcData;
+  if (column.mdbType == MDB_BOOL) {
+    if (length < 1) damaged("value of column '" + column.name + "' is too short");
+    v.vt = VT_BOOL;
+    v.integer = p[0] != 0 ? -1 : 0;
+    return v;
+  }
+  if (column.mdbType == MDB_NUMERIC) {
+    // Its own layout: the magnitude in whole 32-bit words, most significant first.
+    if (length < jetfmt::kCalcDecimalMagnitude) damaged("value of column '" + column.name + "' is too short");
+    size_t bytes = std::min<size_t>((length - jetfmt::kCalcDecimalMagnitude) / 4 * 4, 16);
+    unsigned __int128 magnitude = 0;
+    const uint8_t* m = p + jetfmt::kCalcDecimalMagnitude;
+    size_t pos = 0;
+    if (bytes % 8 != 0) {
+      magnitude = get32(m);
+      pos = 4;
+    }
+    for (; pos < bytes; pos += 8) magnitude = (magnitude << 64) | get64(m + pos);
+    if ((magnitude >> 96) != 0) damaged("decimal value of column '" + column.name + "' exceeds 96 bits");
+    v.vt = VT_DECIMAL;
+    v.decimal.negative = p[jetfmt::kCalcDecimalSign] != 0;
+    v.decimal.hi32 = static_cast<uint32_t>(magnitude >> 64);
+    v.decimal.lo64 = static_cast<uint64_t>(magnitude);
+    if (p[jetfmt::kCalcDecimalScale] > 28) damaged("implausible decimal scale");
+    v.decimal.scale = p[jetfmt::kCalcDecimalScale];
+    return v;
+  }
+  if (column.mdbType == MDB_MEMO) {
+    v.vt = VT_BSTR;
+    v.text = decodeAccessText(p, length);
+    return v;
+  }
+  int need = neededSize(column.mdbType);
+  if (need > 0 && length < static_cast<size_t>(need)) {
+    if (length == 0) {
+      v.vt = VT_NULL;
+      return v;
+    }
+    damaged("value of column '" + column.name + "' is too short");
+  }
+  return decodeBytes(column, p, length);
+}
+
+Variant TableCursor::decodeBytes(const ColumnInfo& column, const uint8_t* p, size_t size) {
+  Variant v;
+  const bool jet3 = file_->header.version == JetVersion::Jet3;
   switch (column.mdbType) {
     case MDB_BYTE: v.vt = VT_UI1; v.integer = p[0]; break;
-    case MDB_INT: v.vt = VT_I2; v.integer = static_cast<int16_t>(p[0] | (p[1] << 8)); break;
+    case MDB_INT: v.vt = VT_I2; v.integer = static_cast<int16_t>(get16(p)); break;
     case MDB_LONGINT: v.vt = VT_I4; v.integer = static_cast<int32_t>(get32(p)); break;
     case MDB_MONEY: v.vt = VT_CY; v.integer = static_cast<int64_t>(get64(p)); break;
-    case kMdbBigInt: v.vt = VT_I8; v.integer = static_cast<int64_t>(get64(p)); break;
+    case jetfmt::kTypeBigInt: v.vt = VT_I8; v.integer = static_cast<int64_t>(get64(p)); break;
     case MDB_FLOAT: {
       uint32_t bits = get32(p);
       float f;
@@ -293,7 +545,7 @@ Variant TableCursor::decode(const ColumnInfo& column, const MdbField& field) {
       // A sign byte, then four little-endian 32-bit words, the most significant first.
       if (get32(p + 1) != 0) damaged("decimal value of column '" + column.name + "' exceeds 96 bits");
       v.vt = VT_DECIMAL;
-      v.decimal.negative = (p[0] & 0x80) != 0;
+      v.decimal.negative = (p[0] & jetfmt::kNumericNegative) != 0;
       v.decimal.hi32 = get32(p + 5);
       v.decimal.lo64 = (static_cast<uint64_t>(get32(p + 9)) << 32) | get32(p + 13);
       if (column.scale < 0 || column.scale > 28) damaged("implausible decimal scale");
@@ -301,62 +553,59 @@ Variant TableCursor::decode(const ColumnInfo& column, const MdbField& field) {
       break;
     }
     case MDB_TEXT:
-    case kMdbDateTimeExtended:
       v.vt = VT_BSTR;
-      v.text = file_->header.version == JetVersion::Jet3 ? decodeJet3Text(p, size, file_->header.codePage)
-                                                          : decodeJet4Text(p, size);
+      v.text = jet3 ? decodeCodePageText(p, size, file_->header.codePage) : decodeAccessText(p, size);
       break;
-    case MDB_BINARY:
-      v.vt = VT_BYTES;
-      v.bytes.assign(p, p + size);
+    case jetfmt::kTypeDateTimeExtended:
+      if (!parseExtendedDate(p, size, v.extendedDate)) return rawBytes(p, size);
+      v.vt = VT_EXT_DATE;
       break;
     case MDB_MEMO: {
       std::vector<uint8_t> raw = readLongValue(p, size, column);
       v.vt = VT_BSTR;
-      v.text = file_->header.version == JetVersion::Jet3 ? decodeJet3Text(raw.data(), raw.size(), file_->header.codePage)
-                                                          : decodeJet4Text(raw.data(), raw.size());
+      v.text = jet3 ? decodeCodePageText(raw.data(), raw.size(), file_->header.codePage) : decodeAccessText(raw.data(), raw.size());
       break;
     }
     case MDB_OLE:
       v.vt = VT_BYTES;
       v.bytes = readLongValue(p, size, column);
       break;
-    case MDB_COMPLEX:
     default:
-      // Attachments and multi-valued fields keep their values in hidden tables: no value here.
-      v.vt = VT_NULL;
-      break;
+      // Binary values, and kinds we have no meaning for (a complex column whose values cannot
+      // be found among them): the raw bytes.
+      return rawBytes(p, size);
   }
   return v;
 }
 
 std::vector<uint8_t> TableCursor::readLongValue(const uint8_t* head, size_t size, const ColumnInfo& column) {
   // The top two bits of the first word say where the value lives, the rest is its length.
-  const uint32_t length = get32(head) & 0x3FFFFFFFu;
-  const uint8_t kind = head[3] & 0xC0;
+  const uint32_t length = get32(head) & jetfmt::kLvLengthMask;
+  const uint8_t kind = head[3] & jetfmt::kLvKindMask;
   std::vector<uint8_t> out;
   if (length > file_->header.fileSize) damaged("long value of column '" + column.name + "' is longer than the file");
-  if (kind == 0x80) {  // stored in the record itself
-    if (length > size - kLongValueHeader) damaged("long value of column '" + column.name + "' overruns its record");
-    out.assign(head + kLongValueHeader, head + kLongValueHeader + length);
+  if (kind == jetfmt::kLvInline) {
+    if (length > size - jetfmt::kLvRefSize) damaged("long value of column '" + column.name + "' overruns its record");
+    out.assign(head + jetfmt::kLvRefSize, head + jetfmt::kLvRefSize + length);
     return out;
   }
-  if (kind != 0x40 && kind != 0) damaged("long value of column '" + column.name + "' has an unknown kind");
+  if (kind != jetfmt::kLvSinglePage && kind != jetfmt::kLvMultiPage)
+    damaged("long value of column '" + column.name + "' has an unknown kind");
   out.reserve(length);
-  uint32_t pageRow = get32(head + 4);
+  uint32_t pageRow = get32(head + jetfmt::kLvPageRow);
   std::unordered_set<uint32_t> seen;
   QuietStderr quiet;
-  while (out.size() < length || kind == 0x40) {
+  while (out.size() < length || kind == jetfmt::kLvSinglePage) {
     uint32_t page = pageRow >> 8;
     if (page == 0 || page >= file_->header.pageCount || !seen.insert(pageRow).second)
       damaged("long value of column '" + column.name + "' points outside the file or loops");
     void* buf = nullptr;
     int offset = 0;
     size_t rowLength = 0;
-    if (mdb_find_pg_row(mdb_, static_cast<int>(pageRow), &buf, &offset, &rowLength) != 0 || mdb_->alt_pg_buf[0] != MDB_PAGE_DATA)
+    if (mdb_find_pg_row(mdb_, static_cast<int>(pageRow), &buf, &offset, &rowLength) != 0 || mdb_->alt_pg_buf[0] != jetfmt::kPageData)
       damaged("long value of column '" + column.name + "' is missing");
     const uint8_t* data = static_cast<const uint8_t*>(buf) + offset;
-    if (kind == 0x40) {  // one row on another page
+    if (kind == jetfmt::kLvSinglePage) {
       if (rowLength < length) damaged("long value of column '" + column.name + "' is cut short");
       out.assign(data, data + length);
       return out;

@@ -1,29 +1,8 @@
 #include "workbook/text.h"
 
-#include "platform/text.h"
+#include "platform/text_codec.h"
 
 namespace {
-
-// Decodes one character at s[i]; returns its length, or 0 for an invalid sequence.
-size_t decodeOne(std::string_view s, size_t i, char32_t& cp) {
-  unsigned char c = static_cast<unsigned char>(s[i]);
-  if (c < 0x80) { cp = c; return 1; }
-  size_t len;
-  char32_t min;
-  if (c >= 0xC2 && c <= 0xDF) { len = 2; cp = c & 0x1F; min = 0x80; }
-  else if (c >= 0xE0 && c <= 0xEF) { len = 3; cp = c & 0x0F; min = 0x800; }
-  else if (c >= 0xF0 && c <= 0xF4) { len = 4; cp = c & 0x07; min = 0x10000; }
-  else return 0;
-  if (i + len > s.size()) return 0;
-  for (size_t k = 1; k < len; ++k) {
-    unsigned char d = static_cast<unsigned char>(s[i + k]);
-    if ((d & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (d & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return len;
-}
-
 
 // Lower case for the scripts whose sheet names Excel folds; other characters compare exactly.
 char32_t fold(char32_t c) {
@@ -43,7 +22,7 @@ std::string cleanUtf8(std::string_view text, size_t maxUnits) {
   size_t units = 0;
   for (size_t i = 0; i < text.size();) {
     char32_t cp;
-    size_t len = decodeOne(text, i, cp);
+    size_t len = decodeUtf8Char(text, i, cp);
     if (len == 0) { cp = 0xFFFD; len = 1; }
     size_t u = cp >= 0x10000 ? 2 : 1;
     if (units + u > maxUnits) break;
@@ -75,7 +54,7 @@ std::vector<char32_t> codePoints(std::string_view s) {
   out.reserve(s.size());
   for (size_t i = 0; i < s.size();) {
     char32_t cp;
-    size_t len = decodeOne(s, i, cp);
+    size_t len = decodeUtf8Char(s, i, cp);
     if (len == 0) { cp = 0xFFFD; len = 1; }
     out.push_back(cp);
     i += len;
@@ -83,20 +62,7 @@ std::vector<char32_t> codePoints(std::string_view s) {
   return out;
 }
 
-std::u16string toUtf16(std::string_view s) {
-  std::u16string out;
-  out.reserve(s.size());
-  for (char32_t cp : codePoints(s)) {
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (cp >> 10));
-      out += static_cast<char16_t>(0xDC00 + (cp & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(cp);
-    }
-  }
-  return out;
-}
+std::u16string toUtf16(std::string_view s) { return utf8ToUtf16(s); }
 
 size_t utf16Length(std::string_view s) {
   size_t n = 0;

@@ -7,16 +7,19 @@
 #include <cstdint>
 #include <span>
 
-inline constexpr size_t kAccessPageSize = 4096;         // Jet4 and ACE pages
+#include "source/jet_format.h"
 
-inline constexpr size_t kHeaderVersionOffset = 0x14;    // 0 Jet3, 1 Jet4, 2.. ACE 12, 14, ...
-inline constexpr unsigned kFirstAceVersion = 2;
-inline constexpr unsigned kLastKnownVersion = 6;
-inline constexpr size_t kHeaderMaskOffset = 0x18;       // start of the masked region
-inline constexpr size_t kHeaderMaskLength = 128;        // its length in Jet4 and ACE
-inline constexpr std::array<unsigned char, 4> kHeaderMaskKey = {0xC7, 0xDA, 0x39, 0x6B};
-inline constexpr size_t kDatabaseKeyOffset = 0x3E;      // inside the masked region
-inline constexpr size_t kEncryptionInfoOffset = 0x299;  // u16 length, then the provider's bytes
+// The header facts, by their names in the one format header.
+inline constexpr size_t kAccessPageSize = jetfmt::kPageSize;             // Jet4 and ACE pages
+inline constexpr size_t kHeaderVersionOffset = jetfmt::kHdrVersion;     // 0 Jet3, 1 Jet4, 2.. ACE 12, 14, ...
+inline constexpr unsigned kFirstAceVersion = jetfmt::kVersionAce12;
+inline constexpr unsigned kLastKnownVersion = jetfmt::kVersionAce17;
+inline constexpr size_t kHeaderMaskOffset = jetfmt::kHdrRc4Start;       // start of the masked region
+inline constexpr size_t kHeaderMaskLength = jetfmt::kHdrRc4Length;      // its length in Jet4 and ACE
+inline constexpr std::array<unsigned char, 4> kHeaderMaskKey = {jetfmt::kHdrRc4Key[0], jetfmt::kHdrRc4Key[1],
+                                                                jetfmt::kHdrRc4Key[2], jetfmt::kHdrRc4Key[3]};
+inline constexpr size_t kDatabaseKeyOffset = jetfmt::kHdrDbKey;         // inside the masked region
+inline constexpr size_t kEncryptionInfoOffset = jetfmt::kHdrEncryptionInfo;  // u16 length, then the provider's bytes
 
 // The masked region unmasked (or masked again: RC4 is its own inverse). False when RC4 is not
 // available.

@@ -38,6 +38,41 @@ TEST(ValueText, DatesFollowTheUserLocale) {
   EXPECT_EQ(oleDateToText(kLeapDayAt1305, "en_US.UTF-8"), "02/29/2024 01:05:00 PM");
 }
 
+ExtendedDateValue extended(int year, int month, int day, int hour, int minute, int second, uint32_t fraction) {
+  ExtendedDateValue v;
+  v.year = static_cast<int16_t>(year);
+  v.month = static_cast<uint8_t>(month);
+  v.day = static_cast<uint8_t>(day);
+  v.hour = static_cast<uint8_t>(hour);
+  v.minute = static_cast<uint8_t>(minute);
+  v.second = static_cast<uint8_t>(second);
+  v.fraction = fraction;
+  return v;
+}
+
+TEST(ValueText, ExtendedDatesLookLikeDatesWithTheirFraction) {
+  EXPECT_EQ(extendedDateToText(extended(2024, 2, 29, 13, 5, 7, 1234567), "C"), "2024-02-29 13:05:07.1234567");
+  EXPECT_EQ(extendedDateToText(extended(2024, 2, 29, 13, 5, 0, 0), "C"), oleDateToText(kLeapDayAt1305, "C"));
+  EXPECT_EQ(extendedDateToText(extended(1, 1, 1, 0, 0, 0, 0), "C"), "0001-01-01");
+  EXPECT_EQ(extendedDateToText(extended(9999, 12, 31, 23, 59, 59, 9999999), "C"), "9999-12-31 23:59:59.9999999");
+  EXPECT_EQ(extendedDateToText(extended(2000, 1, 1, 0, 0, 0, 1), "C"), "2000-01-01 00:00:00.0000001");
+  EXPECT_EQ(extendedDateToText(extended(2000, 1, 1, 0, 0, 1, 5000000), "C"), "2000-01-01 00:00:01.5");
+  EXPECT_EQ(extendedDateToText(extended(1899, 12, 30, 0, 0, 0, 0), "C"), "00:00:00");  // day 0, as a Date/Time value
+  EXPECT_EQ(extendedDateToText(extended(1899, 12, 30, 6, 0, 0, 0), "C"), oleDateToText(0.25, "C"));
+  Variant v;
+  v.vt = VT_EXT_DATE;
+  v.extendedDate = extended(1753, 6, 14, 12, 45, 0, 0);
+  setenv("LC_ALL", "C", 1);
+  EXPECT_EQ(variantToText(v), "1753-06-14 12:45:00");
+}
+
+TEST(ValueText, ExtendedDatesFollowTheUserLocale) {
+  if (!localeInstalled("en_US.UTF-8")) GTEST_SKIP() << "locale en_US.UTF-8 is not installed";
+  EXPECT_EQ(extendedDateToText(extended(2024, 2, 29, 13, 5, 0, 0), "en_US.UTF-8"), oleDateToText(kLeapDayAt1305, "en_US.UTF-8"));
+  // The fraction follows the seconds, before the day-half mark.
+  EXPECT_EQ(extendedDateToText(extended(2024, 2, 29, 13, 5, 7, 1200000), "en_US.UTF-8"), "02/29/2024 01:05:07.12 PM");
+}
+
 TEST(ValueText, NumbersInTheirShortestExactForm) {
   EXPECT_EQ(currencyToText(123400), "12.34");
   EXPECT_EQ(currencyToText(-5000), "-0.5");

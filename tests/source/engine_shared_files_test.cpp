@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <iostream>
+
 #include "tests/source/engine_test_util.h"
 #include "tests/support/test_support.h"
 
@@ -53,15 +55,79 @@ TEST(EngineSharedFiles, TablesAndRecordCountsAsTheManifestSays) {
   EXPECT_GE(checked, 30);
 }
 
-TEST(EngineSharedFiles, EveryValueAsMdbReaderReadsIt) {
+// Each expected table's values by column name, so that engine fields can be matched to them.
+struct ExpectedTable {
+  const nlohmann::json* table = nullptr;
+  std::vector<int> columnOf;  // expectation column of each engine field
+};
+
+ExpectedTable matchColumns(const nlohmann::json& expectation, const std::string& name, Fields fields) {
+  ExpectedTable out;
+  for (const auto& t : expectation["tables"])
+    if (t["name"] == name) out.table = &t;
+  if (!out.table) return out;
+  for (int i = 0; i < fields.Count(); ++i) {
+    int found = -1;
+    for (size_t c = 0; c < (*out.table)["columns"].size(); ++c)
+      if ((*out.table)["columns"][c]["name"] == fields.Item(i).Name()) found = static_cast<int>(c);
+    out.columnOf.push_back(found);
+  }
+  return out;
+}
+
+TEST(EngineSharedFiles, EveryValueAsTheExpectationSays) {
   REQUIRE_SHARED_ACCESS_DATA();
   auto folder = testsupport::sharedAccessData();
   int cells = 0;
   for (const ManifestEntry& e : enginetest::readManifest(folder)) {
-    
     SCOPED_TRACE(e.file);
     auto path = folder / e.file;
-    nlohmann::json dump = testsupport::mdbReaderDump(path, e.password);
+    nlohmann::json expectation = enginetest::readExpectation(path);
+    auto db = DBEngine(EngineFlavour::Dao120).OpenDatabase(path.string(), 1, true, connectFor(e));
+    EXPECT_EQ(userTables(*db).size(), expectation["tables"].size());
+    for (const auto& table : expectation["tables"]) {
+      std::string name = table["name"];
+      Fields fields = db->TableDefs().Item(name).Fields();
+      ASSERT_EQ(fields.Count(), static_cast<int>(table["columns"].size())) << name;
+      ExpectedTable match = matchColumns(expectation, name, fields);
+      for (int i = 0; i < fields.Count(); ++i) ASSERT_GE(match.columnOf[i], 0) << fields.Item(i).Name();
+      auto rows = enginetest::readAll(*db, name);
+      ASSERT_EQ(rows.size(), table["rows"].size()) << name;
+      int wrong = 0;
+      for (size_t r = 0; r < rows.size(); ++r)
+        for (size_t i = 0; i < rows[r].size(); ++i) {
+          int c = match.columnOf[i];
+          std::string why;
+          if (!enginetest::sameAsExpectation(rows[r][i], table["rows"][r][c], table["columns"][c]["type"], &why) && ++wrong <= 5)
+            ADD_FAILURE() << name << " record " << r << " field " << fields.Item(static_cast<int>(i)).Name() << ": " << why;
+          ++cells;
+        }
+      EXPECT_EQ(wrong, 0) << name;
+    }
+  }
+  EXPECT_GT(cells, 8000);
+}
+
+// mdb-reader referees every cell on which it agrees with the expectation; where it does not
+// (records moved by edits, calculated columns, complex columns, extended dates) the expectation
+// alone rules.
+TEST(EngineSharedFiles, EveryValueAsMdbReaderReadsItWhereItAgreesWithTheExpectation) {
+  REQUIRE_SHARED_ACCESS_DATA();
+  auto folder = testsupport::sharedAccessData();
+  int cells = 0, refereed = 0;
+  for (const ManifestEntry& e : enginetest::readManifest(folder)) {
+    SCOPED_TRACE(e.file);
+    auto path = folder / e.file;
+    nlohmann::json expectation = enginetest::readExpectation(path);
+    std::vector<std::string> argv{"node", (testsupport::projectRoot() / "tests" / "js" / "mdb_dump.mjs").string(), path.string()};
+    if (!e.password.empty()) argv.insert(argv.end(), {"--password", e.password});
+    auto result = testsupport::runCommand(argv);
+    if (result.exitCode != 0) {
+      // mdb-reader fails on some complex columns (complexDataTestV2010.accdb): nothing to referee.
+      std::cout << "mdb-reader cannot read " << e.file << ": the expectation alone rules\n";
+      continue;
+    }
+    nlohmann::json dump = nlohmann::json::parse(result.out);
     auto db = DBEngine(EngineFlavour::Dao120).OpenDatabase(path.string(), 1, true, connectFor(e));
     for (const auto& table : dump["tables"]) {
       std::string name = table["name"];
@@ -75,18 +141,51 @@ TEST(EngineSharedFiles, EveryValueAsMdbReaderReadsIt) {
         ASSERT_GE(found, 0) << fields.Item(i).Name();
         order.push_back(found);
       }
+      ExpectedTable match = matchColumns(expectation, name, fields);
+      if (!match.table || (*match.table)["rows"].size() != table["rows"].size()) continue;
       auto rows = enginetest::readAll(*db, name);
       ASSERT_EQ(rows.size(), table["rows"].size()) << name;
       for (size_t r = 0; r < rows.size(); ++r)
         for (size_t i = 0; i < rows[r].size(); ++i) {
-          std::string why;
-          EXPECT_TRUE(enginetest::sameAsReader(rows[r][i], table["rows"][r][order[i]], &why))
-              << name << " row " << r << " field " << fields.Item(static_cast<int>(i)).Name() << ": " << why;
           ++cells;
+          const auto& reader = table["rows"][r][order[i]];
+          int c = match.columnOf[i];
+          if (c < 0 || !enginetest::readerAgreesWithExpectation(reader, (*match.table)["rows"][r][c], (*match.table)["columns"][c]["type"]))
+            continue;
+          ++refereed;
+          std::string why;
+          EXPECT_TRUE(enginetest::sameAsReader(rows[r][i], reader, &why))
+              << name << " row " << r << " field " << fields.Item(static_cast<int>(i)).Name() << ": " << why;
         }
     }
   }
-  EXPECT_GT(cells, 50);
+  // The edited files' records come in another order from mdb-reader, so most of their cells are
+  // not refereed; every other file's are.
+  EXPECT_GT(cells, 8000);
+  EXPECT_GT(refereed, 1000);
+}
+
+TEST(EngineSharedFiles, CalculatedAndExtendedColumnsHaveTheirTypes) {
+  REQUIRE_SHARED_ACCESS_DATA();
+  auto folder = testsupport::sharedAccessData();
+  for (const char* name : {"calculated-ace14.accdb", "calculated-ace16.accdb"}) {
+    auto db = DBEngine(EngineFlavour::Dao120).OpenDatabase((folder / name).string());
+    Fields fields = db->TableDefs().Item("Staff").Fields();
+    std::vector<std::pair<std::string, int>> got;
+    for (int i = 4; i < fields.Count(); ++i) got.emplace_back(fields.Item(i).Name(), fields.Item(i).Type());
+    std::vector<std::pair<std::string, int>> want = {{"Display", dbText},   {"NameLength", dbLong}, {"Monthly", dbCurrency},
+                                                     {"Weekly", dbDouble},  {"WellPaid", dbBoolean}, {"Review", dbDate},
+                                                     {"Summary", dbMemo}};
+    EXPECT_EQ(got, want) << name;
+  }
+  auto db = DBEngine(EngineFlavour::Dao120).OpenDatabase((folder / "extended-dates-ace19.accdb").string());
+  int type = db->TableDefs().Item("Events").Fields().Item("At").Type();
+  EXPECT_TRUE(type < 1 || type > 23) << "a Date/Time Extended field must take the text path, not DAO type " << type;
+  auto complex = DBEngine(EngineFlavour::Dao120).OpenDatabase((folder / "complexDataTestV2010.accdb").string());
+  Fields fields = complex->TableDefs().Item("Table1").Fields();
+  EXPECT_EQ(fields.Item("attach-data").Type(), dbAttachment);
+  EXPECT_GE(fields.Item("multi-value-data").Type(), dbAttachment);
+  EXPECT_LE(fields.Item("multi-value-data").Type(), dbComplexText);
 }
 
 TEST(EngineSharedFiles, FieldTypesInDesignOrder) {

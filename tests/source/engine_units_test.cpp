@@ -9,7 +9,7 @@
 #include "source/jet_header.h"
 #include "source/quiet_stderr.h"
 #include "source/rc4.h"
-#include "source/text_decoding.h"
+#include "platform/text_codec.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -25,23 +25,23 @@ TEST(EngineConnect, PasswordIsEverythingAfterPwd) {
 
 TEST(EngineText, Jet4PlainAndCompressedForms) {
   const uint8_t plain[] = {'A', 0, 0xFC, 0, 0x3D, 0xD8, 0x00, 0xDE};  // "Aü😀"
-  EXPECT_EQ(decodeJet4Text(plain, sizeof plain), "Aü😀");
+  EXPECT_EQ(decodeAccessText(plain, sizeof plain), "Aü😀");
   // FF FE, then one-byte characters, a 0 switches to two-byte units and back.
   const uint8_t compressed[] = {0xFF, 0xFE, 'a', 'b', 0, 0x16, 0x4E, 0, 'c'};
-  EXPECT_EQ(decodeJet4Text(compressed, sizeof compressed), "ab世c");
+  EXPECT_EQ(decodeAccessText(compressed, sizeof compressed), "ab世c");
   const uint8_t lone[] = {0x00, 0xD8, 'x', 0};
-  EXPECT_EQ(decodeJet4Text(lone, sizeof lone), "\xEF\xBF\xBDx");
+  EXPECT_EQ(decodeAccessText(lone, sizeof lone), "\xEF\xBF\xBDx");
   const uint8_t odd[] = {'a', 0, 'b'};
-  EXPECT_EQ(decodeJet4Text(odd, sizeof odd), "a");
-  EXPECT_EQ(decodeJet4Text(nullptr, 0), "");
+  EXPECT_EQ(decodeAccessText(odd, sizeof odd), "a");
+  EXPECT_EQ(decodeAccessText(nullptr, 0), "");
 }
 
 TEST(EngineText, Jet3CodePages) {
   const uint8_t text[] = {'E', 0x80, 0xE9, 0x9F};
-  EXPECT_EQ(decodeJet3Text(text, sizeof text, 1252), "E€éŸ");
-  EXPECT_EQ(decodeJet3Text(text, sizeof text, 0), "E€éŸ");
+  EXPECT_EQ(decodeCodePageText(text, sizeof text, 1252), "E€éŸ");
+  EXPECT_EQ(decodeCodePageText(text, sizeof text, 0), "E€éŸ");
   const uint8_t cyrillic[] = {0xC0, 0xE1};
-  EXPECT_EQ(decodeJet3Text(cyrillic, sizeof cyrillic, 1251), "Аб");
+  EXPECT_EQ(decodeCodePageText(cyrillic, sizeof cyrillic, 1251), "Аб");
 }
 
 TEST(EngineHeader, ForeignFilesAreRefusedByName) {

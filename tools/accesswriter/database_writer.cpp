@@ -6,7 +6,6 @@
 
 #include "tools/accesswriter/access_writer.h"
 #include "tools/accesswriter/encoding.h"
-#include "tools/accesswriter/format.h"
 #include "tools/accesswriter/page_file.h"
 #include "tools/accesswriter/table_writer.h"
 

@@ -2,56 +2,14 @@
 
 #include <stdexcept>
 
+#include "platform/text_codec.h"
+
 namespace accesswriter::enc {
 
 std::u16string utf16FromUtf8(const std::string& text) {
   std::u16string out;
-  out.reserve(text.size());
-  size_t i = 0;
-  auto bad = [&] { throw std::invalid_argument("malformed UTF-8 at byte " + std::to_string(i)); };
-  while (i < text.size()) {
-    uint8_t c = uint8_t(text[i]);
-    uint32_t cp = 0;
-    int extra = 0;
-    if (c < 0x80) { cp = c; extra = 0; }
-    else if ((c & 0xE0) == 0xC0) { cp = c & 0x1F; extra = 1; }
-    else if ((c & 0xF0) == 0xE0) { cp = c & 0x0F; extra = 2; }
-    else if ((c & 0xF8) == 0xF0) { cp = c & 0x07; extra = 3; }
-    else bad();
-    if (i + size_t(extra) >= text.size() && extra > 0) bad();
-    for (int k = 1; k <= extra; ++k) {
-      uint8_t cc = uint8_t(text[i + k]);
-      if ((cc & 0xC0) != 0x80) bad();
-      cp = (cp << 6) | (cc & 0x3F);
-    }
-    static const uint32_t kMin[4] = {0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) bad();
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(char16_t(0xD800 + (cp >> 10)));
-      out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(char16_t(cp));
-    }
-    i += size_t(extra) + 1;
-  }
-  return out;
-}
-
-std::vector<uint8_t> accessText(const std::u16string& units, bool compress) {
-  bool compressible = compress && units.size() > 2;
-  for (size_t i = 0; compressible && i < units.size(); ++i)
-    compressible = units[i] >= 0x01 && units[i] <= 0xFF;
-  std::vector<uint8_t> out;
-  if (compressible) {
-    out.reserve(units.size() + 2);
-    out.push_back(0xFF);
-    out.push_back(0xFE);
-    for (char16_t u : units) out.push_back(uint8_t(u));
-  } else {
-    out.resize(units.size() * 2);
-    for (size_t i = 0; i < units.size(); ++i) put16(&out[2 * i], uint16_t(units[i]));
-  }
+  size_t badAt = 0;
+  if (!utf8ToUtf16Strict(text, out, &badAt)) throw std::invalid_argument("malformed UTF-8 at byte " + std::to_string(badAt));
   return out;
 }
 

@@ -1,5 +1,5 @@
-// Value encodings the writer needs: UTF-8 to UTF-16, Access's compressed Unicode text form,
-// decimal numbers, little-endian stores, RC4.
+// Value encodings the writer needs: texts through the platform codec (UTF-8 to UTF-16, Access's
+// compressed Unicode form), decimal numbers, little-endian stores, RC4.
 #pragma once
 
 #include <cstddef>
@@ -30,10 +30,6 @@ inline void putFloat(uint8_t* p, float v) {
 
 // UTF-16 code units of a UTF-8 text; throws std::invalid_argument on malformed UTF-8.
 std::u16string utf16FromUtf8(const std::string& text);
-
-// The stored bytes of a text: UTF-16LE, or, when `compress` is set and every unit is in
-// 0x01..0xFF and compression saves space, the 0xFF 0xFE prefix followed by one byte per unit.
-std::vector<uint8_t> accessText(const std::u16string& units, bool compress);
 
 // The 17 stored bytes of a decimal "-12.34" in a field of the given precision and scale;
 // throws std::invalid_argument when the text is malformed or does not fit.

@@ -6,9 +6,12 @@
 #include <filesystem>
 #include <string>
 
-#include "tools/accesswriter/format.h"
+#include "source/jet_format.h"
 
 namespace accesswriter {
+
+// The writer lays files out by the same format facts the engine reads them by.
+namespace fmt = ::jetfmt;
 
 using PageBytes = std::array<uint8_t, fmt::kPageSize>;
 

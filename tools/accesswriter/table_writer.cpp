@@ -5,6 +5,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "platform/text_codec.h"
 #include "tools/accesswriter/encoding.h"
 
 namespace accesswriter {
@@ -331,7 +332,7 @@ void TableStream::add(const Row& row) {
         if (c.field.type == FieldType::Text && units.size() > size_t(c.field.size))
           fail(i, "text of " + std::to_string(units.size()) + " characters exceeds the size " +
                       std::to_string(c.field.size));
-        var_[c.varIndex] = enc::accessText(units, c.compressed);
+        var_[c.varIndex] = encodeAccessText(units, c.compressed);
         break;
       }
       case FieldType::Binary: {

@@ -108,6 +108,62 @@ std::string decimalToText(const DecimalValue& value) {
   return value.negative && !zero ? "-" + text : text;
 }
 
+namespace {
+
+// A calendar date and time of day as the cell text shows it: the date left out on day 0
+// (1899-12-30), the time left out at midnight. `fraction` (digits of a second, may be empty)
+// follows the seconds.
+std::string dateTimeText(const std::tm& tm, bool showDate, bool showTime, const std::string& fraction,
+                         const std::string& localeName) {
+  std::string name = localeName.empty() ? userTimeLocaleName() : localeName;
+  locale_t loc = isPlainLocale(name) ? static_cast<locale_t>(nullptr) : timeLocale(name);
+  std::string dot = fraction.empty() ? "" : "." + fraction;
+  if (!loc) {
+    std::string text;
+    if (showDate) {
+      int year = tm.tm_year + 1900;
+      if (year >= 0 && year <= 9999) {
+        appendDigits(text, static_cast<unsigned>(year), 4);
+      } else {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%04d", year);
+        text = buf;
+      }
+      text += '-';
+      appendDigits(text, static_cast<unsigned>(tm.tm_mon + 1), 2);
+      text += '-';
+      appendDigits(text, static_cast<unsigned>(tm.tm_mday), 2);
+    }
+    if (showTime) {
+      if (!text.empty()) text += ' ';
+      appendDigits(text, static_cast<unsigned>(tm.tm_hour), 2);
+      text += ':';
+      appendDigits(text, static_cast<unsigned>(tm.tm_min), 2);
+      text += ':';
+      appendDigits(text, static_cast<unsigned>(tm.tm_sec), 2);
+      text += dot;
+    }
+    return text;
+  }
+  std::string text;
+  if (showDate) text = formatTm(nl_langinfo_l(D_FMT, loc), tm, loc);
+  if (showTime) {
+    std::string format = nl_langinfo_l(T_FMT, loc);
+    if (!dot.empty()) {
+      // The fraction goes right after the seconds, wherever the locale puts them.
+      for (auto [from, to] : {std::pair<std::string, std::string>{"%T", "%H:%M:%S"}, {"%r", "%I:%M:%S %p"}, {"%X", "%H:%M:%S"}})
+        for (size_t at; (at = format.find(from)) != std::string::npos;) format.replace(at, from.size(), to);
+      size_t seconds = format.find("%S");
+      if (seconds == std::string::npos) format += dot;
+      else format.insert(seconds + 2, dot);
+    }
+    text += (text.empty() ? "" : " ") + formatTm(format.c_str(), tm, loc);
+  }
+  return text;
+}
+
+}  // namespace
+
 std::string oleDateToText(double day, const std::string& localeName) {
   if (!std::isfinite(day) || std::fabs(day) > kLargestOleDay) return doubleToText(day);
   // The integer part counts days from day 0 either way; the fraction is the time of that day
@@ -130,38 +186,29 @@ std::string oleDateToText(double day, const std::string& localeName) {
   tm.tm_wday = static_cast<int>(((days + kOleEpochFromUnix) % 7 + 11) % 7);  // 1970-01-01 was a Thursday
   bool showDate = days != 0;
   bool showTime = seconds != 0 || !showDate;
+  return dateTimeText(tm, showDate, showTime, "", localeName);
+}
 
-  std::string name = localeName.empty() ? userTimeLocaleName() : localeName;
-  locale_t loc = isPlainLocale(name) ? static_cast<locale_t>(nullptr) : timeLocale(name);
-  if (!loc) {
-    std::string text;
-    if (showDate) {
-      if (date.year >= 0 && date.year <= 9999) {
-        appendDigits(text, static_cast<unsigned>(date.year), 4);
-      } else {
-        char buf[32];
-        std::snprintf(buf, sizeof buf, "%04lld", static_cast<long long>(date.year));
-        text = buf;
-      }
-      text += '-';
-      appendDigits(text, date.month, 2);
-      text += '-';
-      appendDigits(text, date.day, 2);
-    }
-    if (showTime) {
-      if (!text.empty()) text += ' ';
-      appendDigits(text, static_cast<unsigned>(tm.tm_hour), 2);
-      text += ':';
-      appendDigits(text, static_cast<unsigned>(tm.tm_min), 2);
-      text += ':';
-      appendDigits(text, static_cast<unsigned>(tm.tm_sec), 2);
-    }
-    return text;
+std::string extendedDateToText(const ExtendedDateValue& value, const std::string& localeName) {
+  std::tm tm{};
+  tm.tm_year = value.year - 1900;
+  tm.tm_mon = value.month - 1;
+  tm.tm_mday = value.day;
+  tm.tm_hour = value.hour;
+  tm.tm_min = value.minute;
+  tm.tm_sec = value.second;
+  // Day of the week by Sakamoto's rule, for locales whose dates name it.
+  static const int kMonthOffset[12] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
+  int y = value.year - (value.month < 3);
+  if (value.month >= 1 && value.month <= 12) tm.tm_wday = (y + y / 4 - y / 100 + y / 400 + kMonthOffset[value.month - 1] + value.day) % 7;
+  std::string fraction;
+  if (value.fraction != 0) {
+    fraction = std::to_string(10000000 + value.fraction % 10000000).substr(1);
+    while (fraction.back() == '0') fraction.pop_back();
   }
-  std::string text;
-  if (showDate) text = formatTm(nl_langinfo_l(D_FMT, loc), tm, loc);
-  if (showTime) text += (text.empty() ? "" : " ") + formatTm(nl_langinfo_l(T_FMT, loc), tm, loc);
-  return text;
+  bool dayZero = value.year == 1899 && value.month == 12 && value.day == 30;
+  bool midnight = value.hour == 0 && value.minute == 0 && value.second == 0 && fraction.empty();
+  return dateTimeText(tm, !dayZero, !midnight || dayZero, fraction, localeName);
 }
 
 std::string variantToText(const Variant& value) {
@@ -184,6 +231,7 @@ std::string variantToText(const Variant& value) {
     case VT_CY: return currencyToText(value.integer);
     case VT_DECIMAL: return decimalToText(value.decimal);
     case VT_DATE: return oleDateToText(value.real);
+    case VT_EXT_DATE: return extendedDateToText(value.extendedDate);
     case VT_BYTES: {
       static const char kHex[] = "0123456789ABCDEF";
       std::string text;

@@ -14,6 +14,10 @@ std::string variantToText(const Variant& value);
 // An empty `localeName` means the user's locale from LC_ALL, LC_TIME or LANG.
 std::string oleDateToText(double day, const std::string& localeName = "");
 
+// A Date/Time Extended value (years 1 to 9999) in the same form, its fraction of a second (up
+// to seven digits, trailing zeros dropped) right after the seconds when it is not zero.
+std::string extendedDateToText(const ExtendedDateValue& value, const std::string& localeName = "");
+
 std::string currencyToText(int64_t tenThousandths);
 std::string decimalToText(const DecimalValue& value);
 std::string doubleToText(double value);

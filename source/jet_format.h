@@ -1,10 +1,13 @@
-// Every offset and constant of the Jet4 / ACE file layout that the writer uses, in one place.
-// Jet4 and ACE (2007 and later) share the page layout; they differ in the header.
+// Every fact of the Jet3, Jet4 and ACE file layouts that our code uses, in one place: the engine
+// reads by it, the decryption finds the header fields by it, and the test-database writer
+// (tools/accesswriter) writes by it. Jet4 and ACE (2007 and later) share the page layout and differ
+// in the header; Jet3 (Access 97) has 2 KiB pages and narrower records where noted.
 #pragma once
 
 #include <cstdint>
 
-namespace accesswriter::fmt {
+namespace jetfmt {
+
 
 constexpr uint32_t kPageSize = 4096;
 constexpr uint32_t kMaxPages = (1u << 31) / kPageSize;  // the engine's 2 GiB limit
@@ -102,6 +105,7 @@ constexpr uint8_t kTypeGuid = 0x0F;
 constexpr uint8_t kTypeNumeric = 0x10;
 constexpr uint8_t kTypeBigInt = 0x13;
 constexpr uint32_t kNumericSize = 17;         // sign byte, then four u32 words, high word first
+constexpr uint8_t kNumericNegative = 0x80;    // of the sign byte
 
 // ---- Rows ----
 // u16 column count, fixed data, variable data, then from the end: null mask (bit set = not
@@ -130,7 +134,74 @@ constexpr uint32_t kCatalogIdMask = 0x00FFFFFF;  // an object's Id is its defini
 constexpr int32_t kObjectTable = 1;
 constexpr int32_t kObjectContainer = 3;
 constexpr uint32_t kFlagSystemObject = 0x80000000;
+constexpr uint32_t kFlagHiddenObject = 0x00000002;
+constexpr int32_t kObjectTypeMask = 0x7F;       // of MSysObjects.Type; the high bits mark linked kinds
 constexpr uint32_t kContainerTablesId = 0x0F000001;
 constexpr uint32_t kContainerRootId = 0x0F000000;
 
-}  // namespace accesswriter::fmt
+
+// ---- Versions (header byte kHdrVersion) ----
+constexpr uint8_t kVersionJet3 = 0x00;
+constexpr uint8_t kVersionAce14 = 0x03;       // Access 2010
+constexpr uint8_t kVersionAce17 = 0x06;       // Access 2019 and later; the last one we know
+constexpr uint32_t kJet3PageSize = 2048;
+constexpr uint32_t kHdrRc4LengthJet3 = 126;
+constexpr uint32_t kHdrJet3PasswordBytes = 20;  // Jet3: single-byte characters, unmasked
+constexpr uint32_t kHdrEncryptionInfo = 0x299;  // ACE: u16 length, then the encryption provider's bytes
+
+// ---- Data pages, Jet3 ----
+constexpr uint32_t kDpRowCountJet3 = 0x08;    // u16; the row offsets follow it
+constexpr uint32_t kDpRowOffsetsJet3 = 0x0A;
+
+// Each row offset keeps the row's start in its low bits and two flags above them. The end of a
+// row is the start of the row before it (the page end for row 0).
+constexpr uint16_t kRowOffsetMask = 0x1FFF;
+constexpr uint16_t kRowNotARecord = 0x8000;   // deleted, or the moved data of an overflowed record
+constexpr uint16_t kRowOverflow = 0x4000;     // a pointer to where the record's data now lives
+// An overflow pointer row: the row number, then the page as a 24-bit number.
+constexpr uint32_t kOverflowRow = 0;
+constexpr uint32_t kOverflowPage = 1;
+constexpr uint32_t kOverflowPointerSize = 4;
+
+// ---- Column descriptors: the extended flags (ACE) ----
+constexpr uint32_t kColComplexId = 11;        // u32 for complex columns: their MSysComplexColumns ComplexID
+constexpr uint8_t kColExtCalculated = 0xC0;   // the column holds an expression's stored result
+constexpr uint8_t kColExtComplexKey = 0x08;   // in a complex column's value table: the owning record's key
+constexpr uint8_t kColExtComplexId = 0x04;    // in a complex column's value table: each value's own number
+constexpr uint8_t kColFlagAutoNumber = 0x04;
+
+// More column type codes.
+constexpr uint8_t kTypeComplex = 0x12;        // u32 key into the column's value table
+constexpr uint8_t kTypeDateTimeExtended = 0x14;
+constexpr uint32_t kComplexKeySize = 4;
+
+// ---- A calculated column's stored value ----
+// A header, the result's length, then the result in its type's usual layout (a Yes/No result is
+// one byte, non-zero for Yes, not a bit of the null mask).
+constexpr uint32_t kCalcLength = 16;          // u32
+constexpr uint32_t kCalcData = 20;
+// A calculated Decimal result: u16 length, scale byte, sign byte, then the magnitude as 32- and
+// 64-bit little-endian words, most significant first (a leading 32-bit word when the byte count
+// is not a multiple of 8).
+constexpr uint32_t kCalcDecimalScale = 2;
+constexpr uint32_t kCalcDecimalSign = 3;
+constexpr uint32_t kCalcDecimalMagnitude = 4;
+
+// ---- A Date/Time Extended value: 42 ASCII bytes ----
+// Days since 0001-01-01 (19 digits), a separator, then the time of day in units of 100 ns
+// (19 digits), a separator and a precision digit.
+constexpr uint32_t kExtDateSize = 42;
+constexpr uint32_t kExtDateDays = 0;
+constexpr uint32_t kExtDateTicks = 20;
+constexpr uint32_t kExtDateDigits = 19;
+constexpr uint64_t kTicksPerSecond = 10000000;
+
+// ---- Long values (memo, OLE) ----
+constexpr uint32_t kLvLengthMask = 0x3FFFFFFF;  // of the reference's first u32; the top bits are the kind
+constexpr uint32_t kLvPageRow = 4;            // u32: page << 8 | row
+constexpr uint8_t kLvKindMask = 0xC0;         // of byte 3
+
+// ---- Table definitions as the reader walks them ----
+constexpr uint32_t kTdRealIndexEntrySize = 12;  // Jet4 and ACE
+
+}  // namespace jetfmt
