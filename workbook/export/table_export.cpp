@@ -11,6 +11,8 @@
 #include "source/engine.h"
 #include "workbook/export/cell_value.h"
 #include "workbook/export/sheet_placement.h"
+#include "workbook/export/table_layout.h"
+#include "workbook/export/typed_cell_value.h"
 
 namespace {
 
@@ -25,10 +27,12 @@ std::string codeMeaning(uint32_t code) {
   return buf;
 }
 
-void writeHeaderRow(ConversionOptions* options, const Fields& fields, const Placement& placement, bool due) {
+void writeHeaderRow(ConversionOptions* options, const Fields& fields, const Placement& placement, bool due,
+                    TableLayout& layout) {
   for (int c = 0; c < fields.Count(); ++c) {
     std::string title = readFieldCaption(fields.Item(c).Name(), options);
     if (due) xlSheetWriteStrA(placement.sheet, placement.row, c, title.c_str(), nullptr);
+    if (due) layoutHeaderCell(layout, placement.sheet, placement.row, c, title);  // /LAYOUT=TABLE
   }
 }
 
@@ -53,6 +57,7 @@ void ReportComError(OwnerWindow* owner, const ComError& error) {
 
 bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::string& tableName) {
   std::shared_ptr<Recordset> records;
+  TableLayout layout;  // /LAYOUT=TABLE
   try {
     ::Fields definition = options->database->TableDefs().Item(tableName).Fields();
     if (owner) owner->setControlText(kTableLabelControl, tableName + " -> " + options->outputPath);
@@ -63,7 +68,12 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
       return false;
     }
     bool headerDue = headerRowDue(options->writeHeader, options->headerOnlyForNewSheets, placement.existed);
-    writeHeaderRow(options, definition, placement, headerDue);
+    // /LAYOUT=TABLE, /CELLS=TYPED and /ROWS=N; all off by default.
+    startTableLayout(layout, options->tableLayout != 0, options->typedCells != 0, options->book, placement,
+                     headerDue, definition.Count());
+    TypedFormats typed{options->book, {}};
+    const int lastRecordRow = lastRecordRowFor(options->rowLimit, options->bookType);
+    writeHeaderRow(options, definition, placement, headerDue, layout);
     if (headerDue) placement.row += 1;
 
     writeStatus(options, kStatusFailed);
@@ -83,10 +93,18 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
           owner->stepProgress(kProgressBarControl);
           ShowTimes(owner, start, static_cast<int64_t>(std::time(nullptr)), index, total);
         }
-        for (int c = 0; c < values.Count(); ++c)
-          writeCellValue(placement.sheet, placement.row, c, definition.Item(c).Type(), values.Item(c).Value());
+        for (int c = 0; c < values.Count(); ++c) {
+          Variant value = values.Item(c).Value();
+          if (options->typedCells != 0)  // /CELLS=TYPED
+            writeTypedCellValue(typed, placement.sheet, placement.row, c, definition.Item(c).Type(), value);
+          else
+            writeCellValue(placement.sheet, placement.row, c, definition.Item(c).Type(), value);
+          if (layoutMeasures(layout)) layoutValue(layout, c, value);  // /LAYOUT=TABLE
+        }
         options->recordsExported += 1;  // the record is written, whatever becomes of the next one
-        if (!advanceAfterRecord(options->book, tableName, &placement)) {
+        layoutRecordWritten(layout, placement);  // /LAYOUT=TABLE
+        if (!advanceAfterRecord(options->book, tableName, &placement, lastRecordRow)) {
+          finishTableLayout(layout);
           records->Close();
           showMessageBox(owner, "Cannot create a sheet.", "Error", MessageIcon::Error);
           return false;
@@ -95,6 +113,7 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
       }
     }
     records->Close();
+    finishTableLayout(layout);  // /LAYOUT=TABLE
     return true;
   } catch (const ComError& error) {
     if (records) {
@@ -103,6 +122,7 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
       } catch (const ComError&) {
       }
     }
+    finishTableLayout(layout);  // /LAYOUT=TABLE
     ReportComError(owner, error);
     return false;
   }
