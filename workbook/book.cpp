@@ -121,6 +121,7 @@ int xlBookLoadA(BookHandle book, const char* filename) {
   book->xls = std::move(fresh.xls);
   book->error = "ok";
   // Formats made before the load go after the loaded book's own.
+  book->formatBase = -1;
   if (!book->formats.empty() && !assignFormatIndices(*book)) return 0;
   return 1;
 }

@@ -46,6 +46,7 @@ struct XlBook {
   std::unique_ptr<xls::Globals> xls;
   XlSheet* lastWritten = nullptr;  // the sheet that took the last cell
   std::vector<std::unique_ptr<XlFormat>> formats;  // made through xlBookAddFormatA, in order
+  int formatBase = -1;  // the cell formats the book held before those; -1 until counted
   XlBook();
   ~XlBook();
 };

@@ -31,10 +31,13 @@ bool lookable(XlSheet* sheet, int row, int col) {
 }  // namespace
 
 bool assignFormatIndices(XlBook& book) {
-  std::string error;
-  int base = book.xml ? xlsx::cellFormatCount(book, error) : xls::cellFormatCount(book);
-  if (base < 0) return fail(&book, "cannot add a cell format: " + error);
-  for (size_t i = 0; i < book.formats.size(); ++i) book.formats[i]->xf = static_cast<uint32_t>(base) + static_cast<uint32_t>(i);
+  if (book.formatBase < 0) {
+    std::string error;
+    book.formatBase = book.xml ? xlsx::cellFormatCount(book, error) : xls::cellFormatCount(book);
+    if (book.formatBase < 0) return fail(&book, "cannot add a cell format: " + error);
+  }
+  for (size_t i = 0; i < book.formats.size(); ++i)
+    book.formats[i]->xf = static_cast<uint32_t>(book.formatBase) + static_cast<uint32_t>(i);
   return true;
 }
 

@@ -194,11 +194,6 @@ bool saveBook(XlBook& book, const std::string& tempPath, std::string& error) {
   return ok;
 }
 
-int cellFormatCount(const XlBook& book) {
-  return static_cast<int>(std::count_if(book.xls->records.begin(), book.xls->records.end(),
-                                        [](const GlobalRecord& r) { return r.type == kXf; }));
-}
-
 void forgetSheet(XlBook& book, const XlSheet& sheet) {
   if (sheet.source >= 0) book.xls->deleted[static_cast<size_t>(sheet.source)] = true;
 }

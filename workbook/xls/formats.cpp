@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 
+#include "workbook/formats.h"
 #include "workbook/text.h"
 #include "workbook/xls/records.h"
 
@@ -15,11 +16,12 @@ struct Rec {
   std::string body;
 };
 
-std::vector<Rec> splitRecords(const std::string& bytes) {
-  std::vector<Rec> out;
+// The records of bytes made by addRecord; false when they do not end where the bytes do.
+bool splitRecords(const std::string& bytes, std::vector<Rec>& out) {
   RecordView r;
-  for (size_t off = 0; readRecord(bytes, off, r); off += 4 + r.body.size()) out.push_back({r.type, std::string(r.body)});
-  return out;
+  size_t off = 0;
+  for (; readRecord(bytes, off, r); off += 4 + r.body.size()) out.push_back({r.type, std::string(r.body)});
+  return off == bytes.size();
 }
 
 std::string joinRecords(const std::vector<Rec>& records) {
@@ -175,10 +177,16 @@ void addFilterNames(const XlBook& book, std::vector<Rec>& rs) {
 
 }  // namespace
 
+int cellFormatCount(const XlBook& book) {
+  return static_cast<int>(std::count_if(book.xls->records.begin(), book.xls->records.end(),
+                                        [](const GlobalRecord& r) { return r.type == kXf; }));
+}
+
 void addBookLook(const XlBook& book, const Globals& g, std::string& before, std::string& after) {
   bool filters = std::any_of(book.sheets.begin(), book.sheets.end(), [](auto& s) { return s->look.filter; });
   if (book.formats.empty() && !filters) return;
-  std::vector<Rec> rs = splitRecords(before);
+  std::vector<Rec> rs, tail;
+  if (!splitRecords(before, rs) || !splitRecords(after, tail)) return;
   addFormats(book, rs);
   addFilterNames(book, rs);
   std::string made = joinRecords(rs);
@@ -186,7 +194,6 @@ void addBookLook(const XlBook& book, const Globals& g, std::string& before, std:
   int64_t delta = static_cast<int64_t>(made.size()) - static_cast<int64_t>(before.size());
   before = std::move(made);
   if (g.sst.loaded.empty() || delta == 0) return;
-  std::vector<Rec> tail = splitRecords(after);
   for (Rec& r : tail)
     if (r.type == kExtSst)
       for (size_t k = 2; k + 8 <= r.body.size(); k += 8)
@@ -196,7 +203,8 @@ void addBookLook(const XlBook& book, const Globals& g, std::string& before, std:
 
 void addSheetLook(const SheetLook& look, uint16_t columnXf, std::string& head, std::string& tail) {
   if (!look.any()) return;
-  std::vector<Rec> h = splitRecords(head);
+  std::vector<Rec> h;
+  if (!splitRecords(head, h)) return;
   std::vector<Rec> added;
   std::vector<ColumnWidth> runs = columnRuns(look);
   if (!runs.empty()) {
@@ -223,7 +231,8 @@ void addSheetLook(const SheetLook& look, uint16_t columnXf, std::string& head, s
   head = joinRecords(h);
 
   if (look.frozenRows <= 0 && look.frozenCols <= 0) return;
-  std::vector<Rec> t = splitRecords(tail);
+  std::vector<Rec> t;
+  if (!splitRecords(tail, t)) return;
   size_t window = firstOf(t, kWindow2);
   if (window == std::string::npos) return;
   std::string& w = t[window].body;
