@@ -10,8 +10,8 @@ namespace {
 
 constexpr size_t kLongestNumFormat = 255;
 constexpr double kWidestColumn = 255;
-// Excel stops reading an .xls file's cell formats at 4,050; a few are kept in hand.
-constexpr size_t kMostXlsFormats = 4000;
+// Excel reads at most 4,050 cell formats (XF records) of an .xls file, the book's own included.
+constexpr uint32_t kMostXlsCellFormats = 4050;
 
 std::string sheetLabel(const XlSheet& s) { return "sheet \"" + s.name + "\""; }
 
@@ -59,10 +59,6 @@ FormatHandle xlBookAddFormatA(BookHandle book, FormatHandle initFormat) {
     fail(book, "cannot add a format as a copy of another book's format");
     return nullptr;
   }
-  if (!book->xml && book->formats.size() >= kMostXlsFormats) {
-    fail(book, "cannot add a format: an .xls book holds no more");
-    return nullptr;
-  }
   auto format = std::unique_ptr<XlFormat>(new (std::nothrow) XlFormat);
   if (!format) return nullptr;
   if (initFormat) *format = *initFormat;
@@ -70,6 +66,11 @@ FormatHandle xlBookAddFormatA(BookHandle book, FormatHandle initFormat) {
   book->formats.push_back(std::move(format));
   if (!assignFormatIndices(*book)) {
     book->formats.pop_back();
+    return nullptr;
+  }
+  if (!book->xml && book->formats.back()->xf >= kMostXlsCellFormats) {
+    book->formats.pop_back();
+    fail(book, "cannot add a format: an .xls book holds at most 4,050 cell formats");
     return nullptr;
   }
   return book->formats.back().get();

@@ -51,7 +51,8 @@ const char* xlBookErrorMessageA(BookHandle book);
 // number format and a bold flag, and may be changed after cells were written with it (the cells
 // show what it holds when the book is saved). New formats are added after those the book
 // already has: a loaded book keeps its own styles, fonts, number formats and format indices.
-// Formats stay valid across xlBookLoadA. An .xls book takes at most 4,000 formats in all.
+// Formats stay valid across xlBookLoadA. An .xls book holds at most 4,050 cell formats, its
+// own included.
 //
 // A new format: a copy of initFormat (of the same book), or the default look when it is null.
 // Null when the book cannot take one (a loaded .xlsx without a styles part, or too many formats).

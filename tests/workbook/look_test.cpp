@@ -126,6 +126,25 @@ TEST_P(WorkbookLook, LoadedSheetsKeepTheirLookAndFormatsMoveAfterALoad) {
   EXPECT_EQ(looks["sheets"][0]["frozen"], nullptr);
 }
 
+// Excel reads no more than 4,050 cell formats of an .xls file; a new book holds 16 of its own.
+TEST(WorkbookLookLimits, XlsCellFormatsStopWhereExcelStops) {
+  Book book(xlCreateBookCA());
+  int added = 0;
+  while (xlBookAddFormatA(book, nullptr)) ++added;
+  EXPECT_EQ(added, 4050 - 16);
+  EXPECT_NE(std::string(xlBookErrorMessageA(book)).find("4,050"), std::string::npos);
+  testsupport::ScratchDir dir;
+  SheetHandle sheet = xlBookAddSheetA(book, "Last", nullptr);
+  FormatHandle last = xlBookFormatA(book, added - 1);
+  ASSERT_TRUE(xlFormatSetNumFormatCodeA(last, "0.000"));
+  ASSERT_TRUE(xlSheetWriteNumA(sheet, 0, 0, 1.5, last));
+  fs::path file = dir / "many.xls";
+  ASSERT_TRUE(xlBookSaveA(book, file.c_str()));
+  auto looks = readLooks(file);
+  EXPECT_EQ(looks["cellFormats"], 4050);
+  EXPECT_EQ(looks["sheets"][0]["cells"]["A1"]["fmt"], "0.000");
+}
+
 INSTANTIATE_TEST_SUITE_P(BothFormats, WorkbookLook, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "xlsx" : "xls"; });
 
