@@ -6,6 +6,13 @@
  * (an .xlsx workbook), /OVERWRITE=1, /TABLES=Orders;Customers, /PASSWORD=..., /HEADER=0.
  * The first argument stands where a program's path would and is never looked at.
  *
+ * Workbooks ready to use, off by default (the default output is the plain one):
+ *   /CELLS=TYPED   date cells (yyyy-mm-dd hh:mm:ss), money and decimal number formats, and exact
+ *                  texts for integers and decimals a double cannot hold
+ *   /LAYOUT=TABLE  bold header, pane frozen below it, autofilter, column widths fitted to the values
+ *   /ROWS=N        the last row a record may take on a sheet before a continuation sheet begins
+ *                  (default 65530; at most 1048575 in .xlsx and 65535 in .xls)
+ *
  * Results:
  *   0  the conversion ran; every matching database was opened (also when nothing matched)
  *   1  no source path among the arguments (or more than 2048 arguments); nothing was done

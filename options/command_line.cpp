@@ -1,5 +1,6 @@
 #include "options/command_line.h"
 
+#include <algorithm>
 #include <array>
 #include <string_view>
 
@@ -18,6 +19,18 @@ bool endsWithAny(std::string_view arg, const auto& extensions) {
   for (auto ext : extensions)
     if (asciiEndsWithIgnoreCase(arg, ext)) return true;
   return false;
+}
+
+// A ROWS= value: decimal digits only, at least 1; larger than any sheet is cut to the largest
+// limit. 0 for anything else, which leaves the setting as it was.
+int32_t rowLimitValue(std::string_view v) {
+  if (v.empty()) return 0;
+  int64_t n = 0;
+  for (char c : v) {
+    if (c < '0' || c > '9') return 0;
+    n = std::min<int64_t>(n * 10 + (c - '0'), kLargestRowLimit);
+  }
+  return static_cast<int32_t>(n);
 }
 
 enum class Form { Exact, Prefix };
@@ -82,6 +95,12 @@ const Switch kSwitches[] = {
     {"WAIT", Form::Exact, [](ConversionOptions* o, std::string_view) { o->wait = 1; }},
     {"BATCH", Form::Exact, [](ConversionOptions* o, std::string_view) { o->batch = 1; }},
     {"SILENT", Form::Exact, [](ConversionOptions* o, std::string_view) { o->silent = 1; }},
+    {"CELLS=TYPED", Form::Exact, [](ConversionOptions* o, std::string_view) { o->typedCells = 1; }},
+    {"LAYOUT=TABLE", Form::Exact, [](ConversionOptions* o, std::string_view) { o->tableLayout = 1; }},
+    {"ROWS=", Form::Prefix,
+     [](ConversionOptions* o, std::string_view v) {
+       if (int32_t rows = rowLimitValue(v); rows > 0) o->rowLimit = rows;
+     }},
 };
 
 // Applies every switch entry that matches; false when none does.
@@ -148,6 +167,9 @@ std::string buildCommandLine(const ConversionOptions* options) {
   if (!options->sortOrder.empty()) rest += argumentText("/ORDER=" + options->sortOrder) + " ";
   if (!options->statusFile.empty()) rest += argumentText("/STATUS=" + options->statusFile) + " ";
   rest += options->openOutput != 0 ? "/OPEN=1 " : "/OPEN=0 ";
+  if (options->typedCells != 0) rest += "/CELLS=TYPED ";
+  if (options->tableLayout != 0) rest += "/LAYOUT=TABLE ";
+  if (options->rowLimit > 0) rest += "/ROWS=" + std::to_string(options->rowLimit) + " ";
   if (options->batch != 0) rest += "/BATCH ";
   if (options->wait != 0) rest += "/WAIT ";
 

@@ -48,11 +48,17 @@ struct ConversionOptions {
   int32_t wait = 0;
   int32_t silent = 0;
   std::string statusFile;                     // empty means none
+  int32_t typedCells = 0;                     // CELLS=TYPED: date cells, number formats, exact big numbers
+  int32_t tableLayout = 0;                    // LAYOUT=TABLE: bold frozen header, autofilter, fitted widths
+  int32_t rowLimit = 0;                       // ROWS=N: last row index a record may take; 0 the default
 
   ConversionOptions() = default;
   ConversionOptions(const ConversionOptions&) = delete;
   ConversionOptions& operator=(const ConversionOptions&) = delete;
 };
+
+// The largest ROWS= value kept: the last row of an .xlsx sheet. Each format cuts it to its own.
+inline constexpr int32_t kLargestRowLimit = 1048575;
 
 // The longest ORDER= value kept.
 inline constexpr size_t kSortOrderMaxLength = 100;

@@ -50,9 +50,11 @@ bool flushPendingRow(XlSheet& s) {
 
 namespace {
 
-int writeCell(XlSheet* s, int row, int col, Cell cell) {
+int writeCell(XlSheet* s, int row, int col, Cell cell, FormatHandle format) {
   if (!s) return 0;
   XlBook* book = s->book;
+  if (format && format->book != book) return fail(book, "a cell of " + sheetLabel(*s) + " cannot take another book's format");
+  cell.xf = format ? format->xf : 0;
   if (!s->writable) return fail(book, sheetLabel(*s) + " cannot take cells");
   int maxRows = book->xml ? kXlsxRows : kXlsRows, maxCols = book->xml ? kXlsxCols : kXlsCols;
   if (row < 0 || col < 0 || row >= maxRows || col >= maxCols)
@@ -119,6 +121,9 @@ int xlBookLoadA(BookHandle book, const char* filename) {
   book->xlsx = std::move(fresh.xlsx);
   book->xls = std::move(fresh.xls);
   book->error = "ok";
+  // Formats made before the load go after the loaded book's own.
+  book->formatBase = -1;
+  if (!book->formats.empty() && !assignFormatIndices(*book)) return 0;
   return 1;
 }
 
@@ -171,13 +176,13 @@ SheetHandle xlBookAddSheetA(BookHandle book, const char* name, SheetHandle initS
   return book->sheets.back().get();
 }
 
-int xlSheetWriteStrA(SheetHandle sheet, int row, int col, const char* value, FormatHandle) {
+int xlSheetWriteStrA(SheetHandle sheet, int row, int col, const char* value, FormatHandle format) {
   if (!sheet) return 0;
   if (!value) return fail(sheet->book, "no text given for a text cell");
   Cell c;
   c.kind = CellKind::Text;
   c.text = cleanUtf8(value, kCellTextLimit);
-  return writeCell(sheet, row, col, std::move(c));
+  return writeCell(sheet, row, col, std::move(c), format);
 }
 
 int writeValidUtf8Cell(XlSheet* sheet, int row, int col, std::string utf8) {
@@ -186,22 +191,22 @@ int writeValidUtf8Cell(XlSheet* sheet, int row, int col, std::string utf8) {
   c.kind = CellKind::Text;
   c.text = std::move(utf8);
   cutValidUtf8(c.text, kCellTextLimit);
-  return writeCell(sheet, row, col, std::move(c));
+  return writeCell(sheet, row, col, std::move(c), nullptr);
 }
 
-int xlSheetWriteNumA(SheetHandle sheet, int row, int col, double value, FormatHandle) {
+int xlSheetWriteNumA(SheetHandle sheet, int row, int col, double value, FormatHandle format) {
   Cell c;
   // Neither format can hold an infinity or a NaN: such a value becomes the #NUM! error.
   c.kind = std::isfinite(value) ? CellKind::Number : CellKind::NumError;
   c.number = value;
-  return writeCell(sheet, row, col, std::move(c));
+  return writeCell(sheet, row, col, std::move(c), format);
 }
 
-int xlSheetWriteBoolA(SheetHandle sheet, int row, int col, int value, FormatHandle) {
+int xlSheetWriteBoolA(SheetHandle sheet, int row, int col, int value, FormatHandle format) {
   Cell c;
   c.kind = CellKind::Boolean;
   c.number = value ? 1 : 0;
-  return writeCell(sheet, row, col, std::move(c));
+  return writeCell(sheet, row, col, std::move(c), format);
 }
 
 int xlBookSaveA(BookHandle book, const char* filename) {

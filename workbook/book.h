@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "workbook/look.h"
 #include "workbook/spool.h"
 
 struct XlBook;
@@ -19,6 +20,7 @@ struct Cell {
   CellKind kind = CellKind::Number;
   double number = 0;     // Number; Boolean holds 0 or 1
   std::string text;      // Text: valid UTF-8 of at most the cell limit
+  uint32_t xf = 0;       // the cell format index of the cell's format; 0 for none
 };
 
 struct XlSheet {
@@ -33,6 +35,7 @@ struct XlSheet {
   Spool rows;             // rows already serialised in the file format
   int minCol = -1, maxCol = -1;  // columns of the cells written here
   int firstWrittenRow = -1;
+  SheetLook look;         // frozen rows, autofilter, column widths (sheets added here only)
 };
 
 struct XlBook {
@@ -42,6 +45,8 @@ struct XlBook {
   std::unique_ptr<xlsx::Package> xlsx;
   std::unique_ptr<xls::Globals> xls;
   XlSheet* lastWritten = nullptr;  // the sheet that took the last cell
+  std::vector<std::unique_ptr<XlFormat>> formats;  // made through xlBookAddFormatA, in order
+  int formatBase = -1;  // the cell formats the book held before those; -1 until counted
   XlBook();
   ~XlBook();
 };

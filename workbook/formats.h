@@ -13,6 +13,10 @@ bool loadBook(XlBook& book, const std::string& path, std::string& error);
 bool saveBook(XlBook& book, const std::string& tempPath, std::string& error);
 void forgetSheet(XlBook& book, const XlSheet& sheet);  // before the sheet leaves the book
 void appendRow(const XlSheet& sheet, int row, const std::vector<Cell>& cells, std::string& out);
+// The cell formats the book holds before those of xl.h: -1 with a reason when unknown.
+int cellFormatCount(const XlBook& book, std::string& error);
+// The styles part as saved when the book has formats of xl.h (part empty when it has none).
+bool stylesForSave(const XlBook& book, std::string& part, std::string& xml, std::string& error);
 }  // namespace xlsx
 
 namespace xls {
@@ -22,4 +26,5 @@ bool saveBook(XlBook& book, const std::string& tempPath, std::string& error);
 void forgetSheet(XlBook& book, const XlSheet& sheet);
 // Texts go to the book's shared strings, so this may fail when their temporary file does.
 bool appendRow(XlSheet& sheet, int row, const std::vector<Cell>& cells, std::string& out);
+int cellFormatCount(const XlBook& book);  // the book's XF records
 }  // namespace xls

@@ -16,7 +16,7 @@
 
 typedef struct XlBook* BookHandle;
 typedef struct XlSheet* SheetHandle;
-typedef struct XlFormat* FormatHandle;  // no formats exist: every write takes a null format
+typedef struct XlFormat* FormatHandle;  // a cell format of a book; null means the default look
 
 BookHandle xlCreateBookCA(void);     // a new empty .xls (BIFF8) book, or null
 BookHandle xlCreateXMLBookCA(void);  // a new empty .xlsx book, or null
@@ -35,6 +35,7 @@ int xlBookDelSheetA(BookHandle book, int index);
 // UTF-16 units, holding : \ / ? * [ ], starting or ending with ', or equal without regard to case
 // to another sheet's name) or when initSheet is not null (copying sheets is not supported).
 SheetHandle xlBookAddSheetA(BookHandle book, const char* name, SheetHandle initSheet);
+// The cell writes take a format of the same book, or null for the book's default cell format.
 int xlSheetWriteStrA(SheetHandle sheet, int row, int col, const char* value, FormatHandle format);
 int xlSheetWriteNumA(SheetHandle sheet, int row, int col, double value, FormatHandle format);
 int xlSheetWriteBoolA(SheetHandle sheet, int row, int col, int value, FormatHandle format);
@@ -45,3 +46,33 @@ int xlBookSaveA(BookHandle book, const char* filename);
 void xlBookReleaseA(BookHandle book);
 // The last failure of the book or one of its sheets ("ok" when nothing failed).
 const char* xlBookErrorMessageA(BookHandle book);
+
+// Cell formats. A format belongs to its book and lives until the book is released; it holds a
+// number format and a bold flag, and may be changed after cells were written with it (the cells
+// show what it holds when the book is saved). New formats are added after those the book
+// already has: a loaded book keeps its own styles, fonts, number formats and format indices.
+// Formats stay valid across xlBookLoadA. An .xls book holds at most 4,050 cell formats, its
+// own included.
+//
+// A new format: a copy of initFormat (of the same book), or the default look when it is null.
+// Null when the book cannot take one (a loaded .xlsx without a styles part, or too many formats).
+FormatHandle xlBookAddFormatA(BookHandle book, FormatHandle initFormat);
+int xlBookFormatSizeA(BookHandle book);  // the formats added through xlBookAddFormatA
+FormatHandle xlBookFormatA(BookHandle book, int index);  // null outside 0 <= index < size
+// The number format as Excel writes its code ("#,##0.00", "yyyy-mm-dd"); null or "" or
+// "General" for General. A code of over 255 characters is refused.
+int xlFormatSetNumFormatCodeA(FormatHandle format, const char* code);
+const char* xlFormatNumFormatCodeA(FormatHandle format);  // "" for General
+int xlFormatSetBoldA(FormatHandle format, int bold);       // the book's default font, bold
+int xlFormatBoldA(FormatHandle format);
+
+// Sheet looks, for sheets added to the book (a loaded sheet keeps its own: these return 0).
+// Column widths in characters of the default font's digits, from 0 to 255; a later call wins
+// where column ranges overlap. format must be null and hidden 0 (neither is supported).
+int xlSheetSetColA(SheetHandle sheet, int colFirst, int colLast, double width, FormatHandle format,
+                   int hidden);
+// Freezes the rows above row and the columns left of col (0 and 0 unfreeze).
+int xlSheetSplitA(SheetHandle sheet, int row, int col);
+// An autofilter over the range, first row holding the column titles; each sheet has at most
+// one, named _FilterDatabase in the book as Excel names it. A range with rowLast < 0 removes it.
+int xlSheetSetAutoFilterA(SheetHandle sheet, int rowFirst, int rowLast, int colFirst, int colLast);

@@ -1,5 +1,6 @@
 #include "workbook/export/sheet_placement.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "platform/text.h"
@@ -44,9 +45,14 @@ bool headerRowDue(int writeHeader, int headerOnlyForNewSheets, bool existed) {
   return writeHeader != 0 && (!existed || headerOnlyForNewSheets == 0);
 }
 
-bool advanceAfterRecord(BookHandle book, const std::string& tableName, Placement* placement) {
+int lastRecordRowFor(int rowLimit, int bookType) {
+  if (rowLimit <= 0) return kLastRecordRow;
+  return std::min(rowLimit, bookType != 0 ? kLastXlsxRow : kLastXlsRow);
+}
+
+bool advanceAfterRecord(BookHandle book, const std::string& tableName, Placement* placement, int lastRecordRow) {
   placement->row += 1;
-  if (placement->row <= kLastRecordRow) return true;
+  if (placement->row <= lastRecordRow) return true;
   // A name already taken in the book (a sheet "Orders1" beside a table "Orders") would fail the
   // add; the next numbers are tried so the table's remaining rows still find a sheet.
   for (int attempt = 0; attempt < kContinuationAttempts; ++attempt) {

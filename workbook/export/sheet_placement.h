@@ -8,6 +8,12 @@
 
 // The last row index a record may take before writing moves on to a continuation sheet.
 inline constexpr int kLastRecordRow = 65530;
+// The last rows of each format's sheets, which a longer limit (/ROWS=N) is cut to.
+inline constexpr int kLastXlsRow = 65535;
+inline constexpr int kLastXlsxRow = 1048575;
+
+// The last record row for a /ROWS= setting (0: not set) in a book of that type (0 .xls, else .xlsx).
+int lastRecordRowFor(int rowLimit, int bookType);
 
 struct Placement {
   SheetHandle sheet = nullptr;
@@ -23,8 +29,9 @@ bool placeTableSheet(BookHandle book, const std::string& tableName, int overwrit
 bool headerRowDue(int writeHeader, int headerOnlyForNewSheets, bool existed);
 
 // After a record: the next row, on a new continuation sheet "<table><n>" once the row passes the
-// limit. False when the continuation sheet cannot be added.
-bool advanceAfterRecord(BookHandle book, const std::string& tableName, Placement* placement);
+// limit (lastRecordRow). False when the continuation sheet cannot be added.
+bool advanceAfterRecord(BookHandle book, const std::string& tableName, Placement* placement,
+                        int lastRecordRow = kLastRecordRow);
 
 // The process-wide number of the next continuation sheet (starts at 1, never reset).
 int nextContinuationNumber();

@@ -13,6 +13,8 @@
 #include "workbook/export/cell_value.h"
 #include "workbook/export/record_pipeline.h"
 #include "workbook/export/sheet_placement.h"
+#include "workbook/export/table_layout.h"
+#include "workbook/export/typed_cell_value.h"
 
 namespace {
 
@@ -38,40 +40,58 @@ std::vector<char> fieldClasses(const Fields& definition, int count) {
 // texts of text cells are made there too, so the two threads share the work.
 class RecordsetSource : public RecordSource {
  public:
-  RecordsetSource(Recordset& records, const Fields& definition) : records_(records) {
+  // Typed cells need the values as the engine gives them, so their texts are not made ahead.
+  RecordsetSource(Recordset& records, const Fields& definition, bool prepareTexts)
+      : records_(records), prepareTexts_(prepareTexts) {
     ::Fields values = records.Fields();
     for (int c = 0; c < values.Count(); ++c) fields_.push_back(values.Item(c));
     classes_ = fieldClasses(definition, fieldCount());
+    for (int c = 0; c < fieldCount(); ++c) types_.push_back(definition.Item(c).Type());
   }
   int fieldCount() const { return static_cast<int>(fields_.size()); }
   const std::vector<char>& classes() const { return classes_; }
+  const std::vector<int16_t>& types() const { return types_; }
   bool atEnd() override { return records_.Eof(); }
   Variant value(int field) override {
     Variant v = fields_[static_cast<size_t>(field)].Value();
-    prepareCellValue(classes_[static_cast<size_t>(field)], v);
+    if (prepareTexts_) prepareCellValue(classes_[static_cast<size_t>(field)], v);
     return v;
   }
   void moveNext() override { records_.MoveNext(); }
 
  private:
   Recordset& records_;
+  bool prepareTexts_;
   std::vector<Field> fields_;
   std::vector<char> classes_;
+  std::vector<int16_t> types_;
 };
 
 // One record's cells on the current row. A record the engine failed to read whole gets the
 // cells read before the failure, which then goes on as the engine raised it.
-void writeRecordCells(RecordPipeline& pipeline, const Placement& placement, const std::vector<char>& classes) {
+// With /CELLS=TYPED (`typed` set) the cells take typed forms; with /LAYOUT=TABLE the first
+// records' values are measured for the column widths.
+void writeRecordCells(RecordPipeline& pipeline, const Placement& placement, const RecordsetSource& source,
+                      TypedFormats* typed, TableLayout& layout) {
   RecordView record = pipeline.current();
-  for (int c = 0; c < record.count; ++c)
-    writeCellOfClass(placement.sheet, placement.row, c, classes[static_cast<size_t>(c)], record.values[c]);
+  for (int c = 0; c < record.count; ++c) {
+    Variant& value = record.values[c];
+    size_t field = static_cast<size_t>(c);
+    if (layoutMeasures(layout)) layoutValue(layout, c, value);
+    if (typed)
+      writeTypedCellValue(*typed, placement.sheet, placement.row, c, source.types()[field], value);
+    else
+      writeCellOfClass(placement.sheet, placement.row, c, source.classes()[field], value);
+  }
   if (record.failed) pipeline.rethrowFailure();
 }
 
-void writeHeaderRow(ConversionOptions* options, const Fields& fields, const Placement& placement, bool due) {
+void writeHeaderRow(ConversionOptions* options, const Fields& fields, const Placement& placement, bool due,
+                    TableLayout& layout) {
   for (int c = 0; c < fields.Count(); ++c) {
     std::string title = readFieldCaption(fields.Item(c).Name(), options);
     if (due) xlSheetWriteStrA(placement.sheet, placement.row, c, title.c_str(), nullptr);
+    if (due) layoutHeaderCell(layout, placement.sheet, placement.row, c, title);  // /LAYOUT=TABLE
   }
 }
 
@@ -96,6 +116,7 @@ void ReportComError(OwnerWindow* owner, const ComError& error) {
 
 bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::string& tableName) {
   std::shared_ptr<Recordset> records;
+  TableLayout layout;  // /LAYOUT=TABLE
   try {
     ::Fields definition = options->database->TableDefs().Item(tableName).Fields();
     if (owner) owner->setControlText(kTableLabelControl, tableName + " -> " + options->outputPath);
@@ -106,7 +127,12 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
       return false;
     }
     bool headerDue = headerRowDue(options->writeHeader, options->headerOnlyForNewSheets, placement.existed);
-    writeHeaderRow(options, definition, placement, headerDue);
+    // /LAYOUT=TABLE, /CELLS=TYPED and /ROWS=N; all off by default.
+    startTableLayout(layout, options->tableLayout != 0, options->typedCells != 0, options->book, placement,
+                     headerDue, definition.Count());
+    TypedFormats typed{options->book, {}};
+    const int lastRecordRow = lastRecordRowFor(options->rowLimit, options->bookType);
+    writeHeaderRow(options, definition, placement, headerDue, layout);
     if (headerDue) placement.row += 1;
 
     writeStatus(options, kStatusFailed);
@@ -119,8 +145,7 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
         owner->setProgressStep(kProgressBarControl, 1);
       }
       int64_t start = static_cast<int64_t>(std::time(nullptr));
-      RecordsetSource source(*records, definition);
-      const std::vector<char>& classes = source.classes();
+      RecordsetSource source(*records, definition, options->typedCells == 0);
       // The engine reads ahead on its own thread; this thread writes the cells.
       RecordPipeline pipeline(source, source.fieldCount());
       for (int32_t index = 0; options->cancelRequested.load() == 0 && !pipeline.atEnd(); ++index) {
@@ -129,10 +154,12 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
           owner->stepProgress(kProgressBarControl);
           ShowTimes(owner, start, static_cast<int64_t>(std::time(nullptr)), index, total);
         }
-        writeRecordCells(pipeline, placement, classes);
+        writeRecordCells(pipeline, placement, source, options->typedCells != 0 ? &typed : nullptr, layout);
         options->recordsExported += 1;  // the record is written, whatever becomes of the next one
-        if (!advanceAfterRecord(options->book, tableName, &placement)) {
+        layoutRecordWritten(layout, placement);  // /LAYOUT=TABLE
+        if (!advanceAfterRecord(options->book, tableName, &placement, lastRecordRow)) {
           pipeline.stop();
+          finishTableLayout(layout);
           records->Close();
           showMessageBox(owner, "Cannot create a sheet.", "Error", MessageIcon::Error);
           return false;
@@ -141,6 +168,7 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
       }
     }
     records->Close();
+    finishTableLayout(layout);  // /LAYOUT=TABLE
     return true;
   } catch (const ComError& error) {
     if (records) {
@@ -149,6 +177,7 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
       } catch (const ComError&) {
       }
     }
+    finishTableLayout(layout);  // /LAYOUT=TABLE
     ReportComError(owner, error);
     return false;
   }

@@ -8,6 +8,7 @@
 #include "workbook/formats.h"
 #include "workbook/spool.h"
 #include "workbook/xls/compound_file.h"
+#include "workbook/xls/formats.h"
 #include "workbook/xls/globals.h"
 #include "workbook/xls/records.h"
 #include "workbook/xls/worksheet.h"
@@ -137,6 +138,7 @@ bool saveBook(XlBook& book, const std::string& tempPath, std::string& error) {
                                any ? static_cast<uint16_t>(s.minCol) : 0,
                                any ? static_cast<uint16_t>(s.maxCol + 1) : 0);
       plan.tail = newSheetTail(i == 0);
+      addSheetLook(s.look, g.cellXf, plan.head, plan.tail);
       plan.size = plan.head.size() + s.rows.rawSize() + plan.tail.size();
     }
     saved.push_back(sv);
@@ -145,6 +147,7 @@ bool saveBook(XlBook& book, const std::string& tempPath, std::string& error) {
   // Globals twice: once for their size, which fixes where the sheets start, then for real.
   std::string before, after;
   buildGlobals(g, saved, before, after);
+  addBookLook(book, g, before, after);
   uint64_t pos = before.size() + sharedStringsSize(g.sst) + after.size();
   for (size_t i = 0; i < saved.size(); ++i) {
     if (pos > 0xFFFFFFFFull) {
@@ -155,6 +158,7 @@ bool saveBook(XlBook& book, const std::string& tempPath, std::string& error) {
     pos += plans[i].size;
   }
   buildGlobals(g, saved, before, after);
+  addBookLook(book, g, before, after);
 
   std::FILE* stream = openTemporaryFile();
   if (!stream) {

@@ -8,8 +8,6 @@ namespace xls {
 
 namespace {
 
-constexpr uint16_t kSupBook = 0x01AE;
-
 std::string bof(uint16_t kind) {
   std::string b;
   add16(b, kBiff8);

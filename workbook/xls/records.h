@@ -24,7 +24,32 @@ enum RecordType : uint16_t {
   kString = 0x0207, kRow = 0x0208, kIndex = 0x020B, kArray = 0x0221, kDefaultRowHeight = 0x0225,
   kTable = 0x0236, kWindow2 = 0x023E, kRk = 0x027E, kStyle = 0x0293, kFormat = 0x041E,
   kShrFmla = 0x04BC, kBof = 0x0809, kMms = 0x00C1, kFnGroupCount = 0x009C,
+  kSupBook = 0x01AE, kPane = 0x0041, kSelection = 0x001D, kColInfo = 0x007D, kAutoFilterInfo = 0x009D,
+  kRecalcId = 0x01C1,
 };
+
+// Cell formats (XF), fonts and number formats.
+constexpr uint16_t kFontBoldWeight = 700;        // FONT bls
+constexpr size_t kFontWeightOffset = 6;
+constexpr uint16_t kSkippedFontIndex = 4;        // font indices skip 4: the fifth FONT is index 5
+constexpr uint16_t kFirstCustomFormat = 164;     // FORMAT ifmt values below are Excel's own
+constexpr uint16_t kXfLockedCellOfStyle0 = 0x0001;  // a cell format, locked, parent style XF 0
+constexpr uint8_t kXfBottomAligned = 0x20;
+constexpr uint8_t kXfUsesNumberAndFont = 0x0C;   // fAtrNum | fAtrFnt: not the parent style's
+constexpr uint16_t kXfPatternColours = 0x20C0;   // automatic pattern colours
+
+// Sheet views, columns and filters.
+constexpr uint16_t kWindow2Frozen = 0x0008, kWindow2FrozenNoSplit = 0x0100;
+constexpr uint8_t kPaneBottomRight = 0, kPaneTopRight = 1, kPaneBottomLeft = 2;
+constexpr uint16_t kColInfoUserSet = 0x0002;
+constexpr uint16_t kDefaultColumnWidth = 8;      // DEFCOLWIDTH, in characters
+constexpr unsigned kColumnWidthUnit = 256;       // COLINFO widths in 1/256 of a character
+
+// References between sheets and defined names.
+constexpr uint16_t kSupBookSelf = 0x0401;        // SUPBOOK of the book's own sheets
+constexpr uint16_t kNameHiddenBuiltin = 0x0021;  // NAME fHidden | fBuiltin
+constexpr uint8_t kBuiltinFilterDatabase = 0x0D; // the built-in name _FilterDatabase
+constexpr uint8_t kPtgArea3d = 0x3B;
 
 constexpr uint16_t kBiff8 = 0x0600;
 constexpr uint16_t kBofGlobals = 0x0005, kBofWorksheet = 0x0010;

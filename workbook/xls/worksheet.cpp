@@ -13,7 +13,7 @@ bool appendCellRecords(std::string& out, int row, const std::vector<Cell>& cells
     std::string body;
     add16(body, static_cast<uint16_t>(row));
     add16(body, static_cast<uint16_t>(c.col));
-    add16(body, xf);
+    add16(body, c.xf != 0 ? static_cast<uint16_t>(c.xf) : xf);  // a cell format of xl.h, or the default
     switch (c.kind) {
       case CellKind::Number:
         addDouble(body, c.number);

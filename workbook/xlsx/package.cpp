@@ -88,9 +88,10 @@ bool writeSheetEntry(ZipWriter& zip, Package* pkg, const XlSheet& sheet, const s
   bool ok = true;
   std::string tailXml;
   if (!src) {
-    ok = head.write(newSheetHead(sheet.firstWrittenRow, sheet.lastRow - 1, sheet.minCol, sheet.maxCol,
-                                 selected));
-    tailXml = newSheetTail();
+    ok = head.write(withSheetLookHead(newSheetHead(sheet.firstWrittenRow, sheet.lastRow - 1, sheet.minCol,
+                                                   sheet.maxCol, selected),
+                                      sheet.look));
+    tailXml = withSheetLookTail(newSheetTail(), sheet.look);
   } else {
     // Copy the loaded part up to the end of its rows, with the dimension widened.
     const SheetScan& scan = src->scan;
@@ -197,11 +198,15 @@ bool saveNew(XlBook& book, const std::string& path, std::string& error) {
     parts.push_back("xl/" + targets.back());
     names.push_back(book.sheets[i]->name);
   }
+  // Formats and autofilters of xl.h, when the book has any.
+  std::string workbookXml = newWorkbook(names), stylesPart, stylesXml = newStyles();
+  if (!addFilterNames(workbookXml, book, error) || !stylesForSave(book, stylesPart, stylesXml, error))
+    return false;
   if (!zip.addBytes("[Content_Types].xml", newContentTypes(parts), error) ||
       !zip.addBytes("_rels/.rels", newRootRelationships(), error) ||
-      !zip.addBytes("xl/workbook.xml", newWorkbook(names), error) ||
+      !zip.addBytes("xl/workbook.xml", workbookXml, error) ||
       !zip.addBytes("xl/_rels/workbook.xml.rels", newWorkbookRelationships(targets), error) ||
-      !zip.addBytes("xl/styles.xml", newStyles(), error))
+      !zip.addBytes("xl/styles.xml", stylesXml, error))
     return false;
   for (size_t i = 0; i < book.sheets.size(); ++i)
     if (!writeSheetEntry(zip, nullptr, *book.sheets[i], parts[i], i == 0, error)) return false;
@@ -263,9 +268,11 @@ bool saveLoaded(XlBook& book, Package& pkg, const std::string& path, std::string
   }
 
   std::string workbookXml = pkg.workbookXml, relsXml = pkg.workbookRels, typesXml = pkg.contentTypes;
-  if (structure && (!editWorkbook(workbookXml, wb, error) || !editRelationships(relsXml, rels, error) ||
-                    !editContentTypes(typesXml, types, error)))
+  if (structure && (!editWorkbook(workbookXml, wb, error) || !addFilterNames(workbookXml, book, error) ||
+                    !editRelationships(relsXml, rels, error) || !editContentTypes(typesXml, types, error)))
     return false;
+  std::string stylesPart, stylesXml;  // formats of xl.h go after the book's own
+  if (!stylesForSave(book, stylesPart, stylesXml, error)) return false;
 
   // Sheets that take new rows, by part name.
   std::vector<std::pair<std::string, const XlSheet*>> changed;
@@ -282,6 +289,7 @@ bool saveLoaded(XlBook& book, Package& pkg, const std::string& path, std::string
     if (structure && is("[Content_Types].xml")) ok = zip.addBytes(e.name, typesXml, error);
     else if (structure && is(pkg.workbookPart)) ok = zip.addBytes(e.name, workbookXml, error);
     else if (structure && is(pkg.workbookRelsPart)) ok = zip.addBytes(e.name, relsXml, error);
+    else if (!stylesPart.empty() && is(stylesPart)) ok = zip.addBytes(e.name, stylesXml, error);
     else {
       auto c = std::find_if(changed.begin(), changed.end(), [&](auto& p) { return is(p.first); });
       if (c != changed.end()) {

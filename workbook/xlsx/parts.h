@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "workbook/book.h"
+
 namespace xlsx {
 
 // Namespaces and relationship types written into new parts.
@@ -51,5 +53,23 @@ std::string refErrorForSheet(const std::string& formula, const std::string& shee
 
 // xl/styles.xml
 std::string newStyles();
+// The first id of the number formats a book may define itself; lower ones are Excel's own.
+constexpr unsigned kFirstCustomNumFmtId = 164;
+// The styles with the book's formats added after the part's own fonts, number formats and cell
+// formats, none of which moves; false with a reason for a part that is no style sheet.
+bool addFormatsToStyles(std::string& xml, const XlBook& book, std::string& error);
+// How many cell formats (cellXfs) the part holds; -1 with a reason when it cannot be read.
+int countCellFormats(const std::string& xml, std::string& error);
+
+// The defined name Excel gives a sheet's autofilter range.
+extern const char* const kFilterDatabaseName;  // "_xlnm._FilterDatabase"
+// The autofilter names of the book's sheets added to a workbook part (the sheets at their
+// positions in the saved book).
+bool addFilterNames(std::string& xml, const XlBook& book, std::string& error);
+
+// A new worksheet's head and tail (newSheetHead, newSheetTail) with the sheet's frozen pane,
+// column widths and autofilter put in their places.
+std::string withSheetLookHead(std::string head, const SheetLook& look);
+std::string withSheetLookTail(std::string tail, const SheetLook& look);
 
 }  // namespace xlsx

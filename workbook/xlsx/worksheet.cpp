@@ -123,6 +123,10 @@ void appendRowXml(std::string& out, const std::string& p, int row, const std::ve
     out += '<'; out += p; out += "c r=\"";
     appendColumnName(out, c.col);
     out += rowNumber;
+    if (c.xf != 0) {  // a cell format of xl.h
+      out += "\" s=\"";
+      appendInt(out, c.xf);
+    }
     switch (c.kind) {
       case CellKind::Number:
         out += "\"><"; out += p; out += "v>";

@@ -1,0 +1,48 @@
+// A table laid out for reading (/LAYOUT=TABLE): on a sheet that gets a header row, the header in
+// bold, the pane frozen below it, an autofilter over the header and the table's columns, and
+// column widths fitted to the header and the first values. Continuation sheets of the table get
+// an autofilter over their own rows and the same widths.
+//
+// The export calls it at five points: sheet placed, header cell written, value written (for
+// the widths), record written (after its row is done, before the move to the next row), and
+// table finished.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "source/variant.h"
+#include "workbook/export/sheet_placement.h"
+#include "workbook/xl.h"
+
+// How many values of a column its width is fitted to, and the widest width, in characters.
+inline constexpr int kMeasuredRecords = 1000;
+inline constexpr double kWidestFittedColumn = 60;
+// Room beside a column's text for the filter button.
+inline constexpr double kFilterButtonRoom = 2;
+
+struct TableLayout {
+  bool active = false;      // the switch is on and the table's sheet got a header row
+  bool typedCells = false;  // dates take their formats' width
+  BookHandle book = nullptr;
+  FormatHandle bold = nullptr;
+  int columns = 0;
+  SheetHandle sheet = nullptr;  // the sheet being filled
+  bool sheetLook = false;       // the sheet was added by this job: its view may be set
+  int firstRow = 0;             // the header row, or 0 on a continuation sheet
+  int lastRow = -1;             // the last row written on the sheet
+  int recordsMeasured = 0;
+  std::vector<size_t> widths;   // characters, per column
+};
+
+void startTableLayout(TableLayout& layout, bool tableLayout, bool typedCells, BookHandle book,
+                      const Placement& placement, bool headerDue, int columns);
+// After the header title went to (row, column): the title in bold.
+void layoutHeaderCell(TableLayout& layout, SheetHandle sheet, int row, int column, const std::string& title);
+// A value of the current record, measured while the first records are written.
+inline bool layoutMeasures(const TableLayout& layout) { return layout.active && layout.recordsMeasured < kMeasuredRecords; }
+void layoutValue(TableLayout& layout, int column, const Variant& value);
+// The record's row is written (before the move to the next row or sheet).
+void layoutRecordWritten(TableLayout& layout, const Placement& placement);
+// Filter and widths of the last sheet.
+void finishTableLayout(TableLayout& layout);

@@ -1,0 +1,135 @@
+#include "workbook/export/typed_cell_value.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "workbook/export/cell_value.h"
+#include "workbook/export/value_text.h"
+
+namespace {
+
+// Excel's day 61 is 1900-03-01; from there on its day numbers are the OLE ones.
+constexpr double kFirstUnambiguousDay = 61;
+constexpr double kFirstDayAfter9999 = 2958466;  // 10000-01-01
+constexpr int64_t kMillisecondsPerDay = 86400000;
+// A double holds every integer up to 2^53 exactly, and every decimal of 15 significant digits.
+constexpr int64_t kLargestExactInteger = int64_t{1} << 53;
+constexpr size_t kMostExactDigits = 15;
+
+int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
+  y -= m <= 2;
+  const int64_t era = (y >= 0 ? y : y - 399) / 400;
+  const unsigned yoe = static_cast<unsigned>(y - era * 400);
+  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
+  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + static_cast<int64_t>(doe) - 719468;  // days from 1970-01-01
+}
+
+const int64_t kOleDayZero = daysFromCivil(1899, 12, 30);
+
+ExcelDate classify(int64_t days, int64_t ms) {
+  if (ms >= kMillisecondsPerDay) {
+    days += 1;
+    ms -= kMillisecondsPerDay;
+  }
+  ExcelDate date;
+  if (days != 0 && (days < kFirstUnambiguousDay || days >= kFirstDayAfter9999)) return date;
+  date.shape = days == 0 ? DateShape::Time : ms == 0 ? DateShape::Date : DateShape::DateTime;
+  date.serial = static_cast<double>(days) + static_cast<double>(ms) / kMillisecondsPerDay;
+  return date;
+}
+
+const char* formatCode(DateShape shape) {
+  switch (shape) {
+    case DateShape::Date: return kDateFormat;
+    case DateShape::Time: return kTimeFormat;
+    default: return kDateTimeFormat;
+  }
+}
+
+// Digits of the decimal's magnitude without the zeros that carry no precision.
+size_t significantDigits(const DecimalValue& value) {
+  std::string digits = decimalToText(DecimalValue{value.hi32, value.lo64, 0, false});
+  size_t first = digits.find_first_not_of('0');
+  if (first == std::string::npos) return 0;
+  size_t last = digits.find_last_not_of('0');
+  return last - first + 1;
+}
+
+FormatHandle cached(TypedFormats& formats, const std::string& code) {
+  auto it = formats.byCode.find(code);
+  if (it != formats.byCode.end()) return it->second;
+  FormatHandle f = bookFormat(formats.book, code, false);
+  formats.byCode[code] = f;
+  return f;
+}
+
+}  // namespace
+
+FormatHandle bookFormat(BookHandle book, const std::string& code, bool bold) {
+  for (int i = 0; i < xlBookFormatSizeA(book); ++i) {
+    FormatHandle f = xlBookFormatA(book, i);
+    if (code == xlFormatNumFormatCodeA(f) && (xlFormatBoldA(f) != 0) == bold) return f;
+  }
+  FormatHandle f = xlBookAddFormatA(book, nullptr);
+  if (f) {
+    xlFormatSetNumFormatCodeA(f, code.c_str());
+    xlFormatSetBoldA(f, bold ? 1 : 0);
+  }
+  return f;
+}
+
+ExcelDate excelDateOfOleDay(double day) {
+  if (!std::isfinite(day) || day < 0 || day >= kFirstDayAfter9999) return {};
+  double whole = std::floor(day);
+  return classify(static_cast<int64_t>(whole), std::llround((day - whole) * kMillisecondsPerDay));
+}
+
+ExcelDate excelDateOfExtended(const ExtendedDateValue& v) {
+  if (v.year < 1 || v.month < 1 || v.month > 12 || v.day < 1 || v.day > 31 || v.hour > 23 || v.minute > 59 ||
+      v.second > 59 || v.fraction > 9999999)
+    return {};
+  int64_t days = daysFromCivil(v.year, v.month, v.day) - kOleDayZero;
+  int64_t ms = ((v.hour * 60 + v.minute) * 60 + v.second) * int64_t{1000} + (v.fraction + 5000) / 10000;
+  return classify(days, ms);
+}
+
+void writeTypedCellValue(TypedFormats& formats, SheetHandle sheet, int row, int column, int16_t fieldType,
+                         const Variant& value) {
+  switch (value.vt) {
+    case VT_DATE:
+    case VT_EXT_DATE: {
+      ExcelDate date = value.vt == VT_DATE ? excelDateOfOleDay(value.real) : excelDateOfExtended(value.extendedDate);
+      if (date.shape != DateShape::None) {
+        xlSheetWriteNumA(sheet, row, column, date.serial, cached(formats, formatCode(date.shape)));
+        return;
+      }
+      xlSheetWriteStrA(sheet, row, column, variantToText(value).c_str(), nullptr);
+      return;
+    }
+    case VT_CY:
+      xlSheetWriteNumA(sheet, row, column, static_cast<double>(value.integer) / 10000.0,
+                       cached(formats, kCurrencyFormat));
+      return;
+    case VT_DECIMAL: {
+      if (significantDigits(value.decimal) > kMostExactDigits) break;
+      std::string code = value.decimal.scale == 0 ? "0" : "0." + std::string(value.decimal.scale, '0');
+      // Through its exact text, so the double is the one nearest the decimal value.
+      std::string text = decimalToText(value.decimal);
+      double number = 0;
+      if (std::from_chars(text.data(), text.data() + text.size(), number).ec != std::errc()) break;
+      xlSheetWriteNumA(sheet, row, column, number, cached(formats, code));
+      return;
+    }
+    case VT_I8:
+      if (value.integer > kLargestExactInteger || value.integer < -kLargestExactInteger) break;
+      writeCellValue(sheet, row, column, fieldType, value);
+      return;
+    default:
+      writeCellValue(sheet, row, column, fieldType, value);
+      return;
+  }
+  // Digits a double would round: the exact text.
+  xlSheetWriteStrA(sheet, row, column, variantToText(value).c_str(), nullptr);
+}

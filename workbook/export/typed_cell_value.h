@@ -1,0 +1,43 @@
+// Cells a spreadsheet can sort, filter and reckon with (/CELLS=TYPED): dates as date cells, money
+// and decimals with number formats, integers and decimals a double cannot hold exactly as texts
+// of their exact digits. Everything else is written as the plain conversion writes it.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+
+#include "source/variant.h"
+#include "workbook/xl.h"
+
+// Number format codes of typed cells.
+inline constexpr const char* kDateTimeFormat = "yyyy-mm-dd hh:mm:ss";
+inline constexpr const char* kDateFormat = "yyyy-mm-dd";
+inline constexpr const char* kTimeFormat = "hh:mm:ss";
+inline constexpr const char* kCurrencyFormat = "#,##0.00##";
+
+// The cell formats of one book, found or made on first use.
+struct TypedFormats {
+  BookHandle book = nullptr;
+  std::map<std::string, FormatHandle> byCode;
+};
+
+// A format of the book with that number format code and weight: one made earlier through
+// xl.h when there is one, else a new one. Null when the book takes no more formats.
+FormatHandle bookFormat(BookHandle book, const std::string& code, bool bold);
+
+// The shape of a date cell, and the Excel day number it holds.
+enum class DateShape { None, DateTime, Date, Time };
+struct ExcelDate {
+  DateShape shape = DateShape::None;  // None: no date Excel can hold; the value stays text
+  double serial = 0;
+};
+// An OLE day number (days since 1899-12-30, time as the fraction) as Excel holds it, to the
+// millisecond. Days before 1900-03-01 (other than day 0, a time of day) and after 9999 are None:
+// Excel counts a 1900-02-29 that never was, so its earlier day numbers mean other days.
+ExcelDate excelDateOfOleDay(double day);
+ExcelDate excelDateOfExtended(const ExtendedDateValue& value);
+
+// The value's cell at (row, column) in typed form.
+void writeTypedCellValue(TypedFormats& formats, SheetHandle sheet, int row, int column, int16_t fieldType,
+                         const Variant& value);
