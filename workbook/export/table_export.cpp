@@ -59,7 +59,7 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
 
     Placement placement;
     if (!placeTableSheet(options->book, tableName, options->overwriteTable, &placement)) {
-      showMessageBox(owner, "Cannot create a sheet.", "Error", MessageIcon::Error);
+      showFailure(owner, "Cannot create a sheet.", options->outputPath + ": " + xlBookErrorMessageA(options->book));
       return false;
     }
     bool headerDue = headerRowDue(options->writeHeader, options->headerOnlyForNewSheets, placement.existed);
@@ -88,7 +88,7 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
         options->recordsExported += 1;  // the record is written, whatever becomes of the next one
         if (!advanceAfterRecord(options->book, tableName, &placement)) {
           records->Close();
-          showMessageBox(owner, "Cannot create a sheet.", "Error", MessageIcon::Error);
+          showFailure(owner, "Cannot create a sheet.", options->outputPath + ": " + xlBookErrorMessageA(options->book));
           return false;
         }
         records->MoveNext();

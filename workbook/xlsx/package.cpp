@@ -311,14 +311,11 @@ bool loadBook(XlBook& book, const std::string& path, std::string& error) {
     error = std::strerror(errno);
     return false;
   }
-  if (!pkg->zip.open(pkg->file, error)) {
-    error = "not an .xlsx workbook (" + error + ")";
-    return false;
-  }
+  if (!pkg->zip.open(pkg->file, error)) return false;
   const ZipEntry* types = pkg->zip.find("[Content_Types].xml");
   const ZipEntry* rootRels = pkg->zip.find("_rels/.rels");
   if (!types || !rootRels) {
-    error = "not an .xlsx workbook (no package parts)";
+    error = "damaged: the package has no content types or relationships";
     return false;
   }
   std::string rootXml;
@@ -332,14 +329,14 @@ bool loadBook(XlBook& book, const std::string& path, std::string& error) {
       pkg->workbookPart = resolvePart("", r.target);
   const ZipEntry* wbEntry = pkg->workbookPart.empty() ? nullptr : pkg->zip.find(pkg->workbookPart);
   if (!wbEntry) {
-    error = "not an .xlsx workbook (no workbook part)";
+    error = "damaged: the package has no workbook part";
     return false;
   }
   pkg->workbookPart = wbEntry->name;
   pkg->workbookRelsPart = relsPartOf(pkg->workbookPart);
   const ZipEntry* wbRels = pkg->zip.find(pkg->workbookRelsPart);
   if (!wbRels) {
-    error = "the workbook has no relationships part";
+    error = "damaged: the workbook has no relationships part";
     return false;
   }
   pkg->workbookRelsPart = wbRels->name;
@@ -361,7 +358,7 @@ bool loadBook(XlBook& book, const std::string& path, std::string& error) {
       }
     s.entry = s.part.empty() ? nullptr : pkg->zip.find(s.part);
     if (!s.entry) {
-      error = "sheet \"" + w.name + "\" has no part in the package";
+      error = "damaged: sheet \"" + w.name + "\" has no part in the package";
       return false;
     }
     s.part = s.entry->name;
