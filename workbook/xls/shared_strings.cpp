@@ -160,23 +160,26 @@ class Framer {
     if (flags & kRichSt) add16(head, static_cast<uint16_t>(s.runs.size() / 4));
     if (flags & kExtSt) add32(head, static_cast<uint32_t>(s.ext.size()));
     size_t unit = narrow ? 1 : 2;
-    // The header and the first character share a record.
-    if (room() < head.size() + (s.length ? unit : 0) && !flush(false)) return false;
+    // The header and the first character (both halves of a surrogate pair) share a record.
+    if (room() < head.size() + (s.length ? 2 * unit : 0) && !flush(false)) return false;
     if (index % layout_.stringsPerBucket == 0)
       layout_.buckets.emplace_back(written_ + 4 + body_.size(), static_cast<uint16_t>(4 + body_.size()));
     body_ += head;
     for (size_t k = 0; k < s.length;) {
-      if (room() < unit) {
+      size_t take = std::min<size_t>(s.length - k, room() / unit);
+      // A surrogate pair is not split between records: readers decode each piece on its own.
+      if (!narrow && take > 0 && k + take < s.length && s.chars[k + take - 1] >= 0xD800 &&
+          s.chars[k + take - 1] < 0xDC00)
+        --take;
+      if (take == 0) {
         // A string that runs on repeats its high-byte flag at the start of the next record.
         if (!flush(false)) return false;
         body_ += static_cast<char>(narrow ? 0 : kHighByte);
+        continue;
       }
-      size_t take = std::min<size_t>(s.length - k, room() / unit);
       if (narrow) {
         body_.append(s.compressed, k, take);
       } else {
-        // A surrogate pair is not split between records.
-        if (k + take < s.length && take > 1 && s.chars[k + take - 1] >= 0xD800 && s.chars[k + take - 1] < 0xDC00) --take;
         for (size_t j = 0; j < take; ++j) add16(body_, s.chars[k + j]);
       }
       k += take;
