@@ -29,6 +29,9 @@ namespace {
 
 std::string sheetLabel(const XlSheet& s) { return "sheet \"" + s.name + "\""; }
 
+// The system's reason for the temporary-file failure that just happened, when it left one.
+std::string systemReason() { return errno ? std::string(": ") + std::strerror(errno) : std::string(); }
+
 }  // namespace
 
 bool flushPendingRow(XlSheet& s) {
@@ -44,7 +47,11 @@ bool flushPendingRow(XlSheet& s) {
   } else if (!xls::appendRow(s, s.pendingRow, s.pending, out)) {
     return false;
   }
-  if (!s.rows.write(out)) return fail(book, "cannot write the temporary file of " + sheetLabel(s));
+  errno = 0;
+  if (!s.rows.write(out)) {
+    if (s.tempFailure.empty()) s.tempFailure = "cannot write the temporary file of " + sheetLabel(s) + systemReason();
+    return fail(book, s.tempFailure);
+  }
   s.pending.clear();
   s.pendingRow = -1;
   return true;
@@ -275,9 +282,13 @@ int xlBookSaveA(BookHandle book, const char* filename) {
   if (!filename || !*filename) return fail(book, "cannot save a workbook: no file name given");
   std::string target = filename;
   if (book->sheets.empty()) return fail(book, target + ": a workbook needs at least one sheet");
-  for (auto& s : book->sheets)
-    if (s->rows.isOpen() && !s->rows.sync())
-      return fail(book, target + ": the temporary file of sheet \"" + s->name + "\" failed");
+  for (auto& s : book->sheets) {
+    errno = 0;
+    if (s->rows.isOpen() && !s->rows.sync()) {
+      if (s->tempFailure.empty()) s->tempFailure = "the temporary file of " + sheetLabel(*s) + " failed" + systemReason();
+      return fail(book, target + ": " + s->tempFailure);
+    }
+  }
   std::string error;
   bool ok = replaceFileAtomically(target, [&](const std::string& temp, std::string& why) {
     return book->xml ? xlsx::saveBook(*book, temp, why) : xls::saveBook(*book, temp, why);

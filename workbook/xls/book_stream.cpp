@@ -18,7 +18,6 @@ namespace {
 
 constexpr size_t kStreamLimit = size_t{1} << 30;
 constexpr uint64_t kFileLimit = kStreamLimit + (kStreamLimit >> 2);  // room for the other streams
-constexpr uint64_t kMiniCutoff = 4096;
 
 struct SheetPlan {
   const XlSheet* sheet;
@@ -196,10 +195,10 @@ bool saveBook(XlBook& book, const std::string& tempPath, std::string& error) {
   }
   // A stream below the cutoff would go into the mini stream; zeros after the last sheet keep
   // it in whole sectors instead, and readers stop at the last sheet's end.
-  if (ok && pos < kMiniCutoff) {
-    std::string pad(static_cast<size_t>(kMiniCutoff - pos), '\0');
+  if (ok && pos < cfb::kMiniCutoff) {
+    std::string pad(static_cast<size_t>(cfb::kMiniCutoff - pos), '\0');
     ok = writeAll(stream, pad);
-    pos = kMiniCutoff;
+    pos = cfb::kMiniCutoff;
   }
   if (ok && std::fflush(stream) != 0) ok = false;
   if (!ok) {

@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <cstring>
-#include <functional>
 
 #include "workbook/xls/records.h"
 
