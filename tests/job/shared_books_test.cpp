@@ -146,6 +146,9 @@ TEST(SharedBooks, EveryBookIsExtendedOrRefusedAndLeftAlone) {
     EXPECT_EQ(loadedSheetNames(copy, xml), expected);
     // A share of each folder, so that every kind of writer is read back in every run.
     int every = folder == "excel" ? 40 : folder == "libreoffice" ? 10 : 6;
+    // LibreOffice 7.4 never returns from loading this original (with or without us), so it is
+    // left out of the read-back; the load and save checks above still cover it.
+    if (file.filename() == "comment03.xlsx") continue;
     if (everyBook || seenInFolder[folder]++ % every == 0) toRead.push_back({file, copy});
   }
   EXPECT_GT(extended, 850);
