@@ -1,15 +1,30 @@
 #include "job/conversion_job.h"
 
-#include <unistd.h>
-
 #include <optional>
 
 #include "job/progress.h"
 #include "options/conversion_options.h"
+#include "platform/file_lock.h"
 #include "platform/owner_window.h"
 #include "source/engine.h"
 #include "workbook/export/table_export.h"
 #include "workbook/xl.h"
+
+namespace {
+
+// Takes the existing output file into the book when the job extends it. False when the file is a
+// workbook that cannot be loaded: it must stay as it is, so the job converts nothing. A file that
+// is no workbook at all (a text file, say) is replaced by the new book.
+bool startFromExistingFile(OwnerWindow* owner, ConversionOptions* options, bool madeByLock) {
+  if (options->overwriteFile != 0 || madeByLock) return true;
+  const char* path = options->outputPath.c_str();
+  if (xlBookLoadA(options->book, path)) return true;
+  if (!xlFileIsWorkbookA(path)) return true;
+  showFailure(owner, "Cannot load XLS file.", xlBookErrorMessageA(options->book));
+  return false;
+}
+
+}  // namespace
 
 JobOutcome RunConversionJob(OwnerWindow* owner, ConversionOptions* options) {
   if (!options->database) {
@@ -27,14 +42,20 @@ JobOutcome RunConversionJob(OwnerWindow* owner, ConversionOptions* options) {
 
   options->book = options->bookType == 1 ? xlCreateXMLBookCA() : xlCreateBookCA();
   if (!options->book) {
-    showMessageBox(owner, "Cannot create XLS file.", "Error", MessageIcon::Error);
+    showFailure(owner, "Cannot create XLS file.", options->outputPath + ": out of memory");
     return JobOutcome::NotSaved;
   }
   xlBookSetLocaleA(options->book, "");
-  if (options->overwriteFile != 0)
-    unlink(options->outputPath.c_str());
-  else
-    xlBookLoadA(options->book, options->outputPath.c_str());
+  // One job at a time reads and replaces this workbook; another process's job waits here. A file
+  // that cannot be locked is still tried: the save then says what is wrong with it.
+  FileLock lock;
+  std::string lockError;
+  lock.acquire(options->outputPath, lockError);
+  // With overwriting on, the old file stays until the save renames the new one over it.
+  if (!startFromExistingFile(owner, options, lock.created())) {
+    xlBookReleaseA(options->book);
+    return JobOutcome::NotSaved;
+  }
 
   bool allExported = true;
   try {
@@ -52,8 +73,9 @@ JobOutcome RunConversionJob(OwnerWindow* owner, ConversionOptions* options) {
   }
 
   bool saved = xlBookSaveA(options->book, options->outputPath.c_str()) != 0;
-  if (!saved) showMessageBox(owner, "Cannot save XLS file.", "Error", MessageIcon::Error);
+  if (!saved) showFailure(owner, "Cannot save XLS file.", xlBookErrorMessageA(options->book));
   xlBookReleaseA(options->book);
+  lock.release();
   if (!saved) return JobOutcome::NotSaved;
   return allExported ? JobOutcome::Saved : JobOutcome::TableFailed;
 }

@@ -12,3 +12,7 @@ void showMessageBox(OwnerWindow* owner, const std::string& text, const std::stri
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
 }
+
+void showFailure(OwnerWindow* owner, const std::string& message, const std::string& fileAndReason) {
+  showMessageBox(owner, fileAndReason.empty() ? message : message + "\n" + fileAndReason, "Error", MessageIcon::Error);
+}

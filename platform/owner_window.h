@@ -24,5 +24,10 @@ class OwnerWindow {
   virtual void repaint() = 0;
 };
 
-// Shows the message in the owner's box, or prints "Error: " and the text on standard error.
+// Shows the message in the owner's box, or prints "Error: " and the text on standard error. A
+// text of several lines is a message (its first line) with its details (the rest).
 void showMessageBox(OwnerWindow* owner, const std::string& text, const std::string& caption, MessageIcon icon);
+
+// A failure on a file: the message, then a line naming the file and the reason ("FILE: REASON"),
+// in an "Error" box.
+void showFailure(OwnerWindow* owner, const std::string& message, const std::string& fileAndReason);

@@ -5,11 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <climits>
-#include <cstdlib>
 #include <string_view>
 #include <vector>
 
+#include "platform/atomic_file.h"
 #include "platform/text.h"
 
 namespace {
@@ -114,43 +113,6 @@ Location locate(const std::vector<ProfileLine>& lines, std::string_view section,
   return loc;
 }
 
-// Writes the whole text to a new file beside `file` and renames it over `file`.
-bool replaceFile(const std::string& file, const std::string& text) {
-  std::string target = file;
-  char resolved[PATH_MAX];
-  struct stat st {};
-  bool exists = lstat(file.c_str(), &st) == 0;
-  if (exists && S_ISLNK(st.st_mode) && realpath(file.c_str(), resolved)) {
-    target = resolved;  // keep the link; replace what it points to
-    exists = stat(target.c_str(), &st) == 0;
-  }
-  std::string tmp = target + ".XXXXXX";
-  std::vector<char> name(tmp.begin(), tmp.end());
-  name.push_back('\0');
-  int fd = mkostemp(name.data(), O_CLOEXEC);
-  if (fd < 0) return false;
-  bool ok = true;
-  size_t done = 0;
-  while (ok && done < text.size()) {
-    ssize_t n = write(fd, text.data() + done, text.size() - done);
-    if (n <= 0) ok = false;
-    else done += static_cast<size_t>(n);
-  }
-  if (ok) {
-    mode_t mode = exists ? (st.st_mode & 07777) : 0666;
-    if (!exists) {
-      mode_t mask = umask(0);
-      umask(mask);
-      mode &= ~mask;
-    }
-    fchmod(fd, mode);
-  }
-  if (close(fd) != 0) ok = false;
-  if (ok && rename(name.data(), target.c_str()) != 0) ok = false;
-  if (!ok) unlink(name.data());
-  return ok;
-}
-
 // Serialises writers of files in one folder, across processes, so that two read-modify-write
 // cycles cannot lose each other's key. Readers need no lock: the rename makes each write whole.
 class FolderWriteLock {
@@ -236,5 +198,6 @@ bool writeProfileString(const std::string& section, const std::string& key, cons
     if (!text.empty() && text.back() != '\n') text += newline;
     text += "[" + section + "]" + newline + key + "=" + value + newline;
   }
-  return replaceFile(file, text);
+  std::string error;
+  return replaceFileWithText(file, text, error);
 }

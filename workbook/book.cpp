@@ -9,9 +9,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/atomic_file.h"
 #include "workbook/formats.h"
 #include "workbook/text.h"
+#include "workbook/xls/compound_file.h"
 #include "workbook/xls/globals.h"
+#include "workbook/xls/records.h"
 #include "workbook/xlsx/package.h"
 
 XlBook::XlBook() = default;
@@ -25,6 +28,9 @@ int fail(XlBook* book, std::string message) {
 namespace {
 
 std::string sheetLabel(const XlSheet& s) { return "sheet \"" + s.name + "\""; }
+
+// The system's reason for the temporary-file failure that just happened, when it left one.
+std::string systemReason() { return errno ? std::string(": ") + std::strerror(errno) : std::string(); }
 
 }  // namespace
 
@@ -42,7 +48,11 @@ bool flushPendingRow(XlSheet& s) {
   } else if (!xls::appendRow(s, s.pendingRow, s.pending, out)) {
     return false;
   }
-  if (!s.rows.write(out)) return fail(book, "cannot write the temporary file of " + sheetLabel(s));
+  errno = 0;
+  if (!s.rows.write(out)) {
+    if (s.tempFailure.empty()) s.tempFailure = "cannot write the temporary file of " + sheetLabel(s) + systemReason();
+    return fail(book, s.tempFailure);
+  }
   s.pending.clear();
   s.pendingRow = -1;
   return true;
@@ -107,14 +117,87 @@ BookHandle xlCreateXMLBookCA(void) { return makeBook(true); }
 
 int xlBookSetLocaleA(BookHandle book, const char*) { return book ? 1 : 0; }
 
+namespace {
+
+enum class FileKind { Missing, Unreadable, Other, Compound, Zip, Biff8Stream, OldBiff };
+
+// What the file's first bytes say it is.
+FileKind sniffFile(const char* filename, std::string& reason) {
+  int fd = open(filename, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    reason = std::strerror(errno);
+    return errno == ENOENT ? FileKind::Missing : FileKind::Unreadable;
+  }
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    reason = std::strerror(S_ISDIR(st.st_mode) ? EISDIR : errno);
+    close(fd);
+    return FileKind::Unreadable;
+  }
+  unsigned char head[8] = {};
+  ssize_t got = read(fd, head, sizeof head);
+  int readErrno = errno;
+  close(fd);
+  if (got < 0) {
+    reason = std::strerror(readErrno);
+    return FileKind::Unreadable;
+  }
+  size_t n = static_cast<size_t>(got);
+  if (xls::hasCompoundSignature(reinterpret_cast<const char*>(head), n)) return FileKind::Compound;
+  if (n >= 4 && head[0] == 'P' && head[1] == 'K' && head[2] < 9 && head[3] < 9) return FileKind::Zip;
+  if (n >= 4) {
+    // A BIFF record at the start: a BOF record of one of the versions, with a plausible length.
+    uint16_t type = static_cast<uint16_t>(head[0] | head[1] << 8), size = static_cast<uint16_t>(head[2] | head[3] << 8);
+    bool bofSize = size >= 4 && size <= 32;
+    if (bofSize && type == xls::kBof) return FileKind::Biff8Stream;
+    if (bofSize && (type == xls::kBof2 || type == xls::kBof3 || type == xls::kBof4)) return FileKind::OldBiff;
+  }
+  return FileKind::Other;
+}
+
+// Why a file of this kind is not a book of the other format, or empty when it may be one.
+std::string formatMismatch(bool xml, FileKind kind, const char* filename) {
+  switch (kind) {
+    case FileKind::Compound: {
+      if (!xml) return "";
+      // Office keeps an encrypted .xlsx inside a compound file.
+      xls::CompoundFile cf;
+      std::string error;
+      if (xls::openCompoundFile(filename, uint64_t{1} << 30, cf, error) && xls::findRootStream(cf, "EncryptedPackage") >= 0)
+        return "the workbook is encrypted";
+      return "the file is an .xls workbook, not an .xlsx one";
+    }
+    case FileKind::Zip: return xml ? "" : "the file is an .xlsx workbook, not an .xls one";
+    case FileKind::OldBiff: return "Excel 2 to 4 workbooks (BIFF2 to BIFF4) cannot be extended";
+    case FileKind::Biff8Stream:
+      return xml ? "the file is an .xls workbook, not an .xlsx one"
+                 : "a bare BIFF stream outside a compound file cannot be extended";
+    default: return "";
+  }
+}
+
+}  // namespace
+
+int xlFileIsWorkbookA(const char* filename) {
+  if (!filename || !*filename) return 0;
+  std::string reason;
+  FileKind kind = sniffFile(filename, reason);
+  // A file that cannot even be read may well be a workbook: it is never taken for something else.
+  return kind != FileKind::Missing && kind != FileKind::Other ? 1 : 0;
+}
+
 int xlBookLoadA(BookHandle book, const char* filename) {
   if (!book) return 0;
   if (!filename || !*filename) return fail(book, "cannot load a workbook: no file name given");
+  std::string error;
+  FileKind kind = sniffFile(filename, error);
+  if (kind == FileKind::Missing || kind == FileKind::Unreadable) return fail(book, std::string(filename) + ": " + error);
+  error = formatMismatch(book->xml, kind, filename);
+  if (!error.empty()) return fail(book, std::string(filename) + ": " + error);
   XlBook fresh;
   fresh.xml = book->xml;
-  std::string error;
   bool ok = book->xml ? xlsx::loadBook(fresh, filename, error) : xls::loadBook(fresh, filename, error);
-  if (!ok) return fail(book, std::string("cannot load ") + filename + ": " + error);
+  if (!ok) return fail(book, std::string(filename) + ": " + error);
   book->sheets = std::move(fresh.sheets);
   book->lastWritten = nullptr;
   for (auto& s : book->sheets) s->book = book;
@@ -213,44 +296,19 @@ int xlBookSaveA(BookHandle book, const char* filename) {
   if (!book) return 0;
   if (!filename || !*filename) return fail(book, "cannot save a workbook: no file name given");
   std::string target = filename;
-  if (book->sheets.empty())
-    return fail(book, "cannot save " + target + ": a workbook needs at least one sheet");
-  for (auto& s : book->sheets)
-    if (s->rows.isOpen() && !s->rows.sync())
-      return fail(book, "cannot save " + target + ": the temporary file of sheet \"" + s->name +
-                            "\" failed");
-  // Beside the target, so the rename stays on one file system and never leaves half a file.
-  std::string temp = target + ".XXXXXX";
-  int fd = mkstemp(temp.data());
-  if (fd < 0)
-    return fail(book, "cannot save " + target + ": cannot create a file beside it: " +
-                          std::strerror(errno));
-  struct stat st;
-  mode_t mode = 0666;
-  if (stat(target.c_str(), &st) == 0) {
-    mode = st.st_mode & 07777;
-  } else {
-    mode_t mask = umask(0);
-    umask(mask);
-    mode &= ~mask;
+  if (book->sheets.empty()) return fail(book, target + ": a workbook needs at least one sheet");
+  for (auto& s : book->sheets) {
+    errno = 0;
+    if (s->rows.isOpen() && !s->rows.sync()) {
+      if (s->tempFailure.empty()) s->tempFailure = "the temporary file of " + sheetLabel(*s) + " failed" + systemReason();
+      return fail(book, target + ": " + s->tempFailure);
+    }
   }
-  fchmod(fd, mode);
-  close(fd);
   std::string error;
-  bool ok = book->xml ? xlsx::saveBook(*book, temp, error) : xls::saveBook(*book, temp, error);
-  if (ok) {
-    int f = open(temp.c_str(), O_RDONLY);
-    if (f < 0 || fsync(f) != 0) ok = false, error = std::string("cannot flush: ") + std::strerror(errno);
-    if (f >= 0) close(f);
-  }
-  if (ok && rename(temp.c_str(), target.c_str()) != 0) {
-    ok = false;
-    error = std::string("cannot replace the file: ") + std::strerror(errno);
-  }
-  if (!ok) {
-    unlink(temp.c_str());
-    return fail(book, "cannot save " + target + ": " + error);
-  }
+  bool ok = replaceFileAtomically(target, [&](const std::string& temp, std::string& why) {
+    return book->xml ? xlsx::saveBook(*book, temp, why) : xls::saveBook(*book, temp, why);
+  }, error);
+  if (!ok) return fail(book, target + ": " + error);
   book->error = "ok";
   return 1;
 }

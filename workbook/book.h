@@ -33,6 +33,7 @@ struct XlSheet {
   int pendingRow = -1;    // the row being written, kept until a later row arrives
   std::vector<Cell> pending;
   Spool rows;             // rows already serialised in the file format
+  std::string tempFailure;  // why the spool first failed, with the system's reason
   int minCol = -1, maxCol = -1;  // columns of the cells written here
   int firstWrittenRow = -1;
   SheetLook look;         // frozen rows, autofilter, column widths (sheets added here only)

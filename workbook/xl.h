@@ -24,7 +24,12 @@ int xlBookSetLocaleA(BookHandle book, const char* locale);  // texts are UTF-8 w
 // Replaces the book's content by the file's sheets (earlier sheet handles become invalid). On
 // failure (missing, damaged or of the other format) returns 0 and leaves the book exactly as it
 // was. Cells of a loaded sheet can only be added below its used rows (xlSheetLastRowA).
+// The reason names the file: xlBookErrorMessageA gives "FILE: REASON".
 int xlBookLoadA(BookHandle book, const char* filename);
+// 1 when the file is a workbook of either format by its first bytes (a compound file, a zip
+// package, a BIFF record) or cannot be read at all; 0 when it is missing or something else (a
+// text file, an empty file). A workbook that fails to load must be left alone, never replaced.
+int xlFileIsWorkbookA(const char* filename);
 int xlBookSheetCountA(BookHandle book);
 SheetHandle xlBookGetSheetA(BookHandle book, int index);  // null outside 0 <= index < count
 const char* xlSheetNameA(SheetHandle sheet);
@@ -40,7 +45,7 @@ int xlSheetWriteStrA(SheetHandle sheet, int row, int col, const char* value, For
 int xlSheetWriteNumA(SheetHandle sheet, int row, int col, double value, FormatHandle format);
 int xlSheetWriteBoolA(SheetHandle sheet, int row, int col, int value, FormatHandle format);
 // Writes the book to a temporary file beside filename and renames it over filename, so a failed
-// save leaves an existing file as it was. Saving again, or over the loaded file, is fine. A book
+// save leaves an existing file as it was ("FILE: REASON" in xlBookErrorMessageA). Saving again, or over the loaded file, is fine. A book
 // without sheets is not saved (Excel opens no such file).
 int xlBookSaveA(BookHandle book, const char* filename);
 void xlBookReleaseA(BookHandle book);

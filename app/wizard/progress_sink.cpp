@@ -97,7 +97,11 @@ void ProgressSink::showQueuedMessages() {
                              : message->icon == MessageIcon::Information ? QMessageBox::Information
                                                                          : QMessageBox::NoIcon;
     QString caption = message->caption.empty() ? owner_->window()->windowTitle() : QString::fromStdString(message->caption);
-    QMessageBox box(icon, caption, QString::fromStdString(message->text), QMessageBox::Ok, owner_);
+    // A failure's first line is the message; the lines after it (the file and the reason) are its details.
+    const std::string& text = message->text;
+    size_t lineEnd = text.find('\n');
+    QMessageBox box(icon, caption, QString::fromStdString(text.substr(0, lineEnd)), QMessageBox::Ok, owner_);
+    if (lineEnd != std::string::npos) box.setDetailedText(QString::fromStdString(text.substr(lineEnd + 1)));
     box.setObjectName(QStringLiteral("jobMessage"));
     box.exec();
     {

@@ -237,7 +237,8 @@ TEST_F(ExportTest, FailuresAreReportedAndTheJobGoesOn) {
   o.bookType = 1;
   o.outputPath = (dir / "shop.xlsx").string();
   std::string err = capturedStderr([&] { EXPECT_EQ(RunConversionJob(nullptr, &o), JobOutcome::TableFailed); });
-  EXPECT_EQ(err, "Error: Cannot create a sheet.\n");
+  EXPECT_EQ(err, "Error: Cannot create a sheet.\n" + o.outputPath +
+                     ": cannot add a sheet named \"Bad:Name\": Excel does not allow that name\n");
   EXPECT_EQ(o.tablesExported, 2);  // counted whatever the export's outcome
   EXPECT_EQ(o.recordsExported, 1);
   EXPECT_EQ(sheetNames(testsupport::readWorkbook(o.outputPath)), nlohmann::json::array({"Good"}));

@@ -17,7 +17,8 @@ namespace {
 
 // Closes the next message box that opens and hands back its caption and text.
 struct BoxSeen {
-  QString caption, text;
+  QString caption, text, detail;
+  Qt::TextInteractionFlags flags;
   bool seen = false;
 };
 void closeNextMessageBox(BoxSeen* seen) {
@@ -27,6 +28,8 @@ void closeNextMessageBox(BoxSeen* seen) {
     seen->seen = true;
     seen->caption = box->windowTitle();
     seen->text = box->text();
+    seen->detail = box->detailedText();
+    seen->flags = box->textInteractionFlags();
     box->accept();
     return true;
   });
@@ -208,6 +211,9 @@ TEST_F(WizardTest, AJobErrorIsShownAndTheWizardStillMovesOn) {
   ASSERT_TRUE(box.seen);
   EXPECT_EQ(box.caption, "Error");
   EXPECT_EQ(box.text, "Cannot save XLS file.");
+  // The file and the system's reason are the box's details.
+  EXPECT_EQ(box.detail.toStdString().rfind(path("no/such/folder/out.xls") + ": ", 0), 0u) << box.detail.toStdString();
+  EXPECT_NE(box.detail.toStdString().find("No such file or directory"), std::string::npos);
   // The result page does not claim success for a workbook that was not saved.
   EXPECT_EQ(status(), "Failed");
   EXPECT_EQ(control<QLabel>(1019)->text(), "2 tables (8 records) have been imported.");

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "platform/text.h"
+#include "workbook/text.h"
 
 namespace {
 std::atomic<int> continuationCounter{1};
@@ -19,6 +20,15 @@ size_t utf16Length(const std::string& text) {
   }
   return units;
 }
+// Whether a sheet named name could be added once the sheet at index is gone.
+bool nameAcceptedInstead(BookHandle book, const std::string& name, int index) {
+  if (!sheetNameAllowed(name)) return false;
+  for (int other = 0; other < xlBookSheetCountA(book); ++other) {
+    SheetHandle sheet = other == index ? nullptr : xlBookGetSheetA(book, other);
+    if (sheet && sameSheetName(xlSheetNameA(sheet), name)) return false;
+  }
+  return true;
+}
 }  // namespace
 
 int nextContinuationNumber() { return continuationCounter.load(); }
@@ -29,7 +39,9 @@ bool placeTableSheet(BookHandle book, const std::string& tableName, int overwrit
     const char* name = sheet ? xlSheetNameA(sheet) : nullptr;
     if (!name || !asciiEqualsIgnoreCase(name, tableName)) continue;
     if (overwriteTable != 0) {
-      xlBookDelSheetA(book, index);
+      // The old sheet goes only once its successor's name is known to be accepted; a refused name
+      // keeps it, and the add below says why.
+      if (nameAcceptedInstead(book, tableName, index)) xlBookDelSheetA(book, index);
       break;
     }
     *placement = {sheet, xlSheetLastRowA(sheet), true};

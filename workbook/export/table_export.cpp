@@ -123,7 +123,7 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
 
     Placement placement;
     if (!placeTableSheet(options->book, tableName, options->overwriteTable, &placement)) {
-      showMessageBox(owner, "Cannot create a sheet.", "Error", MessageIcon::Error);
+      showFailure(owner, "Cannot create a sheet.", options->outputPath + ": " + xlBookErrorMessageA(options->book));
       return false;
     }
     bool headerDue = headerRowDue(options->writeHeader, options->headerOnlyForNewSheets, placement.existed);
@@ -161,7 +161,7 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
           pipeline.stop();
           finishTableLayout(layout);
           records->Close();
-          showMessageBox(owner, "Cannot create a sheet.", "Error", MessageIcon::Error);
+          showFailure(owner, "Cannot create a sheet.", options->outputPath + ": " + xlBookErrorMessageA(options->book));
           return false;
         }
         pipeline.moveNext();

@@ -18,7 +18,7 @@ namespace xls {
 namespace {
 
 constexpr size_t kStreamLimit = size_t{1} << 30;
-constexpr uint64_t kMiniCutoff = 4096;
+constexpr uint64_t kFileLimit = kStreamLimit + (kStreamLimit >> 2);  // room for the other streams
 
 struct SheetPlan {
   const XlSheet* sheet;
@@ -75,7 +75,22 @@ void startBook(XlBook& book) {
 
 bool loadBook(XlBook& book, const std::string& path, std::string& error) {
   auto g = std::make_unique<Globals>();
-  if (!readWorkbookStream(path, kStreamLimit, g->stream, error) || !readGlobals(*g, error)) return false;
+  CompoundFile& cf = g->container;
+  if (!openCompoundFile(path, kFileLimit, cf, error)) return false;
+  // Only the root's own Workbook stream: an embedded workbook has one inside its storage.
+  g->workbookEntry = findRootStream(cf, "Workbook");
+  if (g->workbookEntry < 0) {
+    if (findRootStream(cf, "EncryptedPackage") >= 0) error = "the workbook is encrypted";
+    else if (findRootStream(cf, "Book") >= 0) error = "Excel 95 workbooks (BIFF5) cannot be extended";
+    else error = "not an .xls workbook (no Workbook stream)";
+    return false;
+  }
+  if (cf.entries[static_cast<size_t>(g->workbookEntry)].size > kStreamLimit) {
+    error = "the Workbook stream is too large";
+    return false;
+  }
+  if (!readStream(cf, static_cast<size_t>(g->workbookEntry), g->stream, error) || !readGlobals(*g, error))
+    return false;
   for (size_t i = 0; i < g->sources.size(); ++i) {
     const SourceSheet& src = g->sources[i];
     auto sheet = std::make_unique<XlSheet>();
@@ -145,10 +160,13 @@ bool saveBook(XlBook& book, const std::string& tempPath, std::string& error) {
     plans.push_back(std::move(plan));
   }
   // Globals twice: once for their size, which fixes where the sheets start, then for real.
+  SstLayout layout;
+  if (!layOutSharedStrings(g.sst, nullptr, layout, error)) return false;
+  g.extSst = extSstBody(layout, 0);
   std::string before, after;
   buildGlobals(g, saved, before, after);
-  addBookLook(book, g, before, after);
-  uint64_t pos = before.size() + sharedStringsSize(g.sst) + after.size();
+  addBookLook(book, before);
+  uint64_t pos = before.size() + layout.size + after.size();
   for (size_t i = 0; i < saved.size(); ++i) {
     if (pos > 0xFFFFFFFFull) {
       error = "the workbook is over 4 GB, more than an .xls file can hold";
@@ -157,15 +175,19 @@ bool saveBook(XlBook& book, const std::string& tempPath, std::string& error) {
     saved[i].offset = static_cast<uint32_t>(pos);
     pos += plans[i].size;
   }
+  // The strings' index points at where they start: after the globals with the look added.
+  g.extSst = extSstBody(layout, before.size());
   buildGlobals(g, saved, before, after);
-  addBookLook(book, g, before, after);
+  addBookLook(book, before);
 
   std::FILE* stream = openTemporaryFile();
   if (!stream) {
     error = std::string("cannot create a temporary file: ") + std::strerror(errno);
     return false;
   }
-  bool ok = writeAll(stream, before) && writeSharedStrings(g.sst, stream) && writeAll(stream, after);
+  SstLayout written;
+  bool ok = writeAll(stream, before) && layOutSharedStrings(g.sst, stream, written, error) &&
+            written.size == layout.size && writeAll(stream, after);
   for (size_t i = 0; ok && i < plans.size(); ++i) {
     const XlSheet& s = *plans[i].sheet;
     if (saved[i].source) {
@@ -178,18 +200,19 @@ bool saveBook(XlBook& book, const std::string& tempPath, std::string& error) {
   }
   // A stream below the cutoff would go into the mini stream; zeros after the last sheet keep
   // it in whole sectors instead, and readers stop at the last sheet's end.
-  if (ok && pos < kMiniCutoff) {
-    std::string pad(static_cast<size_t>(kMiniCutoff - pos), '\0');
+  if (ok && pos < cfb::kMiniCutoff) {
+    std::string pad(static_cast<size_t>(cfb::kMiniCutoff - pos), '\0');
     ok = writeAll(stream, pad);
-    pos = kMiniCutoff;
+    pos = cfb::kMiniCutoff;
   }
   if (ok && std::fflush(stream) != 0) ok = false;
   if (!ok) {
     std::fclose(stream);
-    error = "cannot write a temporary file";
+    if (error.empty()) error = std::string("cannot write a temporary file: ") + std::strerror(errno);
     return false;
   }
-  ok = writeCompoundFile(tempPath, stream, pos, error);
+  ok = writeCompoundFile(tempPath, g.container.entries.empty() ? nullptr : &g.container, g.workbookEntry,
+                         stream, pos, error);
   std::fclose(stream);
   return ok;
 }

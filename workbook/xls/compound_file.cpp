@@ -2,51 +2,37 @@
 
 #include <cerrno>
 #include <cstring>
-#include <vector>
 
 #include "workbook/xls/records.h"
 
 namespace xls {
 
+using namespace cfb;
+
 namespace {
 
-constexpr uint32_t kFreeSect = 0xFFFFFFFF, kEndOfChain = 0xFFFFFFFE, kFatSect = 0xFFFFFFFD,
-                   kDifSect = 0xFFFFFFFC, kNoStream = 0xFFFFFFFF;
-constexpr char kSignature[8] = {'\xD0', '\xCF', '\x11', '\xE0', '\xA1', '\xB1', '\x1A', '\xE1'};
-constexpr uint32_t kMiniCutoff = 4096;
-constexpr size_t kHeaderDifat = 109;
+constexpr uint32_t kWriteSectorSize = 512;  // version 3 files, which every reader takes
+constexpr uint32_t kLargestSectorCount = 0xFFFFFFF0;
 
-struct Reader {
-  std::string data;  // the whole file
-  uint32_t sectorSize = 512;
-  std::vector<uint32_t> fat, miniFat;
-  uint64_t sectorCount() const { return data.size() <= 512 ? 0 : (data.size() - 512 + sectorSize - 1) / sectorSize; }
-  const char* sector(uint32_t i) const { return data.data() + 512 + static_cast<uint64_t>(i) * sectorSize; }
-  size_t sectorBytes(uint32_t i) const {
-    uint64_t start = 512 + static_cast<uint64_t>(i) * sectorSize;
-    return start >= data.size() ? 0 : static_cast<size_t>(std::min<uint64_t>(sectorSize, data.size() - start));
-  }
-  // Follows a chain, refusing loops and sectors outside the file.
-  bool chain(uint32_t first, std::vector<uint32_t>& out, const std::vector<uint32_t>& table,
-             uint64_t limitCount) const {
-    for (uint32_t s = first; s != kEndOfChain;) {
-      if (s >= table.size() || out.size() > limitCount) return false;
-      out.push_back(s);
-      s = table[s];
-    }
-    return true;
-  }
-};
+// Where sector i starts: the header fills the first sector-sized block.
+uint64_t sectorOffset(const CompoundFile& cf, uint32_t i) { return (static_cast<uint64_t>(i) + 1) * cf.sectorSize; }
 
-std::u16string entryName(const char* e) {
-  uint16_t bytes = get16(e + 64);
-  std::u16string n;
-  for (uint16_t i = 0; i + 1 < bytes && i < 64; i += 2) {
-    char16_t c = get16(e + i);
-    if (!c) break;
-    n += c;
+uint64_t sectorCount(const CompoundFile& cf) {
+  return cf.data.size() <= cf.sectorSize ? 0 : (cf.data.size() - cf.sectorSize + cf.sectorSize - 1) / cf.sectorSize;
+}
+
+// Appends the sectors of a chain to out (each whole, the last one cut at the file's end), refusing
+// loops and sectors outside the file or the table.
+bool readChain(const CompoundFile& cf, uint32_t first, const std::vector<uint32_t>& table, uint64_t most,
+               std::string& out) {
+  uint64_t hops = 0;
+  for (uint32_t s = first; s != kEndOfChain; s = table[s]) {
+    if (s >= table.size() || ++hops > most) return false;
+    uint64_t at = sectorOffset(cf, s);
+    if (at >= cf.data.size()) return false;
+    out.append(cf.data, static_cast<size_t>(at), static_cast<size_t>(std::min<uint64_t>(cf.sectorSize, cf.data.size() - at)));
   }
-  return n;
+  return true;
 }
 
 bool sameName(const std::u16string& a, const char* b) {
@@ -60,10 +46,30 @@ bool sameName(const std::u16string& a, const char* b) {
   return true;
 }
 
+void markReachable(CompoundFile& cf) {
+  if (cf.entries.empty()) return;
+  cf.entries[0].reachable = true;
+  std::vector<uint32_t> todo{cf.entries[0].child};
+  while (!todo.empty()) {
+    uint32_t i = todo.back();
+    todo.pop_back();
+    if (i == kNoStream || i >= cf.entries.size() || cf.entries[i].reachable || i == 0) continue;
+    CompoundEntry& e = cf.entries[i];
+    if (e.type != kStorage && e.type != kStream) continue;
+    e.reachable = true;
+    todo.push_back(e.left);
+    todo.push_back(e.right);
+    if (e.type == kStorage) todo.push_back(e.child);
+  }
+}
+
 }  // namespace
 
-bool readWorkbookStream(const std::string& path, size_t limit, std::string& stream, std::string& error) {
-  Reader r;
+bool hasCompoundSignature(const char* bytes, size_t size) {
+  return size >= sizeof kSignature && std::memcmp(bytes, kSignature, sizeof kSignature) == 0;
+}
+
+bool openCompoundFile(const std::string& path, uint64_t limit, CompoundFile& cf, std::string& error) {
   std::FILE* f = std::fopen(path.c_str(), "rb");
   if (!f) {
     error = std::strerror(errno);
@@ -72,147 +78,157 @@ bool readWorkbookStream(const std::string& path, size_t limit, std::string& stre
   fseeko(f, 0, SEEK_END);
   off_t size = ftello(f);
   fseeko(f, 0, SEEK_SET);
-  if (size < 512) {
+  if (size < 0 || static_cast<uint64_t>(size) > limit) {
     std::fclose(f);
-    error = "not an .xls workbook (too short for a compound file)";
+    error = size < 0 ? std::strerror(errno) : "the file is too large";
     return false;
   }
-  if (static_cast<uint64_t>(size) > limit + (limit >> 2) + (1 << 20)) {
-    std::fclose(f);
-    error = "the file is too large";
-    return false;
-  }
-  r.data.resize(static_cast<size_t>(size));
-  size_t got = std::fread(r.data.data(), 1, r.data.size(), f);
+  cf.data.resize(static_cast<size_t>(size));
+  size_t got = std::fread(cf.data.data(), 1, cf.data.size(), f);
   std::fclose(f);
-  if (got != r.data.size()) {
+  if (got != cf.data.size()) {
     error = "cannot read the file";
     return false;
   }
-  const char* h = r.data.data();
-  if (std::memcmp(h, kSignature, 8) != 0) {
-    error = "not an .xls workbook (no compound file signature)";
+  if (!hasCompoundSignature(cf.data.data(), cf.data.size()) || cf.data.size() < kHeaderSize) {
+    error = "not a compound file";
     return false;
   }
+  const char* h = cf.data.data();
   uint16_t shift = get16(h + 30);
   if (shift != 9 && shift != 12) {
-    error = "damaged compound file (sector size)";
+    error = "damaged: the compound file's sector size is wrong";
     return false;
   }
-  r.sectorSize = 1u << shift;
-  uint32_t fatSectors = get32(h + 44), firstDir = get32(h + 48), cutoff = get32(h + 56),
-           firstMiniFat = get32(h + 60), miniFatSectors = get32(h + 64), firstDifat = get32(h + 68);
-  uint64_t nSect = r.sectorCount();
-  if (fatSectors > nSect + 1 || miniFatSectors > nSect + 1) {
-    error = "damaged compound file (allocation table)";
+  cf.sectorSize = 1u << shift;
+  uint32_t fatSectors = get32(h + 44), firstDir = get32(h + 48), firstMiniFat = get32(h + 60),
+           firstDifat = get32(h + 68);
+  uint64_t nSect = sectorCount(cf);
+  if (fatSectors > nSect + 1) {
+    error = "damaged: the compound file's allocation table is larger than the file";
     return false;
   }
   // The allocation table's own sectors: 109 in the header, the rest in a DIFAT chain.
   std::vector<uint32_t> fatList;
   for (size_t i = 0; i < kHeaderDifat && fatList.size() < fatSectors; ++i) fatList.push_back(get32(h + 76 + i * 4));
-  uint32_t perDifat = r.sectorSize / 4 - 1;
+  uint32_t perDifat = cf.sectorSize / 4 - 1;
   for (uint32_t d = firstDifat, hops = 0; fatList.size() < fatSectors && d != kEndOfChain && d != kFreeSect; ++hops) {
-    if (d >= nSect || hops > nSect) {
-      error = "damaged compound file (DIFAT)";
+    uint64_t at = sectorOffset(cf, d);
+    if (d >= nSect || hops > nSect || at + cf.sectorSize > cf.data.size()) {
+      error = "damaged: the compound file's DIFAT is broken";
       return false;
     }
-    const char* s = r.sector(d);
-    if (r.sectorBytes(d) < r.sectorSize) break;
+    const char* s = cf.data.data() + at;
     for (uint32_t i = 0; i < perDifat && fatList.size() < fatSectors; ++i) fatList.push_back(get32(s + i * 4));
     d = get32(s + perDifat * 4);
   }
   for (uint32_t s : fatList) {
-    if (s >= nSect) {
-      error = "damaged compound file (allocation table)";
+    uint64_t at = sectorOffset(cf, s);
+    if (s >= nSect || at >= cf.data.size()) {
+      error = "damaged: the compound file's allocation table points outside the file";
       return false;
     }
-    const char* p = r.sector(s);
-    size_t bytes = r.sectorBytes(s);
-    for (size_t i = 0; i + 4 <= bytes; i += 4) r.fat.push_back(get32(p + i));
+    size_t bytes = static_cast<size_t>(std::min<uint64_t>(cf.sectorSize, cf.data.size() - at));
+    for (size_t i = 0; i + 4 <= bytes; i += 4) cf.fat.push_back(get32(cf.data.data() + at + i));
   }
-  std::vector<uint32_t> dirChain;
-  if (!r.chain(firstDir, dirChain, r.fat, nSect)) {
-    error = "damaged compound file (directory)";
+  if (!readChain(cf, firstDir, cf.fat, nSect, cf.directory) || cf.directory.size() < kEntrySize) {
+    error = "damaged: the compound file's directory is broken";
     return false;
   }
-  std::string dir;
-  for (uint32_t s : dirChain) dir.append(r.sector(s), r.sectorBytes(s));
-  if (dir.size() < 128) {
-    error = "damaged compound file (directory)";
-    return false;
-  }
-  const char* root = dir.data();
-  const char* book = nullptr;
-  bool oldBook = false;
-  for (size_t off = 0; off + 128 <= dir.size(); off += 128) {
-    const char* e = dir.data() + off;
-    if (e[66] == 2) {
-      std::u16string n = entryName(e);
-      if (sameName(n, "Workbook")) book = e;
-      else if (sameName(n, "Book")) oldBook = true;
+  cf.directory.resize(cf.directory.size() / kEntrySize * kEntrySize);
+  for (size_t off = 0; off < cf.directory.size(); off += kEntrySize) {
+    const char* e = cf.directory.data() + off;
+    CompoundEntry entry;
+    uint16_t bytes = get16(e + 64);
+    for (uint16_t i = 0; i + 1 < bytes && i < 64; i += 2) {
+      char16_t c = get16(e + i);
+      if (!c) break;
+      entry.name += c;
     }
+    entry.type = static_cast<uint8_t>(e[66]);
+    entry.left = get32(e + 68);
+    entry.right = get32(e + 72);
+    entry.child = get32(e + 76);
+    entry.start = get32(e + 116);
+    entry.size = get32(e + 120);
+    if (cf.sectorSize == 4096) entry.size |= static_cast<uint64_t>(get32(e + 124)) << 32;
+    cf.entries.push_back(std::move(entry));
   }
-  if (!book) {
-    error = oldBook ? "an Excel 5 or 95 workbook, which is not supported"
-                    : "not an .xls workbook (no Workbook stream)";
+  if (cf.entries[0].type != kRoot) {
+    error = "damaged: the compound file has no root storage";
     return false;
   }
-  uint64_t streamSize = get32(book + 120);
-  if (r.sectorSize == 4096) streamSize |= static_cast<uint64_t>(get32(book + 124)) << 32;
-  if (streamSize > limit || streamSize > r.data.size()) {
-    error = "the Workbook stream is too large or damaged";
-    return false;
-  }
-  uint32_t start = get32(book + 116);
-  stream.clear();
-  stream.reserve(static_cast<size_t>(streamSize));
-  if (streamSize >= cutoff) {
-    std::vector<uint32_t> c;
-    if (!r.chain(start, c, r.fat, nSect)) {
-      error = "damaged compound file (Workbook stream chain)";
+  markReachable(cf);
+  // The mini stream (held by the root) and its allocation table.
+  const CompoundEntry& root = cf.entries[0];
+  if (root.size > 0) {
+    if (!readChain(cf, root.start, cf.fat, nSect, cf.miniStream) || cf.miniStream.size() < root.size) {
+      error = "damaged: the compound file's mini stream is broken";
       return false;
     }
-    for (uint32_t s : c) {
-      if (stream.size() >= streamSize) break;
-      stream.append(r.sector(s), std::min<size_t>(r.sectorBytes(s), static_cast<size_t>(streamSize - stream.size())));
-    }
-  } else {
-    // Small streams live in the mini stream, which the root entry holds in 64-byte pieces.
-    std::vector<uint32_t> mfc, rootChain;
-    if (!r.chain(firstMiniFat, mfc, r.fat, nSect) || !r.chain(get32(root + 116), rootChain, r.fat, nSect)) {
-      error = "damaged compound file (mini stream)";
+    cf.miniStream.resize(static_cast<size_t>(root.size));
+    std::string table;
+    if (firstMiniFat != kEndOfChain && !readChain(cf, firstMiniFat, cf.fat, nSect, table)) {
+      error = "damaged: the compound file's mini allocation table is broken";
       return false;
     }
-    for (uint32_t s : mfc) {
-      const char* p = r.sector(s);
-      for (size_t i = 0; i + 4 <= r.sectorBytes(s); i += 4) r.miniFat.push_back(get32(p + i));
-    }
-    std::string mini;
-    for (uint32_t s : rootChain) mini.append(r.sector(s), r.sectorBytes(s));
-    std::vector<uint32_t> c;
-    if (!r.chain(start, c, r.miniFat, mini.size() / 64 + 1)) {
-      error = "damaged compound file (mini stream chain)";
-      return false;
-    }
-    for (uint32_t s : c) {
-      if (stream.size() >= streamSize) break;
-      uint64_t at = static_cast<uint64_t>(s) * 64;
-      if (at + 64 > mini.size()) {
-        error = "damaged compound file (mini stream)";
-        return false;
-      }
-      stream.append(mini.data() + at, std::min<size_t>(64, static_cast<size_t>(streamSize - stream.size())));
-    }
-  }
-  if (stream.size() != streamSize) {
-    error = "damaged compound file (Workbook stream cut short)";
-    return false;
+    for (size_t i = 0; i + 4 <= table.size(); i += 4) cf.miniFat.push_back(get32(table.data() + i));
   }
   return true;
 }
 
-bool writeCompoundFile(const std::string& path, std::FILE* source, uint64_t size, std::string& error) {
-  // Streams under the mini-stream cutoff would need a mini stream: the caller pads to the cutoff.
+int findRootStream(const CompoundFile& cf, const char* name) {
+  if (cf.entries.empty()) return -1;
+  // The root's children form one tree through their left and right links.
+  std::vector<uint32_t> todo{cf.entries[0].child};
+  std::vector<bool> seen(cf.entries.size(), false);
+  while (!todo.empty()) {
+    uint32_t i = todo.back();
+    todo.pop_back();
+    if (i == kNoStream || i >= cf.entries.size() || seen[i]) continue;
+    seen[i] = true;
+    const CompoundEntry& e = cf.entries[i];
+    if (e.type == kStream && sameName(e.name, name)) return static_cast<int>(i);
+    todo.push_back(e.left);
+    todo.push_back(e.right);
+  }
+  return -1;
+}
+
+bool readStream(const CompoundFile& cf, size_t index, std::string& out, std::string& error) {
+  const CompoundEntry& e = cf.entries.at(index);
+  out.clear();
+  if (e.size > cf.data.size()) {
+    error = "damaged: a stream is larger than the file";
+    return false;
+  }
+  out.reserve(static_cast<size_t>(e.size));
+  bool ok;
+  if (e.size >= kMiniCutoff) {
+    ok = readChain(cf, e.start, cf.fat, sectorCount(cf), out);
+  } else {
+    ok = true;
+    uint64_t hops = 0;
+    for (uint32_t s = e.start; ok && out.size() < e.size; s = cf.miniFat[s]) {
+      uint64_t at = static_cast<uint64_t>(s) * kMiniSectorSize;
+      if (s >= cf.miniFat.size() || ++hops > cf.miniFat.size() || at >= cf.miniStream.size()) {
+        ok = false;
+        break;
+      }
+      out.append(cf.miniStream, static_cast<size_t>(at),
+                 static_cast<size_t>(std::min<uint64_t>(kMiniSectorSize, cf.miniStream.size() - at)));
+    }
+  }
+  if (!ok || out.size() < e.size) {
+    error = "damaged: stream \"" + std::string(e.name.begin(), e.name.end()) + "\" is cut short";
+    return false;
+  }
+  out.resize(static_cast<size_t>(e.size));
+  return true;
+}
+
+bool writeCompoundFile(const std::string& path, const CompoundFile* original, int replaced, std::FILE* source,
+                       uint64_t size, std::string& error) {
   if (size > 0xFFFFFFFFull) {
     error = "the workbook stream is over 4 GB, more than an .xls file can hold";
     return false;
@@ -221,109 +237,201 @@ bool writeCompoundFile(const std::string& path, std::FILE* source, uint64_t size
     error = "internal: workbook stream below the cutoff";
     return false;
   }
-  const uint64_t dataSectors = (size + 511) / 512;
-  // Table sectors: FAT entries cover data, directory, FAT and DIFAT sectors alike.
+  // The directory as it will be written, and where each stream's bytes come from.
+  std::string dir;
+  std::vector<uint64_t> sizes;
+  if (original) {
+    dir = original->directory;
+    for (size_t i = 0; i < original->entries.size(); ++i) {
+      const CompoundEntry& e = original->entries[i];
+      bool stream = e.type == kStream && e.reachable;
+      if (e.type != kRoot && !e.reachable) {
+        // An entry no tree leads to is free space in every reader's eyes.
+        std::memset(&dir[i * kEntrySize], 0, kEntrySize);
+        put32(&dir[i * kEntrySize + 68], kNoStream);
+        put32(&dir[i * kEntrySize + 72], kNoStream);
+        put32(&dir[i * kEntrySize + 76], kNoStream);
+      }
+      sizes.push_back(static_cast<int>(i) == replaced ? size : stream ? e.size : 0);
+    }
+  } else {
+    replaced = 1;
+    dir.assign(4 * kEntrySize, '\0');
+    auto entry = [&](size_t i, const char* name, uint8_t type, uint32_t child) {
+      char* e = &dir[i * kEntrySize];
+      size_t n = std::strlen(name);
+      for (size_t k = 0; k < n; ++k) put16(e + k * 2, static_cast<unsigned char>(name[k]));
+      put16(e + 64, static_cast<uint16_t>((n + 1) * 2));
+      e[66] = static_cast<char>(type);
+      e[67] = 1;  // black
+      put32(e + 76, child);
+    };
+    entry(0, "Root Entry", kRoot, 1);
+    entry(1, "Workbook", kStream, kNoStream);
+    for (size_t i = 0; i < 4; ++i) {
+      put32(&dir[i * kEntrySize + 68], kNoStream);
+      put32(&dir[i * kEntrySize + 72], kNoStream);
+      if (i != 0) put32(&dir[i * kEntrySize + 76], kNoStream);
+    }
+    sizes = {0, size, 0, 0};
+  }
+  while (dir.size() % kWriteSectorSize) {
+    size_t at = dir.size();
+    dir.append(kEntrySize, '\0');
+    put32(&dir[at + 68], kNoStream);
+    put32(&dir[at + 72], kNoStream);
+    put32(&dir[at + 76], kNoStream);
+    sizes.push_back(0);
+  }
+  const size_t entryCount = dir.size() / kEntrySize;
+
+  // Small streams go into the mini stream, in 64-byte sectors; the others into whole sectors.
+  std::string mini;
+  std::vector<uint32_t> miniFat;
+  std::vector<uint32_t> starts(entryCount, kEndOfChain);
+  uint64_t bigSectors = 0;
+  std::string content;
+  for (size_t i = 1; i < entryCount; ++i) {
+    if (sizes[i] == 0) continue;
+    if (sizes[i] >= kMiniCutoff) {
+      starts[i] = static_cast<uint32_t>(bigSectors);
+      bigSectors += (sizes[i] + kWriteSectorSize - 1) / kWriteSectorSize;
+      continue;
+    }
+    if (!readStream(*original, i, content, error)) return false;
+    uint32_t first = static_cast<uint32_t>(mini.size() / kMiniSectorSize);
+    uint32_t count = static_cast<uint32_t>((content.size() + kMiniSectorSize - 1) / kMiniSectorSize);
+    starts[i] = first;
+    for (uint32_t k = 0; k < count; ++k) miniFat.push_back(k + 1 == count ? kEndOfChain : first + k + 1);
+    mini += content;
+    mini.resize(mini.size() + (kMiniSectorSize - mini.size() % kMiniSectorSize) % kMiniSectorSize, '\0');
+  }
+  const uint64_t miniSectors = (mini.size() + kWriteSectorSize - 1) / kWriteSectorSize;
+  const uint64_t dirSectors = dir.size() / kWriteSectorSize;
+  const uint64_t miniFatSectors = (miniFat.size() * 4 + kWriteSectorSize - 1) / kWriteSectorSize;
+  const uint64_t perFat = kWriteSectorSize / 4;
+  const uint64_t fixed = bigSectors + miniSectors + dirSectors + miniFatSectors;
   uint64_t fat = 1, difat = 0;
   for (;;) {
-    uint64_t need = (dataSectors + 1 + fat + difat + 127) / 128;
-    uint64_t needDifat = need > kHeaderDifat ? (need - kHeaderDifat + 126) / 127 : 0;
+    uint64_t need = (fixed + fat + difat + perFat - 1) / perFat;
+    uint64_t needDifat = need > kHeaderDifat ? (need - kHeaderDifat + perFat - 2) / (perFat - 1) : 0;
     if (need == fat && needDifat == difat) break;
     fat = need;
     difat = needDifat;
   }
-  if (dataSectors + 1 + fat + difat >= 0xFFFFFFF0ull) {
+  if (fixed + fat + difat >= kLargestSectorCount) {
     error = "the workbook is too large for a compound file";
     return false;
   }
-  const uint32_t dirSector = static_cast<uint32_t>(dataSectors);
-  const uint32_t fatStart = dirSector + 1;
-  const uint32_t difatStart = fatStart + static_cast<uint32_t>(fat);
+  const uint32_t miniStart = static_cast<uint32_t>(bigSectors);
+  const uint32_t dirStart = static_cast<uint32_t>(miniStart + miniSectors);
+  const uint32_t miniFatStart = static_cast<uint32_t>(dirStart + dirSectors);
+  const uint32_t fatStart = static_cast<uint32_t>(miniFatStart + miniFatSectors);
+  const uint32_t difatStart = static_cast<uint32_t>(fatStart + fat);
+
+  // The allocation table: each run of sectors is one chain.
+  std::vector<uint32_t> table(static_cast<size_t>(fat * perFat), kFreeSect);
+  auto chainRun = [&](uint64_t first, uint64_t count) {
+    for (uint64_t k = 0; k < count; ++k)
+      table[static_cast<size_t>(first + k)] = k + 1 == count ? kEndOfChain : static_cast<uint32_t>(first + k + 1);
+  };
+  for (size_t i = 1; i < entryCount; ++i)
+    if (sizes[i] >= kMiniCutoff) chainRun(starts[i], (sizes[i] + kWriteSectorSize - 1) / kWriteSectorSize);
+  chainRun(miniStart, miniSectors);
+  chainRun(dirStart, dirSectors);
+  chainRun(miniFatStart, miniFatSectors);
+  for (uint64_t k = 0; k < fat; ++k) table[static_cast<size_t>(fatStart + k)] = kFatSect;
+  for (uint64_t k = 0; k < difat; ++k) table[static_cast<size_t>(difatStart + k)] = kDifSect;
+
+  for (size_t i = 0; i < entryCount; ++i) {
+    char* e = &dir[i * kEntrySize];
+    if (i == 0) {
+      put32(e + 116, miniSectors ? miniStart : kEndOfChain);
+      put32(e + 120, static_cast<uint32_t>(mini.size()));
+    } else if (static_cast<uint8_t>(e[66]) == kStream) {
+      put32(e + 116, starts[i]);
+      put32(e + 120, static_cast<uint32_t>(sizes[i]));
+    }
+    put32(e + 124, 0);  // the high half of the size, which version 3 files leave zero
+  }
 
   std::FILE* out = std::fopen(path.c_str(), "wb");
   if (!out) {
-    error = std::string("cannot write the file: ") + std::strerror(errno);
+    error = std::strerror(errno);
     return false;
   }
-  std::string header(512, '\0');
-  std::memcpy(header.data(), kSignature, 8);
-  put16(&header[24], 0x003E);
-  put16(&header[26], 0x0003);
-  put16(&header[28], 0xFFFE);
+  std::string header(kHeaderSize, '\0');
+  std::memcpy(header.data(), kSignature, sizeof kSignature);
+  put16(&header[24], 0x003E);  // minor version
+  put16(&header[26], 0x0003);  // major version 3: 512-byte sectors
+  put16(&header[28], 0xFFFE);  // little-endian
   put16(&header[30], 9);
   put16(&header[32], 6);
   put32(&header[44], static_cast<uint32_t>(fat));
-  put32(&header[48], dirSector);
+  put32(&header[48], dirStart);
   put32(&header[56], kMiniCutoff);
-  put32(&header[60], kEndOfChain);
+  put32(&header[60], miniFatSectors ? miniFatStart : kEndOfChain);
+  put32(&header[64], static_cast<uint32_t>(miniFatSectors));
   put32(&header[68], difat ? difatStart : kEndOfChain);
   put32(&header[72], static_cast<uint32_t>(difat));
   for (size_t i = 0; i < kHeaderDifat; ++i)
     put32(&header[76 + i * 4], i < fat ? fatStart + static_cast<uint32_t>(i) : kFreeSect);
-  bool ok = std::fwrite(header.data(), 1, 512, out) == 512;
+  bool ok = std::fwrite(header.data(), 1, header.size(), out) == header.size();
+  auto pad = [&](uint64_t written) {
+    uint64_t n = (kWriteSectorSize - written % kWriteSectorSize) % kWriteSectorSize;
+    static const char zeros[kWriteSectorSize] = {};
+    return n == 0 || std::fwrite(zeros, 1, static_cast<size_t>(n), out) == n;
+  };
+  auto put = [&](const std::string& s) { return std::fwrite(s.data(), 1, s.size(), out) == s.size() && pad(s.size()); };
 
-  // The stream, padded to whole sectors.
+  // The large streams, in directory order, as their sectors were planned.
   std::vector<char> buf(1 << 16);
-  uint64_t left = size;
-  if (ok && fseeko(source, 0, SEEK_SET) != 0) ok = false;
-  while (ok && left) {
-    size_t want = static_cast<size_t>(std::min<uint64_t>(left, buf.size()));
-    if (std::fread(buf.data(), 1, want, source) != want || std::fwrite(buf.data(), 1, want, out) != want) ok = false;
-    left -= want;
-  }
-  uint64_t pad = dataSectors * 512 - size;
-  std::string zeros(512, '\0');
-  if (ok && pad && std::fwrite(zeros.data(), 1, pad, out) != pad) ok = false;
-
-  // Directory: the root storage and the Workbook stream.
-  std::string dir(512, '\0');
-  auto entry = [&](size_t i, const char* name, uint8_t type, uint32_t child, uint32_t start, uint32_t bytes) {
-    char* e = &dir[i * 128];
-    size_t n = std::strlen(name);
-    for (size_t k = 0; k < n; ++k) put16(e + k * 2, static_cast<unsigned char>(name[k]));
-    put16(e + 64, static_cast<uint16_t>((n + 1) * 2));
-    e[66] = static_cast<char>(type);
-    e[67] = 1;  // black
-    put32(e + 68, kNoStream);
-    put32(e + 72, kNoStream);
-    put32(e + 76, child);
-    put32(e + 116, start);
-    put32(e + 120, bytes);
-  };
-  entry(0, "Root Entry", 5, 1, kEndOfChain, 0);
-  entry(1, "Workbook", 2, kNoStream, 0, static_cast<uint32_t>(size));
-  for (size_t i = 2; i < 4; ++i) {
-    put32(&dir[i * 128 + 68], kNoStream);
-    put32(&dir[i * 128 + 72], kNoStream);
-    put32(&dir[i * 128 + 76], kNoStream);
-  }
-  if (ok && std::fwrite(dir.data(), 1, 512, out) != 512) ok = false;
-
-  // FAT, written sector by sector.
-  std::string sec;
-  auto fatEntry = [&](uint64_t i) -> uint32_t {
-    if (i < dataSectors) return i + 1 == dataSectors ? kEndOfChain : static_cast<uint32_t>(i + 1);
-    if (i == dirSector) return kEndOfChain;
-    if (i >= fatStart && i < difatStart) return kFatSect;
-    if (i >= difatStart && i < difatStart + difat) return kDifSect;
-    return kFreeSect;
-  };
-  for (uint64_t s = 0; ok && s < fat; ++s) {
-    sec.assign(512, '\0');
-    for (uint64_t k = 0; k < 128; ++k) put32(&sec[k * 4], fatEntry(s * 128 + k));
-    if (std::fwrite(sec.data(), 1, 512, out) != 512) ok = false;
-  }
-  // DIFAT sectors list the FAT sectors beyond the header's 109.
-  for (uint64_t d = 0; ok && d < difat; ++d) {
-    sec.assign(512, '\0');
-    for (uint64_t k = 0; k < 127; ++k) {
-      uint64_t f = kHeaderDifat + d * 127 + k;
-      put32(&sec[k * 4], f < fat ? fatStart + static_cast<uint32_t>(f) : kFreeSect);
+  for (size_t i = 1; ok && i < entryCount; ++i) {
+    if (sizes[i] < kMiniCutoff) continue;
+    if (static_cast<int>(i) == replaced) {
+      uint64_t left = size;
+      if (fseeko(source, 0, SEEK_SET) != 0) ok = false;
+      while (ok && left) {
+        size_t want = static_cast<size_t>(std::min<uint64_t>(left, buf.size()));
+        if (std::fread(buf.data(), 1, want, source) != want || std::fwrite(buf.data(), 1, want, out) != want) ok = false;
+        left -= want;
+      }
+      ok = ok && pad(size);
+    } else {
+      if (!readStream(*original, i, content, error)) {
+        std::fclose(out);
+        return false;
+      }
+      ok = put(content);
     }
-    put32(&sec[508], d + 1 < difat ? difatStart + static_cast<uint32_t>(d + 1) : kEndOfChain);
-    if (std::fwrite(sec.data(), 1, 512, out) != 512) ok = false;
   }
-  if (std::fclose(out) != 0) ok = false;
-  if (!ok) error = std::string("cannot write the file: ") + std::strerror(errno);
+  content.clear();
+  content.shrink_to_fit();
+  ok = ok && put(mini) && put(dir);
+  std::string words;
+  for (uint32_t v : miniFat) add32(words, v);
+  ok = ok && put(words);
+  for (size_t k = 0; ok && k < table.size(); k += static_cast<size_t>(perFat)) {
+    words.clear();
+    for (size_t j = 0; j < perFat; ++j) add32(words, table[k + j]);
+    ok = std::fwrite(words.data(), 1, words.size(), out) == words.size();
+  }
+  // DIFAT sectors list the allocation table's sectors beyond the header's 109.
+  for (uint64_t d = 0; ok && d < difat; ++d) {
+    words.clear();
+    for (uint64_t k = 0; k + 1 < perFat; ++k) {
+      uint64_t f = kHeaderDifat + d * (perFat - 1) + k;
+      add32(words, f < fat ? fatStart + static_cast<uint32_t>(f) : kFreeSect);
+    }
+    add32(words, d + 1 < difat ? difatStart + static_cast<uint32_t>(d + 1) : kEndOfChain);
+    ok = std::fwrite(words.data(), 1, words.size(), out) == words.size();
+  }
+  int writeErrno = ok ? 0 : errno;
+  if (std::fclose(out) != 0 && ok) {
+    ok = false;
+    writeErrno = errno;
+  }
+  if (!ok) error = writeErrno ? std::strerror(writeErrno) : "cannot write the file";
   return ok;
 }
 

@@ -1,18 +1,56 @@
-// The compound file (structured storage) that holds a BIFF8 workbook stream.
+// The compound file (structured storage, [MS-CFB]) around a BIFF8 workbook. A loaded file is kept
+// whole, so that a save can rewrite the root "Workbook" stream and carry every other stream and
+// storage (VBA projects, embedded objects, summary information) over byte for byte.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 namespace xls {
 
-// Reads the "Workbook" stream of the compound file; false with a reason for anything else.
-// Streams over limit bytes are refused.
-bool readWorkbookStream(const std::string& path, size_t limit, std::string& stream, std::string& error);
+// Facts of the format.
+namespace cfb {
+constexpr char kSignature[8] = {'\xD0', '\xCF', '\x11', '\xE0', '\xA1', '\xB1', '\x1A', '\xE1'};
+constexpr uint32_t kFreeSect = 0xFFFFFFFF, kEndOfChain = 0xFFFFFFFE, kFatSect = 0xFFFFFFFD,
+                   kDifSect = 0xFFFFFFFC, kNoStream = 0xFFFFFFFF;
+constexpr uint32_t kMiniCutoff = 4096;
+constexpr size_t kHeaderSize = 512, kEntrySize = 128, kHeaderDifat = 109, kMiniSectorSize = 64;
+constexpr uint8_t kEmpty = 0, kStorage = 1, kStream = 2, kRoot = 5;
+}  // namespace cfb
 
-// Writes a compound file whose only stream, "Workbook", is the size bytes of data read from
-// the start of source (a temporary file).
-bool writeCompoundFile(const std::string& path, std::FILE* source, uint64_t size, std::string& error);
+struct CompoundEntry {
+  std::u16string name;
+  uint8_t type = cfb::kEmpty;
+  uint32_t left = cfb::kNoStream, right = cfb::kNoStream, child = cfb::kNoStream;
+  uint32_t start = 0;
+  uint64_t size = 0;
+  bool reachable = false;  // found from the root through the directory's trees
+};
+
+struct CompoundFile {
+  std::string data;  // the whole file
+  uint32_t sectorSize = 512;
+  std::vector<uint32_t> fat, miniFat;
+  std::string miniStream;
+  std::string directory;  // raw directory entries, 128 bytes each
+  std::vector<CompoundEntry> entries;
+};
+
+// True when the bytes start with the compound file signature.
+bool hasCompoundSignature(const char* bytes, size_t size);
+
+// Reads and checks the file's structure; files over limit bytes are refused. False with a reason.
+bool openCompoundFile(const std::string& path, uint64_t limit, CompoundFile& cf, std::string& error);
+// The entry of the stream of that name (any letter case) directly in the root storage, or -1.
+int findRootStream(const CompoundFile& cf, const char* name);
+bool readStream(const CompoundFile& cf, size_t entry, std::string& out, std::string& error);
+
+// Writes a compound file. With an original, every stream and storage of it is kept, with the
+// stream at entry `replaced` taken from source instead; without one, "Workbook" is the only
+// stream. The size bytes of source (a temporary file) are read from its start.
+bool writeCompoundFile(const std::string& path, const CompoundFile* original, int replaced, std::FILE* source,
+                       uint64_t size, std::string& error);
 
 }  // namespace xls

@@ -182,23 +182,14 @@ int cellFormatCount(const XlBook& book) {
                                         [](const GlobalRecord& r) { return r.type == kXf; }));
 }
 
-void addBookLook(const XlBook& book, const Globals& g, std::string& before, std::string& after) {
+void addBookLook(const XlBook& book, std::string& before) {
   bool filters = std::any_of(book.sheets.begin(), book.sheets.end(), [](auto& s) { return s->look.filter; });
   if (book.formats.empty() && !filters) return;
-  std::vector<Rec> rs, tail;
-  if (!splitRecords(before, rs) || !splitRecords(after, tail)) return;
+  std::vector<Rec> rs;
+  if (!splitRecords(before, rs)) return;
   addFormats(book, rs);
   addFilterNames(book, rs);
-  std::string made = joinRecords(rs);
-  // The shared strings move by what was added; EXTSST points into them.
-  int64_t delta = static_cast<int64_t>(made.size()) - static_cast<int64_t>(before.size());
-  before = std::move(made);
-  if (g.sst.loaded.empty() || delta == 0) return;
-  for (Rec& r : tail)
-    if (r.type == kExtSst)
-      for (size_t k = 2; k + 8 <= r.body.size(); k += 8)
-        put32(&r.body[k], static_cast<uint32_t>(get32(&r.body[k]) + delta));
-  after = joinRecords(tail);
+  before = joinRecords(rs);
 }
 
 void addSheetLook(const SheetLook& look, uint16_t columnXf, std::string& head, std::string& tail) {

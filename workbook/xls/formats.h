@@ -10,10 +10,10 @@
 
 namespace xls {
 
-// The globals as buildGlobals made them (before: the bytes up to the shared strings; after: the
-// rest), with the book's formats and autofilter names added after the book's own records, whose
-// positions and indices stay. Changes nothing for a book without formats or filters.
-void addBookLook(const XlBook& book, const Globals& g, std::string& before, std::string& after);
+// The globals up to the shared strings, as buildGlobals made them, with the book's formats and
+// autofilter names added after the book's own records, whose positions and indices stay. Changes
+// nothing for a book without formats or filters. The shared strings start after what this adds.
+void addBookLook(const XlBook& book, std::string& before);
 
 // A new sheet's records (newSheetHead, newSheetTail) with its column widths, autofilter and
 // frozen pane added; columnXf is the cell format of the widened columns.

@@ -109,8 +109,15 @@ void startGlobals(Globals& g) {
 bool readGlobals(Globals& g, std::string& error) {
   std::string_view s = g.stream;
   RecordView r;
-  if (!readRecord(s, 0, r) || r.type != kBof || r.body.size() < 4 || get16(r.body.data()) != kBiff8 ||
-      get16(r.body.data() + 2) != kBofGlobals) {
+  if (!readRecord(s, 0, r) || r.type != kBof || r.body.size() < 4) {
+    error = "damaged: the Workbook stream does not start with a BOF record";
+    return false;
+  }
+  if (get16(r.body.data()) == kBiff5) {
+    error = "Excel 95 workbooks (BIFF5) cannot be extended";
+    return false;
+  }
+  if (get16(r.body.data()) != kBiff8 || get16(r.body.data() + 2) != kBofGlobals) {
     error = "not a BIFF8 (Excel 97 or later) workbook";
     return false;
   }
@@ -119,7 +126,7 @@ bool readGlobals(Globals& g, std::string& error) {
   size_t extSstAt = SIZE_MAX;
   for (size_t off = 0; !sawEof;) {
     if (!readRecord(s, off, r)) {
-      error = "the workbook globals are cut short";
+      error = "damaged: the workbook globals are cut short";
       return false;
     }
     off += 4 + r.body.size();
@@ -129,9 +136,13 @@ bool readGlobals(Globals& g, std::string& error) {
     }
     inSst = false;
     switch (r.type) {
+      case kFilePass:
+        // Every record body after this one is encrypted: nothing can be added without the key.
+        error = "the workbook is encrypted";
+        return false;
       case kBoundSheet: {
         if (r.body.size() < 8) {
-          error = "damaged sheet list";
+          error = "damaged: the sheet list";
           return false;
         }
         if (g.sources.empty()) g.boundSheetAt = g.records.size();
@@ -143,16 +154,13 @@ bool readGlobals(Globals& g, std::string& error) {
       }
       case kSst:
         if (sawSst || r.body.size() < 8) {
-          error = "damaged shared strings";
+          error = "damaged: the shared strings";
           return false;
         }
         sawSst = inSst = true;
         g.sstAt = g.records.size();
-        g.loadedSstOffset = r.offset;
         g.sst.loaded.assign(s.substr(r.offset, 4 + r.body.size()));
         g.sst.loadedTotal = get32(r.body.data());
-        g.sst.loadedUnique = get32(r.body.data() + 4);
-        g.sst.currentIsFirst = false;
         continue;
       case kExtSst: extSstAt = g.records.size(); break;
       case kXf: ++xfCount; break;
@@ -162,10 +170,11 @@ bool readGlobals(Globals& g, std::string& error) {
     g.records.push_back({r.type, std::string(r.body)});
   }
   if (g.sources.empty()) {
-    error = "the workbook has no sheets";
+    error = "damaged: the workbook has no sheets";
     return false;
   }
   if (!sawSst) g.sstAt = extSstAt != SIZE_MAX ? extSstAt : g.records.size() - 1;
+  if (sawSst && !readLoadedStrings(g.sst, error)) return false;
   g.cellXf = xfCount > kDefaultCellXf ? kDefaultCellXf : 0;
   for (SourceSheet& src : g.sources)
     if (!scanSheet(s, src, error)) return false;
@@ -202,14 +211,10 @@ void buildGlobals(Globals& g, const std::vector<SavedSheet>& sheets, std::string
     if (rec.type == kContinue && dropContinue) continue;
     dropContinue = false;
     switch (rec.type) {
-      case kExtSst: {
-        // The buckets point into the string table, which may have moved.
-        int64_t delta = static_cast<int64_t>(before.size()) - static_cast<int64_t>(g.loadedSstOffset);
-        if (g.sst.loaded.empty()) delta = 0;
-        for (size_t k = 2; k + 8 <= body.size(); k += 8)
-          put32(&body[k], static_cast<uint32_t>(get32(&body[k]) + delta));
+      case kExtSst:
+        // The index of the string table as laid out for this save.
+        body = g.extSst;
         break;
-      }
       case kTabId:
         body.clear();
         for (int k = 0; k < count; ++k) add16(body, static_cast<uint16_t>(k + 1));

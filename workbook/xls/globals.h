@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "workbook/xls/compound_file.h"
 #include "workbook/xls/shared_strings.h"
 
 namespace xls {
@@ -29,14 +30,16 @@ struct SourceSheet {
 };
 
 struct Globals {
+  CompoundFile container;             // the loaded file, whose other streams a save keeps
+  int workbookEntry = -1;             // its root Workbook stream's directory entry
   std::string stream;                 // the loaded Workbook stream (empty for a new book)
   std::vector<GlobalRecord> records;  // globals without BOUNDSHEET, SST and its CONTINUEs
   size_t boundSheetAt = 0;            // position in records where the BOUNDSHEETs go
   size_t sstAt = 0;                   // position in records where the SST goes
-  uint64_t loadedSstOffset = 0;       // stream offset of the loaded SST, for EXTSST
   std::vector<SourceSheet> sources;
   std::vector<bool> deleted;
   SharedStrings sst;
+  std::string extSst;                 // EXTSST body for the table as saved
   uint16_t cellXf = 15;               // format of the cells written here
 };
 

@@ -9,7 +9,7 @@ namespace xls {
 
 // Record numbers used here.
 enum RecordType : uint16_t {
-  kFormula = 0x0006, kEof = 0x000A, kCalcCount = 0x000C, kCalcMode = 0x000D, kPrecision = 0x000E,
+  kFormula = 0x0006, kEof = 0x000A, kFilePass = 0x002F, kCalcCount = 0x000C, kCalcMode = 0x000D, kPrecision = 0x000E,
   kRefMode = 0x000F, kDelta = 0x0010, kIteration = 0x0011, kProtect = 0x0012, kPassword = 0x0013,
   kHeader = 0x0014, kFooter = 0x0015, kExternSheet = 0x0017, kName = 0x0018, kWindowProtect = 0x0019,
   kDateMode = 0x0022, kPrintHeaders = 0x002A, kPrintGridlines = 0x002B, kFont = 0x0031,
@@ -51,8 +51,11 @@ constexpr uint16_t kNameHiddenBuiltin = 0x0021;  // NAME fHidden | fBuiltin
 constexpr uint8_t kBuiltinFilterDatabase = 0x0D; // the built-in name _FilterDatabase
 constexpr uint8_t kPtgArea3d = 0x3B;
 
-constexpr uint16_t kBiff8 = 0x0600;
+constexpr uint16_t kBiff8 = 0x0600, kBiff5 = 0x0500;
+// BOF record numbers of the BIFF versions before BIFF5 (2, 3 and 4).
+constexpr uint16_t kBof2 = 0x0009, kBof3 = 0x0209, kBof4 = 0x0409;
 constexpr uint16_t kBofGlobals = 0x0005, kBofWorksheet = 0x0010;
+constexpr uint8_t kWsBoolDialog = 0x10;  // WSBOOL: the sheet is a dialog sheet
 constexpr size_t kMaxRecordData = 8224;  // longest record body; longer data goes on in CONTINUE
 constexpr uint16_t kDefaultCellXf = 15;  // the first cell format after the 15 style formats
 constexpr uint8_t kErrorNum = 0x24;      // #NUM!

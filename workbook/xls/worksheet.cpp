@@ -96,7 +96,7 @@ static bool isCellTable(uint16_t t) {
 bool scanSheet(std::string_view s, SourceSheet& src, std::string& error) {
   RecordView r;
   if (!readRecord(s, src.start, r) || r.type != kBof || r.body.size() < 4 || get16(r.body.data()) != kBiff8) {
-    error = "damaged sheet (no start record)";
+    error = "damaged: a sheet has no start record";
     return false;
   }
   src.worksheet = get16(r.body.data() + 2) == kBofWorksheet;
@@ -105,7 +105,7 @@ bool scanSheet(std::string_view s, SourceSheet& src, std::string& error) {
   size_t off = src.start;
   for (;;) {
     if (!readRecord(s, off, r)) {
-      error = "damaged sheet (cut short)";
+      error = "damaged: a sheet is cut short";
       return false;
     }
     size_t next = off + 4 + r.body.size();
@@ -124,6 +124,8 @@ bool scanSheet(std::string_view s, SourceSheet& src, std::string& error) {
         src.dimLastRow = get32(r.body.data() + 4);
         src.dimFirstCol = get16(r.body.data() + 8);
         src.dimLastCol = get16(r.body.data() + 10);
+      } else if (r.type == kWsBool && r.body.size() >= 2 && (r.body[0] & kWsBoolDialog)) {
+        src.worksheet = false;  // a dialog sheet: kept as it is, never written to
       } else if (r.type == kIndex && r.body.size() >= 16) {
         src.index = off;
       } else if (isCellTable(r.type)) {

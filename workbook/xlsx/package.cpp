@@ -45,6 +45,12 @@ std::string resolvePart(const std::string& folder, const std::string& target) {
   return out;
 }
 
+// The part name of a zip entry: some writers put backslashes where part names have slashes.
+std::string partNameOf(std::string entryName) {
+  std::replace(entryName.begin(), entryName.end(), '\\', '/');
+  return entryName;
+}
+
 std::string relsPartOf(const std::string& part) {
   std::string folder = folderOf(part);
   return folder + "_rels/" + part.substr(folder.size()) + ".rels";
@@ -283,7 +289,8 @@ bool saveLoaded(XlBook& book, Package& pkg, const std::string& path, std::string
   ZipWriter zip;
   if (!zip.open(path, error)) return false;
   for (const ZipEntry& e : pkg.zip.entries()) {
-    auto is = [&](const std::string& part) { return strcasecmp(e.name.c_str(), part.c_str()) == 0; };
+    const std::string name = partNameOf(e.name);
+    auto is = [&](const std::string& part) { return strcasecmp(name.c_str(), part.c_str()) == 0; };
     if (std::any_of(dropParts.begin(), dropParts.end(), is)) continue;
     bool ok;
     if (structure && is("[Content_Types].xml")) ok = zip.addBytes(e.name, typesXml, error);
@@ -319,14 +326,11 @@ bool loadBook(XlBook& book, const std::string& path, std::string& error) {
     error = std::strerror(errno);
     return false;
   }
-  if (!pkg->zip.open(pkg->file, error)) {
-    error = "not an .xlsx workbook (" + error + ")";
-    return false;
-  }
+  if (!pkg->zip.open(pkg->file, error)) return false;
   const ZipEntry* types = pkg->zip.find("[Content_Types].xml");
   const ZipEntry* rootRels = pkg->zip.find("_rels/.rels");
   if (!types || !rootRels) {
-    error = "not an .xlsx workbook (no package parts)";
+    error = "damaged: the package has no content types or relationships";
     return false;
   }
   std::string rootXml;
@@ -340,17 +344,17 @@ bool loadBook(XlBook& book, const std::string& path, std::string& error) {
       pkg->workbookPart = resolvePart("", r.target);
   const ZipEntry* wbEntry = pkg->workbookPart.empty() ? nullptr : pkg->zip.find(pkg->workbookPart);
   if (!wbEntry) {
-    error = "not an .xlsx workbook (no workbook part)";
+    error = "damaged: the package has no workbook part";
     return false;
   }
-  pkg->workbookPart = wbEntry->name;
+  pkg->workbookPart = partNameOf(wbEntry->name);
   pkg->workbookRelsPart = relsPartOf(pkg->workbookPart);
   const ZipEntry* wbRels = pkg->zip.find(pkg->workbookRelsPart);
   if (!wbRels) {
-    error = "the workbook has no relationships part";
+    error = "damaged: the workbook has no relationships part";
     return false;
   }
-  pkg->workbookRelsPart = wbRels->name;
+  pkg->workbookRelsPart = partNameOf(wbRels->name);
   std::vector<WorkbookSheet> listed;
   if (!pkg->zip.read(*wbEntry, kSmallPartLimit, pkg->workbookXml, error) ||
       !pkg->zip.read(*wbRels, kSmallPartLimit, pkg->workbookRels, error) ||
@@ -369,10 +373,10 @@ bool loadBook(XlBook& book, const std::string& path, std::string& error) {
       }
     s.entry = s.part.empty() ? nullptr : pkg->zip.find(s.part);
     if (!s.entry) {
-      error = "sheet \"" + w.name + "\" has no part in the package";
+      error = "damaged: sheet \"" + w.name + "\" has no part in the package";
       return false;
     }
-    s.part = s.entry->name;
+    s.part = partNameOf(s.entry->name);
     if (s.worksheet && !scanSheet(pkg->zip, s, error)) return false;
     pkg->sources.push_back(std::move(s));
   }

@@ -1,5 +1,6 @@
 #include "workbook/xlsx/zip_archive.h"
 
+#include <cctype>
 #include <cstring>
 #include <ctime>
 
@@ -53,12 +54,12 @@ bool ZipReader::open(std::FILE* file, std::string& error) {
   ff.zerror_file = errorHeld;
   unz_ = unzOpen2_64(file, &ff);
   if (!unz_) {
-    error = "not a zip file";
+    error = "damaged: the zip directory cannot be read";
     return false;
   }
   unz_global_info64 gi;
   if (unzGetGlobalInfo64(unz_, &gi) != UNZ_OK) {
-    error = "damaged zip directory";
+    error = "damaged: the zip directory is broken";
     return false;
   }
   if (gi.number_entry > 100000) {
@@ -70,7 +71,7 @@ bool ZipReader::open(std::FILE* file, std::string& error) {
     unz_file_info64 info;
     char name[1024];
     if (unzGetCurrentFileInfo64(unz_, &info, name, sizeof name, nullptr, 0, nullptr, 0) != UNZ_OK) {
-      error = "damaged zip directory";
+      error = "damaged: the zip directory is broken";
       return false;
     }
     unz64_file_pos pos;
@@ -94,19 +95,33 @@ bool ZipReader::open(std::FILE* file, std::string& error) {
     rc = unzGoToNextFile(unz_);
   }
   if (rc != UNZ_END_OF_LIST_OF_FILE) {
-    error = "damaged zip directory";
+    error = "damaged: the zip directory is broken";
     return false;
   }
   return true;
 }
 
+namespace {
+
+// Part names compare without regard to ASCII case in a package; some writers put backslashes
+// where the zip names need slashes.
+bool samePartName(const std::string& entry, const std::string& part) {
+  if (entry.size() != part.size()) return false;
+  for (size_t i = 0; i < entry.size(); ++i) {
+    char a = entry[i] == '\\' ? '/' : entry[i], b = part[i];
+    if (a != b && std::tolower(static_cast<unsigned char>(a)) != std::tolower(static_cast<unsigned char>(b)))
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 const ZipEntry* ZipReader::find(const std::string& name) const {
   for (auto& e : entries_)
     if (e.name == name) return &e;
-  // Part names compare without regard to ASCII case in a package.
   for (auto& e : entries_)
-    if (e.name.size() == name.size() && strncasecmp(e.name.c_str(), name.c_str(), name.size()) == 0)
-      return &e;
+    if (samePartName(e.name, name)) return &e;
   return nullptr;
 }
 
@@ -130,7 +145,7 @@ bool ZipReader::stream(const ZipEntry& e, const std::function<bool(const char*, 
   for (;;) {
     int n = unzReadCurrentFile(unz_, buf.data(), static_cast<unsigned>(buf.size()));
     if (n < 0) {
-      error = "damaged entry " + e.name;
+      error = "damaged: zip entry " + e.name + " cannot be decompressed";
       ok = false;
       break;
     }
@@ -143,7 +158,7 @@ bool ZipReader::stream(const ZipEntry& e, const std::function<bool(const char*, 
   }
   int rc = unzCloseCurrentFile(unz_);
   if (ok && rc != UNZ_OK) {
-    error = "damaged entry " + e.name + " (checksum)";
+    error = "damaged: zip entry " + e.name + " fails its checksum";
     ok = false;
   }
   return ok;
