@@ -12,6 +12,7 @@ and CELL is null (empty), {"n": number}, {"s": text} or {"f": formula, "v": show
 
 Usage: calc_read.py [--max-rows N | --full] BOOK...
 
+A book that LibreOffice has not read within BOOK_TIMEOUT_S is reported as an error.
 One soffice process serves every book of a call, with a user profile of its own in a temporary
 folder; its whole process group is ended when the call ends, whatever happened."""
 import json
@@ -22,6 +23,7 @@ import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 import uno  # Debian's python3-uno, for /usr/bin/python3
@@ -29,6 +31,7 @@ from com.sun.star.beans import PropertyValue
 from com.sun.star.table.CellContentType import EMPTY, FORMULA, TEXT, VALUE
 
 START_TIMEOUT_S = 60
+BOOK_TIMEOUT_S = 120
 
 
 def prop(name, value):
@@ -68,7 +71,8 @@ def start_office(profile):
 
 def stop_office(office, desktop):
     try:
-        desktop.terminate()
+        if desktop is not None:
+            desktop.terminate()
     except Exception:
         pass
     try:
@@ -185,10 +189,20 @@ def main(argv):
         office, desktop = start_office(profile)
         result = {}
         for path in paths:
+            # A book that LibreOffice never finishes loading must not hang the call: past the
+            # limit soffice is ended, the book is reported, and a new soffice reads the rest.
+            watchdog = threading.Timer(BOOK_TIMEOUT_S, os.killpg, (office.pid, signal.SIGKILL))
+            watchdog.start()
             try:
                 result[path] = read_book(desktop, path, max_rows)
             except Exception as error:  # one bad book must not hide the others
                 result[path] = {"error": str(error)}
+            finally:
+                watchdog.cancel()
+            if office.poll() is not None:
+                result[path] = {"error": "LibreOffice did not read it within %d s" % BOOK_TIMEOUT_S}
+                stop_office(office, None)
+                office, desktop = start_office(profile)
         json.dump(result, sys.stdout)
         print()
         return 0
