@@ -202,8 +202,8 @@ def main(argv):
         return 0
     if len(argv) >= 2 and argv[0] == "build":
         streams = {}
-        for spec in argv[2:]:
-            name, _, file = spec.partition("=")
+        for entry in argv[2:]:
+            name, _, file = entry.partition("=")
             streams[name] = open(file, "rb").read()
         build(argv[1], streams)
         return 0
