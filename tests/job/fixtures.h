@@ -7,13 +7,37 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "options/conversion_options.h"
 #include "source/database_reader.h"
 #include "tests/support/test_support.h"
 #include "tools/accesswriter/access_writer.h"
+#include "workbook/xl.h"
 
 namespace jobtest {
+
+// The shared real workbooks (../shared/testdata/books), or an empty path where they are absent.
+inline std::filesystem::path sharedBooks() {
+  auto dir = testsupport::projectRoot() / ".." / "shared" / "testdata" / "books";
+  std::error_code ec;
+  return std::filesystem::is_directory(dir, ec) ? std::filesystem::weakly_canonical(dir) : std::filesystem::path();
+}
+
+// Sheet names as our own loader finds them (fast; the independent readers check elsewhere). A
+// book that does not load gives none, and its reason in `error` when asked for.
+inline std::vector<std::string> loadedSheetNames(const std::filesystem::path& file, bool xml,
+                                                 std::string* error = nullptr) {
+  BookHandle book = xml ? xlCreateXMLBookCA() : xlCreateBookCA();
+  std::vector<std::string> names;
+  if (xlBookLoadA(book, file.c_str())) {
+    for (int i = 0; i < xlBookSheetCountA(book); ++i) names.push_back(xlSheetNameA(xlBookGetSheetA(book, i)));
+  } else if (error) {
+    *error = xlBookErrorMessageA(book);
+  }
+  xlBookReleaseA(book);
+  return names;
+}
 
 using accesswriter::FieldType;
 using accesswriter::Null;

@@ -18,22 +18,6 @@ using namespace jobtest;
 
 namespace {
 
-fs::path sharedBooks() {
-  auto dir = testsupport::projectRoot() / ".." / "shared" / "testdata" / "books";
-  std::error_code ec;
-  return fs::is_directory(dir, ec) ? fs::weakly_canonical(dir) : fs::path();
-}
-
-// Sheet names as our own loader finds them (fast, and the independent readers check elsewhere).
-std::vector<std::string> loadedSheetNames(const fs::path& file, bool xml) {
-  BookHandle book = xml ? xlCreateXMLBookCA() : xlCreateBookCA();
-  std::vector<std::string> names;
-  if (xlBookLoadA(book, file.c_str()))
-    for (int i = 0; i < xlBookSheetCountA(book); ++i) names.push_back(xlSheetNameA(xlBookGetSheetA(book, i)));
-  xlBookReleaseA(book);
-  return names;
-}
-
 // Files in the folder other than the given ones: temporary files a failed save left behind.
 std::vector<std::string> strayFiles(const fs::path& folder, const std::vector<std::string>& expected) {
   std::vector<std::string> stray;

@@ -19,24 +19,6 @@ using namespace jobtest;
 
 namespace {
 
-fs::path sharedBooks() {
-  auto dir = testsupport::projectRoot() / ".." / "shared" / "testdata" / "books";
-  std::error_code ec;
-  return fs::is_directory(dir, ec) ? fs::weakly_canonical(dir) : fs::path();
-}
-
-std::vector<std::string> loadedSheetNames(const fs::path& file, bool xml, std::string* error = nullptr) {
-  BookHandle book = xml ? xlCreateXMLBookCA() : xlCreateBookCA();
-  std::vector<std::string> names;
-  if (xlBookLoadA(book, file.c_str())) {
-    for (int i = 0; i < xlBookSheetCountA(book); ++i) names.push_back(xlSheetNameA(xlBookGetSheetA(book, i)));
-  } else if (error) {
-    *error = xlBookErrorMessageA(book);
-  }
-  xlBookReleaseA(book);
-  return names;
-}
-
 // The small database every book is extended with: numbers on one sheet, texts on another.
 fs::path writeSmallDatabase(const fs::path& file) {
   auto numbers = std::make_shared<int64_t>(0);
