@@ -5,19 +5,8 @@
 
 #include "options/command_line.h"
 #include "options/conversion_options.h"
+#include "tests/options/parse_args.h"
 #include "platform/paths.h"
-
-namespace {
-
-// Parses the arguments as a program would, with a program path in front that is never parsed.
-void parse(ConversionOptions* o, std::vector<std::string> args) {
-  args.insert(args.begin(), "/usr/bin/quarlex2007");
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  parseCommandLine(o, static_cast<int>(argv.size()), argv.data());
-}
-
-}  // namespace
 
 TEST(CommandLineParse, PathsByExtensionAndSwitchesWithoutRegardToCase) {
   ConversionOptions o;

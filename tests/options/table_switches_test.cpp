@@ -6,17 +6,7 @@
 
 #include "options/command_line.h"
 #include "options/conversion_options.h"
-
-namespace {
-
-void parse(ConversionOptions* o, std::vector<std::string> args) {
-  args.insert(args.begin(), "quarlex2007");
-  std::vector<const char*> argv;
-  for (const auto& a : args) argv.push_back(a.c_str());
-  parseCommandLine(o, static_cast<int>(argv.size()), argv.data());
-}
-
-}  // namespace
+#include "tests/options/parse_args.h"
 
 TEST(TableSwitches, OffByDefaultAndNotWritten) {
   ConversionOptions o;
