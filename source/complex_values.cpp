@@ -11,20 +11,6 @@ constexpr const char* kSeparator = "; ";
 constexpr const char* kFileNameColumn = "FileName";
 constexpr const char* kMultiValueColumn = "Value";
 
-std::string decimalDigits(const DecimalValue& d) {
-  unsigned __int128 magnitude = (static_cast<unsigned __int128>(d.hi32) << 64) | d.lo64;
-  std::string digits;
-  do {
-    digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(magnitude % 10)));
-    magnitude /= 10;
-  } while (magnitude != 0);
-  if (digits.size() <= d.scale) digits.insert(0, d.scale - digits.size() + 1, '0');
-  std::string whole = digits.substr(0, digits.size() - d.scale), fraction = digits.substr(digits.size() - d.scale);
-  while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
-  std::string text = fraction.empty() ? whole : whole + "." + fraction;
-  return d.negative && text.find_first_not_of("0.") != std::string::npos ? "-" + text : text;
-}
-
 }  // namespace
 
 std::string complexValueText(const Variant& v) {
@@ -34,7 +20,7 @@ std::string complexValueText(const Variant& v) {
     case VT_UI1: case VT_I2: case VT_I4: case VT_I8: return std::to_string(v.integer);
     case VT_R4: return std::string(buf, std::to_chars(buf, buf + sizeof buf, static_cast<float>(v.real)).ptr);
     case VT_R8: return std::string(buf, std::to_chars(buf, buf + sizeof buf, v.real).ptr);
-    case VT_DECIMAL: return decimalDigits(v.decimal);
+    case VT_DECIMAL: return decimalToText(v.decimal);
     case VT_BOOL: return v.integer != 0 ? "-1" : "0";
     case VT_BYTES: {
       static const char kHex[] = "0123456789ABCDEF";

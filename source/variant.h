@@ -56,3 +56,7 @@ struct Variant {
 };
 
 inline constexpr uint16_t VT_BYTES = VT_ARRAY | VT_UI1;
+
+// A decimal's exact digits: trailing zeros of the fraction dropped, no point for a whole number,
+// no sign for zero.
+std::string decimalToText(const DecimalValue& value);

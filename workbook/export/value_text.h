@@ -19,5 +19,4 @@ std::string oleDateToText(double day, const std::string& localeName = "");
 std::string extendedDateToText(const ExtendedDateValue& value, const std::string& localeName = "");
 
 std::string currencyToText(int64_t tenThousandths);
-std::string decimalToText(const DecimalValue& value);
 std::string doubleToText(double value);
