@@ -1,5 +1,6 @@
 #include "workbook/spool.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -8,8 +9,27 @@
 
 #include "workbook/deflate.h"
 
+namespace {
+// Bytes go to the file in pieces of this size rather than the system's 4 KB: fewer writes.
+constexpr size_t kSpoolBuffer = 64 * 1024;
+// Stored bytes are read back in pieces of at most this size.
+constexpr size_t kCopyPiece = 1 << 20;
+
+bool writeWhole(int fd, const char* p, size_t n) {
+  while (n) {
+    ssize_t done = ::write(fd, p, n);
+    if (done < 0 && errno == EINTR) continue;
+    if (done <= 0) return false;
+    p += done;
+    n -= static_cast<size_t>(done);
+  }
+  return true;
+}
+}  // namespace
+
 struct SpoolState {
-  std::FILE* file = nullptr;
+  std::FILE* file = nullptr;  // written through its descriptor, never through stdio
+  std::string pending;        // bytes not yet in the file; freed while the spool is paused
   bool compressed = false;
   bool failed = false;
   std::unique_ptr<DeflateStream> deflate;  // compressed spools only
@@ -18,6 +38,23 @@ struct SpoolState {
   ~SpoolState() {
     deflate.reset();
     if (file) std::fclose(file);
+  }
+  bool store(const char* p, size_t n) {
+    stored += n;
+    if (pending.size() + n <= kSpoolBuffer) {
+      if (pending.capacity() < kSpoolBuffer) pending.reserve(kSpoolBuffer);
+      pending.append(p, n);
+      return true;
+    }
+    if (!flush()) return false;
+    if (n >= kSpoolBuffer) return writeWhole(fileno(file), p, n);
+    pending.append(p, n);
+    return true;
+  }
+  bool flush() {
+    bool ok = writeWhole(fileno(file), pending.data(), pending.size());
+    pending.clear();
+    return ok;
   }
 };
 
@@ -47,11 +84,7 @@ bool Spool::open(bool compressed, std::string* error) {
   s->compressed = compressed;
   if (compressed) {
     SpoolState* state = s.get();
-    s->deflate = std::make_unique<DeflateStream>([state](const char* p, size_t n) {
-      if (std::fwrite(p, 1, n, state->file) != n) return false;
-      state->stored += n;
-      return true;
-    });
+    s->deflate = std::make_unique<DeflateStream>([state](const char* p, size_t n) { return state->store(p, n); });
   }
   s_ = std::move(s);
   return true;
@@ -60,12 +93,13 @@ bool Spool::open(bool compressed, std::string* error) {
 bool Spool::isOpen() const { return s_ != nullptr; }
 bool Spool::failed() const { return !s_ || s_->failed; }
 uint64_t Spool::rawSize() const { return s_ ? s_->raw : 0; }
-uint32_t Spool::rawCrc() const { return s_ ? s_->crc : 0; }
+uint32_t Spool::rawCrc() const { return s_ && s_->compressed ? s_->crc : 0; }
 uint64_t Spool::storedSize() const { return s_ ? s_->stored : 0; }
 
 bool Spool::pause() {
-  if (!s_ || !s_->compressed) return true;
-  if (s_->failed || !s_->deflate->release()) s_->failed = true;
+  if (!s_) return true;
+  if (s_->failed || (s_->compressed && !s_->deflate->release()) || !s_->flush()) s_->failed = true;
+  std::string().swap(s_->pending);
   return !s_->failed;
 }
 
@@ -80,29 +114,31 @@ bool Spool::write(std::string_view bytes) {
     s.crc = s.deflate->crc();
     return !s.failed;
   }
-  s.crc = crc32Update(s.crc, bytes.data(), bytes.size());
-  if (std::fwrite(bytes.data(), 1, bytes.size(), s.file) != bytes.size()) s.failed = true;
-  s.stored += bytes.size();
+  if (!s.store(bytes.data(), bytes.size())) s.failed = true;
   return !s.failed;
 }
 
 bool Spool::sync() {
   if (!s_ || s_->failed) return false;
   if (s_->compressed && !s_->deflate->sync()) s_->failed = true;
-  if (std::fflush(s_->file) != 0) s_->failed = true;
+  if (!s_->failed && !s_->flush()) s_->failed = true;
   return !s_->failed;
 }
 
 bool Spool::copyStored(const std::function<bool(const char*, size_t)>& out) const {
   if (!s_ || s_->failed) return false;
-  std::FILE* f = s_->file;
-  if (std::fflush(f) != 0) return false;
-  std::vector<char> buf(1 << 16);
+  if (!s_->flush()) {
+    s_->failed = true;
+    return false;
+  }
+  int fd = fileno(s_->file);
+  std::vector<char> buf(static_cast<size_t>(std::min<uint64_t>(s_->stored, kCopyPiece)));
   uint64_t left = s_->stored;
   off_t pos = 0;
   while (left) {
     size_t want = left < buf.size() ? static_cast<size_t>(left) : buf.size();
-    ssize_t got = pread(fileno(f), buf.data(), want, pos);
+    ssize_t got = pread(fd, buf.data(), want, pos);
+    if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return false;
     if (!out(buf.data(), static_cast<size_t>(got))) return false;
     pos += got;

@@ -1,5 +1,5 @@
-// An append-only temporary file that holds serialised rows until the book is saved, so memory
-// stays bounded by one row. With compression on, the bytes are kept as a raw deflate stream made
+// An append-only temporary file that holds serialised rows (or other records) until the book is
+// saved, so memory stays bounded by one row. With compression on, the bytes are kept as a raw deflate stream made
 // of non-final blocks, which the zip writer copies as it stands in front of a final block.
 #pragma once
 
@@ -28,7 +28,7 @@ class Spool {
   // written: many finished sheets then cost a file each, not a compressor each.
   bool pause();
   uint64_t rawSize() const;     // bytes written
-  uint32_t rawCrc() const;      // CRC-32 of the bytes written
+  uint32_t rawCrc() const;      // CRC-32 of the bytes written; compressed spools only (zip needs it)
   uint64_t storedSize() const;  // bytes in the file (compressed when compressed)
   // Streams the stored bytes to out, which returns false to stop.
   bool copyStored(const std::function<bool(const char*, size_t)>& out) const;

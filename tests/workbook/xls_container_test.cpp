@@ -1,6 +1,6 @@
 // The compound file around an .xls workbook: a save rewrites only the root Workbook stream, the
-// shared-string table is laid out whole again each time, and books extended again and again stay
-// readable by xlrd, openpyxl and LibreOffice.
+// shared-string table and its index are whole and right each time, and books extended again and
+// again stay readable by xlrd, openpyxl and LibreOffice.
 #include <gtest/gtest.h>
 
 #include "tests/support/test_support.h"
@@ -207,4 +207,132 @@ TEST(XlsContainer, FirstTextsOfALoadedBookGoIntoOneSstRecord) {
   auto sheets = wbtest::readBack(file);
   ASSERT_EQ(sheets.size(), 2u);
   EXPECT_EQ(at(sheets[1], 0, 0).text, "first text");
+}
+
+namespace {
+
+// Where each string of a stream's shared-string table starts: from the start of the stream and
+// from the start of the record that holds it. Walks the SST record and its CONTINUE records the
+// way a reader does: characters that run on into a record are preceded by a high-byte flag, the
+// rest (headers, rich text runs, phonetic data) simply goes on.
+struct StringStart {
+  uint64_t inStream;
+  uint16_t inRecord;
+};
+std::vector<StringStart> sharedStringStarts(const std::string& stream, uint32_t& total, uint32_t& unique) {
+  std::vector<xls::RecordView> recs;
+  xls::RecordView r;
+  for (size_t off = 0; xls::readRecord(stream, off, r); off += 4 + r.body.size()) {
+    if (r.type == xls::kSst || (!recs.empty() && r.type == xls::kContinue)) recs.push_back(r);
+    else if (!recs.empty()) break;
+  }
+  std::vector<StringStart> starts;
+  if (recs.empty() || recs[0].body.size() < 8) return starts;
+  total = xls::get32(recs[0].body.data());
+  unique = xls::get32(recs[0].body.data() + 4);
+  size_t rec = 0, pos = 8;
+  auto body = [&] { return recs[rec].body; };
+  auto nextRecord = [&] { return ++rec < recs.size() ? (pos = 0, true) : false; };
+  auto skip = [&](size_t n) {
+    while (n) {
+      if (pos == body().size() && !nextRecord()) return false;
+      size_t take = std::min(n, body().size() - pos);
+      pos += take;
+      n -= take;
+    }
+    return true;
+  };
+  auto byte = [&](uint8_t& b) {
+    if (pos == body().size() && !nextRecord()) return false;
+    b = static_cast<uint8_t>(body()[pos++]);
+    return true;
+  };
+  for (uint32_t i = 0; i < unique; ++i) {
+    if (pos == body().size() && !nextRecord()) break;
+    starts.push_back({recs[rec].offset + 4 + pos, static_cast<uint16_t>(4 + pos)});
+    uint8_t lo, hi, flags;
+    if (!byte(lo) || !byte(hi) || !byte(flags)) break;
+    size_t left = lo | hi << 8, runs = 0, ext = 0;
+    uint8_t b[4];
+    if (flags & 0x08) {
+      if (!byte(b[0]) || !byte(b[1])) break;
+      runs = b[0] | b[1] << 8;
+    }
+    if (flags & 0x04) {
+      for (uint8_t& x : b)
+        if (!byte(x)) return starts;
+      ext = b[0] | b[1] << 8 | b[2] << 16 | static_cast<size_t>(b[3]) << 24;
+    }
+    bool wide = flags & 0x01;
+    while (left) {
+      if (pos == body().size()) {
+        uint8_t flag;
+        if (!nextRecord() || !byte(flag)) return starts;
+        wide = flag & 0x01;
+      }
+      size_t unit = wide ? 2 : 1, take = std::min(left, (body().size() - pos) / unit);
+      if (take == 0) return starts;
+      pos += take * unit;
+      left -= take;
+    }
+    if (!skip(runs * 4 + ext)) break;
+  }
+  return starts;
+}
+
+}  // namespace
+
+// The EXTSST index: at most 128 entries, each pointing at the first string of its bucket, for
+// tables of a few strings, of thousands, and for a loaded table extended with more, with long
+// and wide strings that run on over record boundaries.
+TEST(XlsContainer, TheStringIndexPointsAtTheFirstStringOfEachBucket) {
+  testsupport::ScratchDir dir;
+  fs::path file = dir / "strings.xls";
+  auto text = [](int i) {
+    std::string t = "s" + std::to_string(i);
+    if (i % 97 == 0) t += std::string(3000 + i % 500, 'x');  // runs on into a CONTINUE record
+    if (i % 13 == 0) t += "\xE2\x82\xAC\xF0\x9F\x98\x80";    // wide: a euro sign and a surrogate pair
+    return t;
+  };
+  struct Step { int from, to; bool load; };
+  for (Step step : {Step{0, 5, false}, Step{5, 3000, true}, Step{3000, 20000, true}}) {
+    SCOPED_TRACE(step.to);
+    Book b(xlCreateBookCA());
+    if (step.load) {
+      ASSERT_EQ(xlBookLoadA(b, file.c_str()), 1) << xlBookErrorMessageA(b);
+    }
+    SheetHandle s = xlBookAddSheetA(b, ("S" + std::to_string(step.to)).c_str(), nullptr);
+    for (int i = step.from; i < step.to; ++i) xlSheetWriteStrA(s, i - step.from, 0, text(i).c_str(), nullptr);
+    ASSERT_EQ(xlBookSaveA(b, file.c_str()), 1) << xlBookErrorMessageA(b);
+
+    std::string stream;
+    auto types = recordTypes(file, &stream);
+    uint32_t total = 0, unique = 0;
+    auto starts = sharedStringStarts(stream, total, unique);
+    EXPECT_EQ(unique, static_cast<uint32_t>(step.to));
+    EXPECT_EQ(total, static_cast<uint32_t>(step.to));
+    ASSERT_EQ(starts.size(), static_cast<size_t>(step.to));
+    EXPECT_EQ(static_cast<size_t>(std::count(types.begin(), types.end(), xls::kLabelSst)), starts.size());
+
+    xls::RecordView r;
+    std::string_view ext;
+    for (size_t off = 0; xls::readRecord(stream, off, r); off += 4 + r.body.size())
+      if (r.type == xls::kExtSst) ext = r.body;
+    ASSERT_GE(ext.size(), 2u);
+    uint16_t perBucket = xls::get16(ext.data());
+    EXPECT_GE(perBucket, 8u);
+    size_t buckets = (ext.size() - 2) / 8;
+    EXPECT_EQ(buckets, (starts.size() + perBucket - 1) / perBucket);
+    EXPECT_LE(buckets, 128u);
+    for (size_t k = 0; k < buckets; ++k) {
+      const StringStart& first = starts[k * perBucket];
+      EXPECT_EQ(xls::get32(ext.data() + 2 + 8 * k), first.inStream) << "bucket " << k;
+      EXPECT_EQ(xls::get16(ext.data() + 6 + 8 * k), first.inRecord) << "bucket " << k;
+    }
+  }
+  auto sheets = wbtest::readBack(file);
+  ASSERT_EQ(sheets.size(), 3u);
+  EXPECT_EQ(at(sheets[2], 16999, 0).text, text(19999));
+  EXPECT_EQ(at(sheets[1], 2994, 0).text, text(2999));
+  EXPECT_EQ(at(sheets[0], 4, 0).text, text(4));
 }

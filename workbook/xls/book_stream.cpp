@@ -132,10 +132,6 @@ bool saveBook(XlBook& book, const std::string& tempPath, std::string& error) {
       return false;
     }
   }
-  if (g.sst.spool && std::fflush(g.sst.spool) != 0) {
-    error = "the temporary file of the shared strings failed";
-    return false;
-  }
   std::vector<SavedSheet> saved;
   std::vector<SheetPlan> plans;
   for (size_t i = 0; i < book.sheets.size(); ++i) {
@@ -160,13 +156,13 @@ bool saveBook(XlBook& book, const std::string& tempPath, std::string& error) {
     plans.push_back(std::move(plan));
   }
   // Globals twice: once for their size, which fixes where the sheets start, then for real.
-  SstLayout layout;
-  if (!layOutSharedStrings(g.sst, nullptr, layout, error)) return false;
-  g.extSst = extSstBody(layout, 0);
+  uint64_t sstSize = 0;
+  if (!sharedStringsSize(g.sst, sstSize, error)) return false;
+  g.extSst = extSstBody(g.sst.index, 0);
   std::string before, after;
   buildGlobals(g, saved, before, after);
   addBookLook(book, before);
-  uint64_t pos = before.size() + layout.size + after.size();
+  uint64_t pos = before.size() + sstSize + after.size();
   for (size_t i = 0; i < saved.size(); ++i) {
     if (pos > 0xFFFFFFFFull) {
       error = "the workbook is over 4 GB, more than an .xls file can hold";
@@ -176,45 +172,30 @@ bool saveBook(XlBook& book, const std::string& tempPath, std::string& error) {
     pos += plans[i].size;
   }
   // The strings' index points at where they start: after the globals with the look added.
-  g.extSst = extSstBody(layout, before.size());
+  g.extSst = extSstBody(g.sst.index, before.size());
   buildGlobals(g, saved, before, after);
   addBookLook(book, before);
-
-  std::FILE* stream = openTemporaryFile();
-  if (!stream) {
-    error = std::string("cannot create a temporary file: ") + std::strerror(errno);
-    return false;
-  }
-  SstLayout written;
-  bool ok = writeAll(stream, before) && layOutSharedStrings(g.sst, stream, written, error) &&
-            written.size == layout.size && writeAll(stream, after);
-  for (size_t i = 0; ok && i < plans.size(); ++i) {
-    const XlSheet& s = *plans[i].sheet;
-    if (saved[i].source) {
-      ok = copyLoadedSheet(stream, g, *saved[i].source, s, saved[i].offset);
-    } else {
-      ok = writeAll(stream, plans[i].head) &&
-           (!s.rows.isOpen() || s.rows.copyStored([&](const char* p, size_t n) { return writeAll(stream, p, n); })) &&
-           writeAll(stream, plans[i].tail);
-    }
-  }
   // A stream below the cutoff would go into the mini stream; zeros after the last sheet keep
   // it in whole sectors instead, and readers stop at the last sheet's end.
-  if (ok && pos < cfb::kMiniCutoff) {
-    std::string pad(static_cast<size_t>(cfb::kMiniCutoff - pos), '\0');
-    ok = writeAll(stream, pad);
-    pos = cfb::kMiniCutoff;
-  }
-  if (ok && std::fflush(stream) != 0) ok = false;
-  if (!ok) {
-    std::fclose(stream);
-    if (error.empty()) error = std::string("cannot write a temporary file: ") + std::strerror(errno);
-    return false;
-  }
-  ok = writeCompoundFile(tempPath, g.container.entries.empty() ? nullptr : &g.container, g.workbookEntry,
-                         stream, pos, error);
-  std::fclose(stream);
-  return ok;
+  const uint64_t streamSize = std::max<uint64_t>(pos, cfb::kMiniCutoff);
+
+  auto writeStream = [&](std::FILE* out, std::string& failure) {
+    bool ok = writeAll(out, before) && writeSharedStrings(g.sst, out, failure) && writeAll(out, after);
+    for (size_t i = 0; ok && i < plans.size(); ++i) {
+      const XlSheet& s = *plans[i].sheet;
+      if (saved[i].source) {
+        ok = copyLoadedSheet(out, g, *saved[i].source, s, saved[i].offset);
+      } else {
+        ok = writeAll(out, plans[i].head) &&
+             (!s.rows.isOpen() || s.rows.copyStored([&](const char* p, size_t n) { return writeAll(out, p, n); })) &&
+             writeAll(out, plans[i].tail);
+      }
+    }
+    if (ok && pos < streamSize) ok = writeAll(out, std::string(static_cast<size_t>(streamSize - pos), '\0'));
+    return ok;
+  };
+  return writeCompoundFile(tempPath, g.container.entries.empty() ? nullptr : &g.container, g.workbookEntry,
+                           streamSize, writeStream, error);
 }
 
 void forgetSheet(XlBook& book, const XlSheet& sheet) {

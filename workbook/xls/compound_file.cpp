@@ -13,6 +13,7 @@ namespace {
 
 constexpr uint32_t kWriteSectorSize = 512;  // version 3 files, which every reader takes
 constexpr uint32_t kLargestSectorCount = 0xFFFFFFF0;
+constexpr size_t kWriteBuffer = 1 << 20;  // bytes the file takes per write
 
 // Where sector i starts: the header fills the first sector-sized block.
 uint64_t sectorOffset(const CompoundFile& cf, uint32_t i) { return (static_cast<uint64_t>(i) + 1) * cf.sectorSize; }
@@ -227,8 +228,8 @@ bool readStream(const CompoundFile& cf, size_t index, std::string& out, std::str
   return true;
 }
 
-bool writeCompoundFile(const std::string& path, const CompoundFile* original, int replaced, std::FILE* source,
-                       uint64_t size, std::string& error) {
+bool writeCompoundFile(const std::string& path, const CompoundFile* original, int replaced, uint64_t size,
+                       const StreamWriter& writeStream, std::string& error) {
   if (size > 0xFFFFFFFFull) {
     error = "the workbook stream is over 4 GB, more than an .xls file can hold";
     return false;
@@ -360,6 +361,9 @@ bool writeCompoundFile(const std::string& path, const CompoundFile* original, in
     error = std::strerror(errno);
     return false;
   }
+  // The file goes out in large pieces: a workbook stream is tens of megabytes.
+  std::vector<char> outBuffer(kWriteBuffer);
+  std::setvbuf(out, outBuffer.data(), _IOFBF, outBuffer.size());
   std::string header(kHeaderSize, '\0');
   std::memcpy(header.data(), kSignature, sizeof kSignature);
   put16(&header[24], 0x003E);  // minor version
@@ -385,16 +389,20 @@ bool writeCompoundFile(const std::string& path, const CompoundFile* original, in
   auto put = [&](const std::string& s) { return std::fwrite(s.data(), 1, s.size(), out) == s.size() && pad(s.size()); };
 
   // The large streams, in directory order, as their sectors were planned.
-  std::vector<char> buf(1 << 16);
   for (size_t i = 1; ok && i < entryCount; ++i) {
     if (sizes[i] < kMiniCutoff) continue;
     if (static_cast<int>(i) == replaced) {
-      uint64_t left = size;
-      if (fseeko(source, 0, SEEK_SET) != 0) ok = false;
-      while (ok && left) {
-        size_t want = static_cast<size_t>(std::min<uint64_t>(left, buf.size()));
-        if (std::fread(buf.data(), 1, want, source) != want || std::fwrite(buf.data(), 1, want, out) != want) ok = false;
-        left -= want;
+      off_t start = ftello(out);
+      errno = 0;
+      ok = writeStream(out, error);
+      if (ok && ftello(out) - start != static_cast<off_t>(size)) {
+        // The sectors were planned for that size: anything else would leave a broken file.
+        error = "internal: the stream came out at another size than planned";
+        ok = false;
+      }
+      if (!ok && !error.empty()) {
+        std::fclose(out);
+        return false;
       }
       ok = ok && pad(size);
     } else {

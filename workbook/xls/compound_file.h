@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -47,10 +48,14 @@ bool openCompoundFile(const std::string& path, uint64_t limit, CompoundFile& cf,
 int findRootStream(const CompoundFile& cf, const char* name);
 bool readStream(const CompoundFile& cf, size_t entry, std::string& out, std::string& error);
 
+// Writes the bytes of the new stream straight into the file: exactly the size it was given,
+// false (with error set, or else from errno) when it cannot.
+using StreamWriter = std::function<bool(std::FILE* out, std::string& error)>;
+
 // Writes a compound file. With an original, every stream and storage of it is kept, with the
-// stream at entry `replaced` taken from source instead; without one, "Workbook" is the only
-// stream. The size bytes of source (a temporary file) are read from its start.
-bool writeCompoundFile(const std::string& path, const CompoundFile* original, int replaced, std::FILE* source,
-                       uint64_t size, std::string& error);
+// stream at entry `replaced` written by writeStream instead; without one, "Workbook" is the only
+// stream.
+bool writeCompoundFile(const std::string& path, const CompoundFile* original, int replaced, uint64_t size,
+                       const StreamWriter& writeStream, std::string& error);
 
 }  // namespace xls

@@ -2,8 +2,9 @@
 
 #include <cerrno>
 #include <cstring>
-#include <functional>
+#include <algorithm>
 
+#include "platform/text_codec.h"
 #include "workbook/spool.h"
 #include "workbook/xls/records.h"
 
@@ -15,15 +16,16 @@ namespace {
 constexpr uint8_t kHighByte = 0x01, kExtSt = 0x04, kRichSt = 0x08;
 constexpr size_t kSstHeader = 8;        // total and unique counts before the first string
 constexpr size_t kMostBuckets = 128;    // EXTSST entries Excel writes at most
-constexpr uint16_t kLeastPerBucket = 8;
+constexpr uint16_t kMostPerBucket = 0x8000;  // doubled once more it would not fit its field
+constexpr size_t kRecordHeader = 4;
 
 // One string as the table holds it.
 struct SstString {
   uint16_t length = 0;  // characters (UTF-16 units)
   uint8_t flags = 0;
+  bool narrow = false;  // every character was stored as a single byte
   std::u16string chars;
-  std::string compressed;  // the characters as single bytes when the whole string was stored so
-  std::string runs, ext;   // rich text runs (4 bytes each) and phonetic data, as stored
+  std::string runs, ext;  // rich text runs (4 bytes each) and phonetic data, as stored
 };
 
 // Reads the strings of the loaded records one by one, across CONTINUE boundaries.
@@ -57,7 +59,6 @@ class LoadedReader {
       extSize = get32(more.data());
     }
     s.chars.clear();
-    s.compressed.clear();
     bool wide = s.flags & kHighByte, allNarrow = !wide;
     for (size_t left = s.length; left;) {
       if (pos_ == end_) {
@@ -76,8 +77,7 @@ class LoadedReader {
       pos_ += take * unit;
       left -= take;
     }
-    if (allNarrow)
-      for (char16_t c : s.chars) s.compressed += static_cast<char>(c);
+    s.narrow = allNarrow || s.length == 0;
     if (!bytes(size_t{runCount} * 4, s.runs) || !bytes(extSize, s.ext)) return fail(error);
     return true;
   }
@@ -112,109 +112,114 @@ class LoadedReader {
   size_t pos_ = 0, end_ = 0, next_ = 0;
 };
 
-// Reads the strings added here back from the temporary file.
-class SpoolReader {
- public:
-  explicit SpoolReader(std::FILE* f) : f_(f) {}
-  bool start() { return !f_ || (std::fflush(f_) == 0 && fseeko(f_, 0, SEEK_SET) == 0); }
-  bool read(SstString& s) {
-    unsigned char head[3];
-    if (std::fread(head, 1, 3, f_) != 3) return false;
-    s.length = static_cast<uint16_t>(head[0] | head[1] << 8);
-    s.flags = head[2];
-    s.runs.clear();
-    s.ext.clear();
-    s.chars.clear();
-    s.compressed.clear();
-    bool wide = s.flags & kHighByte;
-    std::string raw(size_t{s.length} * (wide ? 2 : 1), '\0');
-    if (!raw.empty() && std::fread(raw.data(), 1, raw.size(), f_) != raw.size()) return false;
-    if (wide) {
-      for (size_t k = 0; k < s.length; ++k) s.chars += static_cast<char16_t>(get16(&raw[2 * k]));
+std::string systemFailure(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+
+// Ends the record being filled: it goes whole to the temporary file, and the next one is a
+// CONTINUE record.
+bool endRecord(SharedStrings& sst, std::string& error) {
+  char header[kRecordHeader];
+  put16(header, sst.records.rawSize() == 0 ? kSst : kContinue);
+  put16(header + 2, static_cast<uint16_t>(sst.body.size()));
+  errno = 0;
+  if (!sst.records.isOpen() && !sst.records.open(false, &error)) return false;
+  if (!sst.records.write(std::string_view(header, sizeof header)) || !sst.records.write(sst.body)) {
+    error = systemFailure("cannot write a temporary file");
+    return false;
+  }
+  sst.body.clear();
+  return true;
+}
+
+// Notes where string number `sst.framed` starts, every so many strings. The index holds at most
+// kMostBuckets entries: when one more would pass that, every other entry goes and the strings per
+// entry double.
+void noteStringStart(SharedStrings& sst) {
+  SstIndex& ix = sst.index;
+  if (sst.framed % ix.stringsPerBucket != 0) return;
+  ix.buckets.emplace_back(sst.records.rawSize() + kRecordHeader + sst.body.size(),
+                          static_cast<uint16_t>(kRecordHeader + sst.body.size()));
+  if (ix.buckets.size() <= kMostBuckets) return;
+  if (ix.stringsPerBucket >= kMostPerBucket) {
+    ix.buckets.pop_back();  // past what the index can cover; readers search on from the last entry
+    return;
+  }
+  for (size_t k = 0; 2 * k < ix.buckets.size(); ++k) ix.buckets[k] = ix.buckets[2 * k];
+  ix.buckets.resize((ix.buckets.size() + 1) / 2);
+  ix.stringsPerBucket = static_cast<uint16_t>(ix.stringsPerBucket * 2);
+}
+
+bool isHighSurrogate(char16_t c) { return c >= 0xD800 && c < 0xDC00; }
+
+// Frames one string: its header and first character (both halves of a surrogate pair) share a
+// record; characters run on into CONTINUE records, each starting with the high-byte flag again.
+// The characters come as UTF-16 units, or as bytes when they are ASCII.
+template <typename Unit>
+bool frameString(SharedStrings& sst, std::basic_string_view<Unit> chars, bool narrow, uint8_t flags,
+                 std::string_view runs, std::string_view ext, std::string& error) {
+  std::string& body = sst.body;
+  auto room = [&] { return kMaxRecordData - body.size(); };
+  flags = static_cast<uint8_t>((flags & (kExtSt | kRichSt)) | (narrow ? 0 : kHighByte));
+  const size_t length = chars.size();
+  size_t headSize = 3 + (flags & kRichSt ? 2 : 0) + (flags & kExtSt ? 4 : 0);
+  size_t unit = narrow ? 1 : 2;
+  if (room() < headSize + (length ? 2 * unit : 0) && !endRecord(sst, error)) return false;
+  noteStringStart(sst);
+  ++sst.framed;
+  add16(body, static_cast<uint16_t>(length));
+  body += static_cast<char>(flags);
+  if (flags & kRichSt) add16(body, static_cast<uint16_t>(runs.size() / 4));
+  if (flags & kExtSt) add32(body, static_cast<uint32_t>(ext.size()));
+  for (size_t k = 0; k < length;) {
+    size_t take = std::min(length - k, room() / unit);
+    // A surrogate pair is not split between records: readers decode each piece on its own.
+    if (!narrow && take > 0 && k + take < length && isHighSurrogate(chars[k + take - 1])) --take;
+    if (take == 0) {
+      if (!endRecord(sst, error)) return false;
+      body += static_cast<char>(narrow ? 0 : kHighByte);
+      continue;
+    }
+    size_t at = body.size();
+    body.resize(at + take * unit);
+    char* out = &body[at];
+    if (narrow) {
+      for (size_t j = 0; j < take; ++j) out[j] = static_cast<char>(chars[k + j]);
     } else {
-      s.compressed = std::move(raw);
-      for (char c : s.compressed) s.chars += static_cast<unsigned char>(c);
+      for (size_t j = 0; j < take; ++j) put16(out + 2 * j, chars[k + j]);
     }
-    return true;
+    k += take;
   }
+  for (size_t k = 0; k < runs.size(); k += 4) {
+    if (room() < 4 && !endRecord(sst, error)) return false;
+    body.append(runs.substr(k, 4));
+  }
+  for (size_t k = 0; k < ext.size();) {
+    if (room() == 0 && !endRecord(sst, error)) return false;
+    size_t take = std::min(room(), ext.size() - k);
+    body.append(ext.substr(k, take));
+    k += take;
+  }
+  return true;
+}
 
- private:
-  std::FILE* f_;
-};
-
-// Cuts the strings into records: SST first, then CONTINUE records, each body at most
-// kMaxRecordData bytes. Records are sent whole to the sink.
-class Framer {
- public:
-  Framer(const std::function<bool(const std::string&)>& sink, SstLayout& layout, uint32_t total, uint32_t unique)
-      : sink_(sink), layout_(layout) {
-    add32(body_, total);
-    add32(body_, unique);
-  }
-  bool add(const SstString& s, uint32_t index) {
-    bool narrow = !s.compressed.empty() || s.length == 0;
-    uint8_t flags = static_cast<uint8_t>((s.flags & (kExtSt | kRichSt)) | (narrow ? 0 : kHighByte));
-    std::string head;
-    add16(head, s.length);
-    head += static_cast<char>(flags);
-    if (flags & kRichSt) add16(head, static_cast<uint16_t>(s.runs.size() / 4));
-    if (flags & kExtSt) add32(head, static_cast<uint32_t>(s.ext.size()));
-    size_t unit = narrow ? 1 : 2;
-    // The header and the first character (both halves of a surrogate pair) share a record.
-    if (room() < head.size() + (s.length ? 2 * unit : 0) && !flush(false)) return false;
-    if (index % layout_.stringsPerBucket == 0)
-      layout_.buckets.emplace_back(written_ + 4 + body_.size(), static_cast<uint16_t>(4 + body_.size()));
-    body_ += head;
-    for (size_t k = 0; k < s.length;) {
-      size_t take = std::min<size_t>(s.length - k, room() / unit);
-      // A surrogate pair is not split between records: readers decode each piece on its own.
-      if (!narrow && take > 0 && k + take < s.length && s.chars[k + take - 1] >= 0xD800 &&
-          s.chars[k + take - 1] < 0xDC00)
-        --take;
-      if (take == 0) {
-        // A string that runs on repeats its high-byte flag at the start of the next record.
-        if (!flush(false)) return false;
-        body_ += static_cast<char>(narrow ? 0 : kHighByte);
-        continue;
-      }
-      if (narrow) {
-        body_.append(s.compressed, k, take);
-      } else {
-        for (size_t j = 0; j < take; ++j) add16(body_, s.chars[k + j]);
-      }
-      k += take;
+// The first record starts with the two counts, filled in when the table is written; the loaded
+// strings come first, as they were.
+bool startFraming(SharedStrings& sst, std::string& error) {
+  if (sst.started) return true;
+  sst.body.reserve(kMaxRecordData);
+  sst.body.assign(kSstHeader, '\0');
+  if (!sst.loaded.empty()) {
+    LoadedReader reader(sst.loaded);
+    if (!reader.start(error)) return false;
+    SstString s;
+    while (!reader.atEnd()) {
+      if (!reader.read(s, error) ||
+          !frameString(sst, std::u16string_view(s.chars), s.narrow, s.flags, s.runs, s.ext, error))
+        return false;
     }
-    for (size_t k = 0; k < s.runs.size(); k += 4) {
-      if (room() < 4 && !flush(false)) return false;
-      body_.append(s.runs, k, 4);
-    }
-    for (size_t k = 0; k < s.ext.size();) {
-      if (room() == 0 && !flush(false)) return false;
-      size_t take = std::min(room(), s.ext.size() - k);
-      body_.append(s.ext, k, take);
-      k += take;
-    }
-    return true;
   }
-  bool finish() { return flush(true); }
-
- private:
-  size_t room() const { return kMaxRecordData - body_.size(); }
-  bool flush(bool last) {
-    if (body_.empty() && !last) return true;
-    std::string rec;
-    addRecord(rec, first_ ? kSst : kContinue, body_);
-    first_ = false;
-    written_ += rec.size();
-    body_.clear();
-    return sink_(rec);
-  }
-  const std::function<bool(const std::string&)>& sink_;
-  SstLayout& layout_;
-  std::string body_;
-  bool first_ = true;
-  uint64_t written_ = 0;
-};
+  sst.started = true;
+  return true;
+}
 
 }  // namespace
 
@@ -232,75 +237,69 @@ bool readLoadedStrings(SharedStrings& sst, std::string& error) {
   return true;
 }
 
-bool addSharedString(SharedStrings& sst, const std::u16string& text, uint32_t& index, std::string& error) {
-  if (!sst.spool && !(sst.spool = openTemporaryFile())) {
-    error = std::string("cannot create a temporary file: ") + std::strerror(errno);
-    return false;
-  }
-  bool wide = false;
-  for (char16_t c : text) wide = wide || c > 0xFF;
-  std::string entry;
-  add16(entry, static_cast<uint16_t>(text.size()));
-  entry += static_cast<char>(wide ? kHighByte : 0);
-  for (char16_t c : text) {
-    if (wide) add16(entry, c);
-    else entry += static_cast<char>(c);
-  }
-  if (std::fwrite(entry.data(), 1, entry.size(), sst.spool) != entry.size()) {
-    error = std::string("cannot write a temporary file: ") + std::strerror(errno);
-    return false;
-  }
+
+bool addSharedString(SharedStrings& sst, std::u16string_view text, uint32_t& index, std::string& error) {
+  if (!startFraming(sst, error)) return false;
+  bool narrow = true;
+  for (char16_t c : text) narrow = narrow && c <= 0xFF;
+  if (!frameString(sst, text, narrow, 0, {}, {}, error)) return false;
   index = sst.count();
   ++sst.added;
   return true;
 }
 
-bool layOutSharedStrings(SharedStrings& sst, std::FILE* out, SstLayout& layout, std::string& error) {
-  layout = SstLayout{};
-  uint32_t unique = sst.count();
-  layout.stringsPerBucket = static_cast<uint16_t>(
-      std::max<uint32_t>(kLeastPerBucket, (unique + kMostBuckets - 1) / kMostBuckets));
-  std::function<bool(const std::string&)> sink = [&](const std::string& rec) {
-    layout.size += rec.size();
-    if (out && std::fwrite(rec.data(), 1, rec.size(), out) != rec.size()) {
-      error = std::string("cannot write a temporary file: ") + std::strerror(errno);
-      return false;
-    }
-    return true;
-  };
-  Framer framer(sink, layout, sst.loadedTotal + sst.added, unique);
-  uint32_t index = 0;
-  SstString s;
-  if (!sst.loaded.empty()) {
-    LoadedReader reader(sst.loaded);
-    if (!reader.start(error)) return false;
-    while (!reader.atEnd()) {
-      if (!reader.read(s, error) || !framer.add(s, index++)) return false;
-    }
+bool addSharedStringUtf8(SharedStrings& sst, std::string_view utf8, uint32_t& index, std::string& error) {
+  bool ascii = true;
+  for (char c : utf8) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+  if (!ascii) {
+    sst.scratch = utf8ToUtf16(utf8);
+    return addSharedString(sst, sst.scratch, index, error);
   }
-  SpoolReader spool(sst.spool);
-  if (!spool.start()) {
-    error = "cannot read back the temporary file of the shared strings";
-    return false;
-  }
-  for (uint32_t k = 0; k < sst.added; ++k) {
-    if (!spool.read(s)) {
-      error = "cannot read back the temporary file of the shared strings";
-      return false;
-    }
-    if (!framer.add(s, index++)) return false;
-  }
-  if (sst.spool && fseeko(sst.spool, 0, SEEK_END) != 0) {
-    error = "cannot read back the temporary file of the shared strings";
-    return false;
-  }
-  return framer.finish();
+  if (!startFraming(sst, error) || !frameString(sst, utf8, true, 0, {}, {}, error)) return false;
+  index = sst.count();
+  ++sst.added;
+  return true;
 }
 
-std::string extSstBody(const SstLayout& layout, uint64_t sstOffset) {
+bool sharedStringsSize(SharedStrings& sst, uint64_t& size, std::string& error) {
+  if (!startFraming(sst, error)) return false;
+  size = sst.records.rawSize() + kRecordHeader + sst.body.size();
+  return true;
+}
+
+bool writeSharedStrings(SharedStrings& sst, std::FILE* out, std::string& error) {
+  if (!startFraming(sst, error)) return false;
+  // The counts go at these bytes of the first record, whole or still being filled.
+  char counts[kSstHeader];
+  put32(counts, sst.loadedTotal + sst.added);
+  put32(counts + 4, sst.count());
+  const uint64_t countsAt = kRecordHeader;
+  auto put = [&](const char* p, size_t n, uint64_t at) {
+    if (at >= countsAt + kSstHeader || at + n <= countsAt) return std::fwrite(p, 1, n, out) == n;
+    std::string patched(p, n);
+    for (size_t k = 0; k < kSstHeader; ++k)
+      if (countsAt + k >= at && countsAt + k < at + n) patched[countsAt + k - at] = counts[k];
+    return std::fwrite(patched.data(), 1, n, out) == n;
+  };
+  uint64_t at = 0;
+  bool ok = !sst.records.isOpen() || sst.records.copyStored([&](const char* p, size_t n) {
+    bool written = put(p, n, at);
+    at += n;
+    return written;
+  });
+  char header[kRecordHeader];
+  put16(header, at == 0 ? kSst : kContinue);
+  put16(header + 2, static_cast<uint16_t>(sst.body.size()));
+  ok = ok && put(header, sizeof header, at);
+  ok = ok && put(sst.body.data(), sst.body.size(), at + kRecordHeader);
+  if (!ok) error = systemFailure("cannot write the shared strings");
+  return ok;
+}
+
+std::string extSstBody(const SstIndex& index, uint64_t sstOffset) {
   std::string body;
-  add16(body, layout.stringsPerBucket);
-  for (const auto& [position, inRecord] : layout.buckets) {
+  add16(body, index.stringsPerBucket);
+  for (const auto& [position, inRecord] : index.buckets) {
     add32(body, static_cast<uint32_t>(sstOffset + position));
     add16(body, inRecord);
     add16(body, 0);

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "workbook/text.h"
 #include "workbook/xls/records.h"
 
 namespace xls {
@@ -31,7 +30,7 @@ bool appendCellRecords(std::string& out, int row, const std::vector<Cell>& cells
         break;
       case CellKind::Text: {
         uint32_t index;
-        if (!addSharedString(sst, toUtf16(c.text), index, error)) return false;
+        if (!addSharedStringUtf8(sst, c.text, index, error)) return false;
         add32(body, index);
         addRecord(out, kLabelSst, body);
         break;
