@@ -30,12 +30,18 @@ int16_t Field::Type() const { return state_->columns.at(index_).daoType; }
 std::string Field::Name() const { return state_->columns.at(index_).name; }
 
 Variant Field::Value() const {
+  Variant v;
+  ValueInto(v);
+  return v;
+}
+
+void Field::ValueInto(Variant& out) const {
   const RecordState& s = *state_;
   if (!s.isRecordset)
     raise(daoerror::kNoCurrentRecord, "DAO.Field", "Field '" + s.columns[index_].name + "' of a table definition has no value", s.path);
   if (s.closed) raise(daoerror::kObjectClosed, "DAO.Field", "The recordset of table '" + s.table + "' is closed", s.path);
   if (!s.current) raise(daoerror::kNoCurrentRecord, "DAO.Field", "No current record in table '" + s.table + "'", s.path);
-  return s.values.at(index_);
+  out = s.values.at(index_);
 }
 
 int Fields::Count() const { return static_cast<int>(state_->columns.size()); }

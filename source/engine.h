@@ -28,6 +28,8 @@ class Field {
   // The current record's value; a field of a table definition, or a recordset without a current
   // record, raises ComError.
   Variant Value() const;
+  // The same into a value the caller keeps, whose text and byte buffers are reused.
+  void ValueInto(Variant& out) const;
 
  private:
   friend class Fields;

@@ -26,11 +26,12 @@ struct ScriptedSource : RecordSource {
 
   ScriptedSource(int r, int f) : records(r), fields(f) {}
   bool atEnd() override { return current >= records; }
-  Variant value(int field) override {
+  void readValue(int field, Variant& v) override {
     if (current == failValueAt && field == failValueField)
       throw ComError(static_cast<int32_t>(0x800A0BCD), "DAO.Field", "damaged record " + std::to_string(current));
     ++valuesRead;
-    Variant v;
+    // Written over what the slot held before, as the engine does.
+    v = Variant{};
     if (field == 0) {
       v.vt = VT_I4;
       v.integer = current;
@@ -38,7 +39,6 @@ struct ScriptedSource : RecordSource {
       v.vt = VT_BSTR;
       v.text = std::string(longTexts && current % 100 == 0 ? 100000 : 8, static_cast<char>('a' + field % 26)) + std::to_string(current);
     }
-    return v;
   }
   void moveNext() override {
     if (current == failMoveAfter) throw std::runtime_error("move failed after " + std::to_string(current));

@@ -63,8 +63,11 @@ void RecordPipeline::read() {
         if (batch->values.size() < base + width) batch->values.resize(base + width);
         for (int c = 0; c < fieldCount_; ++c) {
           Variant& slot = batch->values[base + static_cast<size_t>(c)];
+          // A slot keeps small buffers from batch to batch, not the room of a long memo.
+          if (slot.text.capacity() > kKeptBufferBytes) std::string().swap(slot.text);
+          if (slot.bytes.capacity() > kKeptBufferBytes) std::vector<uint8_t>().swap(slot.bytes);
           try {
-            slot = source_.value(c);
+            source_.readValue(c, slot);
           } catch (...) {
             batch->partial = c;
             throw;

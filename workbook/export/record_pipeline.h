@@ -23,7 +23,8 @@ class RecordSource {
  public:
   virtual ~RecordSource() = default;
   virtual bool atEnd() = 0;          // no current record
-  virtual Variant value(int field) = 0;  // a field of the current record
+  // A field of the current record, into a value of a batch: its buffers are reused.
+  virtual void readValue(int field, Variant& into) = 0;
   virtual void moveNext() = 0;
 };
 
@@ -58,6 +59,8 @@ class RecordPipeline {
   static constexpr size_t kBatchValues = 10240;
   static constexpr size_t kBatchBytes = 1 << 20;
   static constexpr size_t kWaitingBatches = 8;
+  // Text and byte buffers up to this size stay with their value slot for the next batch.
+  static constexpr size_t kKeptBufferBytes = 256;
 
  private:
   struct Batch {

@@ -52,10 +52,9 @@ class RecordsetSource : public RecordSource {
   const std::vector<char>& classes() const { return classes_; }
   const std::vector<int16_t>& types() const { return types_; }
   bool atEnd() override { return records_.Eof(); }
-  Variant value(int field) override {
-    Variant v = fields_[static_cast<size_t>(field)].Value();
-    if (prepareTexts_) prepareCellValue(classes_[static_cast<size_t>(field)], v);
-    return v;
+  void readValue(int field, Variant& into) override {
+    fields_[static_cast<size_t>(field)].ValueInto(into);
+    if (prepareTexts_) prepareCellValue(classes_[static_cast<size_t>(field)], into);
   }
   void moveNext() override { records_.MoveNext(); }
 
