@@ -122,8 +122,13 @@ constexpr uint32_t kLvInlineLimit = 1024;     // longer values always leave the 
 constexpr uint32_t kLvChunkData = kMaxRowSize - 4;
 
 // ---- Usage maps (rows on a holder page) ----
+// The first byte is the kind. An inline map names the page of its first bit; a reference map
+// names bitmap pages, each of which has a bit for each of the next (page size - 4) * 8 pages.
 constexpr uint8_t kMapInline = 0x00;          // u32 first page, then a bitmap
 constexpr uint8_t kMapReference = 0x01;       // u32 per bitmap page (0 for none)
+constexpr uint32_t kMapFirstPage = 1;         // inline: the u32 first page
+constexpr uint32_t kMapInlineBits = 5;        // inline: the bitmap
+constexpr uint32_t kMapPageList = 1;          // reference: the u32 bitmap pages
 constexpr uint32_t kMapInlineMaxBytes = 512;  // wider spans use the reference kind
 constexpr uint32_t kMapBitmapStart = 4;       // bitmap offset on a usage bitmap page
 constexpr uint32_t kPagesPerBitmapPage = (kPageSize - kMapBitmapStart) * 8;

@@ -1,6 +1,9 @@
 #include "source/table_cursor.h"
 
+#include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <unordered_set>
 
 #include "platform/text_codec.h"
@@ -9,6 +12,7 @@
 #include "source/dao_types.h"
 #include "source/jet_format.h"
 #include "source/quiet_stderr.h"
+#include "source/rc4.h"
 
 namespace {
 
@@ -162,6 +166,13 @@ void TableCursor::open(const CatalogTable& table) {
     damaged("implausible column count " + std::to_string(table_->num_cols));
   if (table_->num_real_idxs > kMaxIndexes || table_->num_idxs > kMaxIndexes) damaged("implausible index count");
   if (!mdb_read_columns(table_) || table_->columns->len != table_->num_cols) damaged("cannot read the columns");
+  // Records are read here, not through libmdb's stdio stream: one pread per page, from any thread.
+  fd_ = mdb_->f && mdb_->f->stream ? fileno(mdb_->f->stream) : -1;
+  struct stat st {};
+  if (fd_ < 0 || fstat(fd_, &st) != 0) damaged("cannot read the file");
+  fileBytes_ = static_cast<uint64_t>(st.st_size);
+  bitmapPage_.resize(file_->header.pageSize);
+  longValuePage_.resize(file_->header.pageSize);
   declaredRows_ = table_->num_rows;
   for (unsigned i = 0; i < table_->num_cols; ++i) {
     auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table_->columns, i));
@@ -241,12 +252,91 @@ void TableCursor::rewind() {
   pagesVisited_ = 0;
 }
 
+// A page as libmdb reads it: what the file holds, zeros past its end, decoded when the file's
+// pages are RC4-encoded. False when the page starts past the end or the read fails.
+bool TableCursor::readPage(uint32_t page, uint8_t* into) const {
+  const size_t pageSize = file_->header.pageSize;
+  const uint64_t at = static_cast<uint64_t>(page) * pageSize;
+  if (at > fileBytes_) return false;
+  size_t got = 0;
+  while (got < pageSize) {
+    ssize_t n = pread(fd_, into + got, pageSize - got, static_cast<off_t>(at + got));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    got += static_cast<size_t>(n);
+  }
+  std::memset(into + got, 0, pageSize - got);
+  if (page != 0 && mdb_->f->db_key != 0) {
+    const uint32_t key = mdb_->f->db_key ^ page;
+    const uint8_t keyBytes[4] = {static_cast<uint8_t>(key), static_cast<uint8_t>(key >> 8),
+                                 static_cast<uint8_t>(key >> 16), static_cast<uint8_t>(key >> 24)};
+    rc4Apply(keyBytes, sizeof keyBytes, into, pageSize);
+  }
+  return true;
+}
+
+// Reads a page into libmdb's page buffer, where cracking a record looks for it.
+bool TableCursor::loadPage(uint32_t page) {
+  bool ok = readPage(page, mdb_->pg_buf);
+  mdb_->cur_pg = ok ? page : 0;
+  mdb_->cur_pos = 0;
+  return ok;
+}
+
+// The first page after `after` that the table's usage map marks as its own; 0 past the last.
+uint32_t TableCursor::nextMappedPage(uint32_t after) {
+  const uint8_t* map = table_->usage_map;
+  const uint64_t mapSize = table_->map_sz;
+  if (walkAllPages_) return after + 1 < file_->header.pageCount ? after + 1 : 0;
+  auto firstSetBit = [](const uint8_t* bits, uint64_t from, uint64_t count, uint64_t& found) {
+    for (uint64_t i = from; i < count; ++i) {
+      uint8_t byte = bits[i / 8];
+      if (byte == 0 && i % 8 == 0) {
+        i += 7;
+        continue;
+      }
+      if (byte & (1u << (i % 8))) {
+        found = i;
+        return true;
+      }
+    }
+    return false;
+  };
+  uint64_t bit = 0;
+  if (map[0] == jetfmt::kMapInline) {
+    const uint32_t first = get32(map + jetfmt::kMapFirstPage);
+    const uint64_t from = after >= first ? uint64_t{after} - first + 1 : 0;
+    if (!firstSetBit(map + jetfmt::kMapInlineBits, from, (mapSize - jetfmt::kMapInlineBits) * 8, bit)) return 0;
+    return static_cast<uint32_t>(first + bit);
+  }
+  const uint64_t perBitmap = (uint64_t{file_->header.pageSize} - jetfmt::kMapBitmapStart) * 8;
+  const uint64_t bitmaps = (mapSize - jetfmt::kMapPageList) / 4;
+  for (uint64_t m = (uint64_t{after} + 1) / perBitmap, from = (uint64_t{after} + 1) % perBitmap; m < bitmaps; ++m, from = 0) {
+    const uint32_t bitmapPage = get32(map + jetfmt::kMapPageList + 4 * m);
+    if (bitmapPage == 0) continue;
+    if (bitmapPage != bitmapPageNumber_) {
+      if (!readPage(bitmapPage, bitmapPage_.data())) {
+        // As libmdb does: without the map, every page after this one is looked at.
+        walkAllPages_ = true;
+        return nextMappedPage(after);
+      }
+      bitmapPageNumber_ = bitmapPage;
+    }
+    if (firstSetBit(bitmapPage_.data() + jetfmt::kMapBitmapStart, from, perBitmap, bit))
+      return static_cast<uint32_t>(m * perBitmap + bit);
+  }
+  return 0;
+}
+
 bool TableCursor::loadNextPage() {
-  QuietStderr quiet;
   if (++pagesVisited_ > file_->header.pageCount + 1) damaged("its data pages form a loop");
   for (;;) {
-    if (!mdb_read_next_dpg(table_)) return false;
-    currentPage_ = table_->cur_phys_pg;
+    const uint32_t page = nextMappedPage(table_->cur_phys_pg);
+    // A page the map names that cannot be read ends the table, as it does in libmdb.
+    if (page == 0 || !loadPage(page)) return false;
+    table_->cur_phys_pg = page;
+    currentPage_ = page;
     row_ = 0;
     // The usage map may name a page that no longer holds this table's records.
     const uint8_t* pg = mdb_->pg_buf;
@@ -329,8 +419,7 @@ bool TableCursor::readAt(RowLocation at, std::vector<Variant>& values) {
 void TableCursor::loadDataPage(uint32_t page, const char* what) {
   if (page == 0 || page >= file_->header.pageCount) damaged(std::string(what) + " points outside the file");
   if (mdb_->cur_pg == page) return;
-  QuietStderr quiet;
-  if (mdb_read_pg(mdb_, page) != static_cast<ssize_t>(file_->header.pageSize)) damaged(std::string(what) + " cannot be read");
+  if (!loadPage(page)) damaged(std::string(what) + " cannot be read");
   const uint8_t* pg = mdb_->pg_buf;
   if (pg[0] != jetfmt::kPageData || get32(pg + jetfmt::kDpOwner) != definitionPage_)
     damaged(std::string(what) + " points to a page that holds none of the table's records");
@@ -578,6 +667,29 @@ Variant TableCursor::decodeBytes(const ColumnInfo& column, const uint8_t* p, siz
   return v;
 }
 
+// The row that a long value's page-and-row pointer names, on its page (kept for the next value,
+// which often lies on the same page): where the row starts and how long it is. False when the
+// page cannot be read, is no data page, or the row's extent does not fit it.
+bool TableCursor::findLongValueRow(uint32_t pageRow, size_t& start, size_t& length) {
+  const uint32_t page = pageRow >> 8;
+  const unsigned row = pageRow & 0xFF;
+  if (page != longValuePageNumber_) {
+    longValuePageNumber_ = 0;
+    if (!readPage(page, longValuePage_.data())) return false;
+    longValuePageNumber_ = page;
+  }
+  const uint8_t* pg = longValuePage_.data();
+  const bool jet3 = file_->header.version == JetVersion::Jet3;
+  const size_t offsets = jet3 ? jetfmt::kDpRowOffsetsJet3 : jetfmt::kDpRowOffsets;
+  const size_t pageSize = file_->header.pageSize;
+  if (pg[0] != jetfmt::kPageData || offsets + 2 * (row + 1) > pageSize) return false;
+  start = get16(pg + offsets + 2 * row) & jetfmt::kRowOffsetMask;
+  const size_t end = row == 0 ? pageSize : (get16(pg + offsets + 2 * (row - 1)) & jetfmt::kRowOffsetMask);
+  if (start >= pageSize || start > end || end > pageSize) return false;
+  length = end - start;
+  return true;
+}
+
 std::vector<uint8_t> TableCursor::readLongValue(const uint8_t* head, size_t size, const ColumnInfo& column) {
   // The top two bits of the first word say where the value lives, the rest is its length.
   const uint32_t length = get32(head) & jetfmt::kLvLengthMask;
@@ -594,17 +706,13 @@ std::vector<uint8_t> TableCursor::readLongValue(const uint8_t* head, size_t size
   out.reserve(length);
   uint32_t pageRow = get32(head + jetfmt::kLvPageRow);
   std::unordered_set<uint32_t> seen;
-  QuietStderr quiet;
   while (out.size() < length || kind == jetfmt::kLvSinglePage) {
     uint32_t page = pageRow >> 8;
     if (page == 0 || page >= file_->header.pageCount || !seen.insert(pageRow).second)
       damaged("long value of column '" + column.name + "' points outside the file or loops");
-    void* buf = nullptr;
-    int offset = 0;
-    size_t rowLength = 0;
-    if (mdb_find_pg_row(mdb_, static_cast<int>(pageRow), &buf, &offset, &rowLength) != 0 || mdb_->alt_pg_buf[0] != jetfmt::kPageData)
-      damaged("long value of column '" + column.name + "' is missing");
-    const uint8_t* data = static_cast<const uint8_t*>(buf) + offset;
+    size_t offset = 0, rowLength = 0;
+    if (!findLongValueRow(pageRow, offset, rowLength)) damaged("long value of column '" + column.name + "' is missing");
+    const uint8_t* data = longValuePage_.data() + offset;
     if (kind == jetfmt::kLvSinglePage) {
       if (rowLength < length) damaged("long value of column '" + column.name + "' is cut short");
       out.assign(data, data + length);

@@ -1,7 +1,7 @@
 // Reads one table: its columns in design order, then its records one at a time in the order the
-// engine keeps them, each value decoded from the record's own bytes. libmdb finds the table's
-// data pages and cracks a record into its fields; the walk over the rows of a page (deleted rows,
-// overflow pointers) is ours. Every length and offset is checked against the page and the file
+// engine keeps them, each value decoded from the record's own bytes. libmdb reads the table's
+// definition and cracks a record into its fields; the walk over the usage map, the page reads
+// (one pread each) and the walk over the rows of a page (deleted rows, overflow pointers) are ours. Every length and offset is checked against the page and the file
 // before it is used.
 #pragma once
 
@@ -65,6 +65,9 @@ class TableCursor {
   void open(const CatalogTable& table);
   void readColumnFlags(uint32_t definitionPage);
   void release();
+  bool readPage(uint32_t page, uint8_t* into) const;
+  bool loadPage(uint32_t page);
+  uint32_t nextMappedPage(uint32_t after);
   bool loadNextPage();
   unsigned rowCountOfPage() const;
   bool slotOf(unsigned row, RowSlot& slot) const;
@@ -75,6 +78,7 @@ class TableCursor {
   Variant decode(size_t index, const MdbField& field);
   Variant decodeBytes(const ColumnInfo& column, const uint8_t* p, size_t size);
   Variant decodeCalculated(const ColumnInfo& column, const uint8_t* p, size_t size);
+  bool findLongValueRow(uint32_t pageRow, size_t& start, size_t& length);
   std::vector<uint8_t> readLongValue(const uint8_t* head, size_t size, const ColumnInfo& column);
   [[noreturn]] void damaged(const std::string& what) const;
 
@@ -95,4 +99,11 @@ class TableCursor {
   unsigned row_ = 0;
   uint16_t lastRow_ = 0;
   uint64_t pagesVisited_ = 0;
+  int fd_ = -1;                          // the file as libmdb opened it; read with pread only
+  uint64_t fileBytes_ = 0;
+  bool walkAllPages_ = false;            // the usage map failed: every page is looked at
+  std::vector<uint8_t> bitmapPage_;      // the usage bitmap page read last
+  uint32_t bitmapPageNumber_ = 0;
+  std::vector<uint8_t> longValuePage_;   // the long-value page read last
+  uint32_t longValuePageNumber_ = 0;
 };

@@ -87,6 +87,7 @@ struct Options {
   std::string password;        // database password (at most 20 characters); empty for none
   double creationDate = 45658.5;  // stored in the header; Access masks the password with it
   bool compressText = true;    // Text and Memo use Access's compressed Unicode where it fits
+  uint32_t pageKey = 0;        // Jet4: non-zero RC4-encodes every page but the header with it
 };
 
 struct Summary {

@@ -94,7 +94,7 @@ PageBytes headerPage(const Options& o) {
                         : o.format == Format::Ace12 ? fmt::kVersionAce12
                                                     : fmt::kVersionAce16;
   enc::put16(&p[fmt::kHdrCodePage], fmt::kCodePage1252);
-  enc::put32(&p[fmt::kHdrDbKey], 0);  // pages are not encoded
+  enc::put32(&p[fmt::kHdrDbKey], o.pageKey);  // non-zero: every other page is RC4-encoded
   enc::put16(&p[fmt::kHdrLangId], fmt::kLangGeneral);
   enc::putDouble(&p[fmt::kHdrCreationDate], o.creationDate);
   // The password, UTF-16LE padded with zeros, masked with the creation day repeated.
@@ -127,6 +127,9 @@ Summary writeAll(PageFile& file, const Options& options, const std::vector<Table
   }
   if (password.size() > fmt::kHdrPasswordBytes / 2)
     throw Error(name + ": a database password has at most 20 characters");
+  if (options.pageKey != 0 && options.format != Format::Jet4)
+    throw Error(name + ": only Jet4 files encode their pages with a key");
+  file.encodePages(options.pageKey);
 
   std::vector<std::string> seen{"MSYSOBJECTS"};
   for (const auto& t : tables) {

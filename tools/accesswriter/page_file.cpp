@@ -25,7 +25,13 @@ uint32_t PageFile::allocate() {
   return next_++;
 }
 
-void PageFile::write(uint32_t page, const PageBytes& bytes) {
+void PageFile::write(uint32_t page, const PageBytes& plain) {
+  PageBytes bytes = plain;
+  if (key_ != 0 && page != 0) {
+    uint8_t key[4];
+    enc::put32(key, key_ ^ page);
+    enc::rc4(key, sizeof key, bytes.data(), bytes.size());
+  }
   off_t at = off_t(page) * fmt::kPageSize;
   size_t done = 0;
   while (done < bytes.size()) {

@@ -25,6 +25,8 @@ class PageFile {
   // Hands out the next page number; pages may be written in any order.
   uint32_t allocate();
   void write(uint32_t page, const PageBytes& bytes);
+  // From now on every page but page 0 is RC4-encoded with key ^ page, as in an encoded Jet4 file.
+  void encodePages(uint32_t key) { key_ = key; }
   uint32_t pageCount() const { return next_; }
   // Writes any never-written pages as zeros and closes the file.
   void finish();
@@ -34,6 +36,7 @@ class PageFile {
   std::string name_;
   int fd_ = -1;
   uint32_t next_ = 0;
+  uint32_t key_ = 0;
 };
 
 // A data page (table rows, long values or usage maps): rows are packed from the page end
