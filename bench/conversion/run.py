@@ -1,8 +1,8 @@
 """Converts one generated table (ten mixed fields by default) into .xlsx and .xls with quarlex,
 and exports the same table to CSV with mdb-export, the tool a Linux user has without quarlex, in
-the same run. Each command runs --runs times (median wall time, largest peak memory); prints
-records and cells per second, CPU time of all threads, peak memory and file size, and how many
-times faster than mdb-export each format is. On a machine busy with other work the wall times
+the same run. Each command runs --runs times, the three in turns (median wall time, largest peak
+memory); prints records and cells per second, CPU time of all threads, peak memory and file size, and how many
+times faster than mdb-export each format is: from the medians, and round by round. On a machine busy with other work the wall times
 say little; the CPU times still compare.
 
     /usr/bin/python3 bench/conversion/run.py BUILD_DIR [ROWS] [--columns N] [--runs N]
@@ -58,20 +58,31 @@ def run_once(commands):
     return time.monotonic() - start, cpu, peak / 1024
 
 
-def measure(label, commands, output):
-    times, cpus, peaks = [], [], []
+def measure(cases):
+    """Runs each case (label, commands, output) --runs times, in turns: a round runs every case
+    once, so that a machine that speeds up or slows down between rounds does so for all of them
+    alike. Prints a line per case; returns each case's median wall time and the median, over the
+    rounds, of how many times as long the last case took as each of the others."""
+    times = {label: [] for label, _, _ in cases}
+    cpus = {label: [] for label, _, _ in cases}
+    peaks = {label: [] for label, _, _ in cases}
     for _ in range(args.runs):
-        seconds, cpu, peak = run_once(commands)
-        times.append(seconds)
-        cpus.append(cpu)
-        peaks.append(peak)
-    seconds = statistics.median(times)
-    size = os.path.getsize(output) / 2**20
-    print(f"{label:20s} {seconds:7.2f} s {rows / seconds:11,.0f} rec/s {rows * columns / seconds:12,.0f} cells/s"
-          f"  cpu {statistics.median(cpus):6.2f} s  peak {max(peaks):6.1f} MB  file {size:7.1f} MB"
-          f"  (runs: {', '.join(f'{t:.2f}' for t in times)})")
-    return seconds
-
+        for label, commands, _ in cases:
+            seconds, cpu, peak = run_once(commands)
+            times[label].append(seconds)
+            cpus[label].append(cpu)
+            peaks[label].append(peak)
+    medians, ratios = {}, {}
+    last = cases[-1][0]
+    for label, _, output in cases:
+        seconds = statistics.median(times[label])
+        medians[label] = seconds
+        ratios[label] = statistics.median(r / t for r, t in zip(times[last], times[label]))
+        size = os.path.getsize(output) / 2**20
+        print(f"{label:20s} {seconds:7.2f} s {rows / seconds:11,.0f} rec/s {rows * columns / seconds:12,.0f} cells/s"
+              f"  cpu {statistics.median(cpus[label]):6.2f} s  peak {max(peaks[label]):6.1f} MB  file {size:7.1f} MB"
+              f"  (runs: {', '.join(f'{t:.2f}' for t in times[label])})")
+    return medians, ratios
 
 if not os.path.exists(db):
     subprocess.run([os.path.join(args.build, "tools", "quarlex-mkdb"), "--synthetic", db, "--rows", str(rows),
@@ -82,11 +93,17 @@ print(f"{rows:,} records of {columns} fields in {db} ({os.path.getsize(db) / 2**
 
 quarlex = args.quarlex or os.path.join(args.build, "bin", "quarlex2007")
 xlsx_out, xls_out = os.path.join(work, "q.xlsx"), os.path.join(work, "q.xls")
-xlsx = measure("quarlex -> .xlsx", [[quarlex, db, xlsx_out, "/TYPE=2007", "/OVERWRITE=1", "/SILENT"]], xlsx_out)
-xls = measure("quarlex -> .xls", [[quarlex, db, xls_out, "/OVERWRITE=1", "/SILENT"]], xls_out)
 csv_path = os.path.join(work, "export.csv")
-csv = measure("mdb-export -> .csv", [(["mdb-export", db, table], csv_path)], csv_path)
-print(f"against mdb-export: .xlsx {csv / xlsx:.1f} times as fast, .xls {csv / xls:.1f} times as fast")
+medians, ratios = measure([
+    ("quarlex -> .xlsx", [[quarlex, db, xlsx_out, "/TYPE=2007", "/OVERWRITE=1", "/SILENT"]], xlsx_out),
+    ("quarlex -> .xls", [[quarlex, db, xls_out, "/OVERWRITE=1", "/SILENT"]], xls_out),
+    ("mdb-export -> .csv", [(["mdb-export", db, table], csv_path)], csv_path),
+])
+csv = medians["mdb-export -> .csv"]
+print(f"against mdb-export (medians): .xlsx {csv / medians['quarlex -> .xlsx']:.1f} times as fast, "
+      f".xls {csv / medians['quarlex -> .xls']:.1f} times as fast")
+print(f"against mdb-export (round by round, median): .xlsx {ratios['quarlex -> .xlsx']:.1f} times as fast, "
+      f".xls {ratios['quarlex -> .xls']:.1f} times as fast")
 
 if args.pipeline:
     convert = ("import csv,sys,openpyxl\n"
@@ -97,8 +114,8 @@ if args.pipeline:
                "    ws.append(row)\n"
                "b.save(sys.argv[2])\n")
     p_out = os.path.join(work, "p.xlsx")
-    measure("mdb-export, then openpyxl", [(["mdb-export", db, table], csv_path),
-                                          ["/usr/bin/python3", "-c", convert, csv_path, p_out]], p_out)
+    measure([("mdb-export, then openpyxl", [(["mdb-export", db, table], csv_path),
+                                            ["/usr/bin/python3", "-c", convert, csv_path, p_out]], p_out)])
 
 if not args.keep:
     shutil.rmtree(work)
