@@ -132,18 +132,40 @@ std::string utf16ToUtf8(std::u16string_view units) {
   return out;
 }
 
+namespace {
+
+void appendUtf16Le(std::string& out, const uint8_t* data, size_t length) {
+  uint16_t pending = 0;
+  for (size_t pos = 0; pos + 1 < length; pos += 2) {
+    const uint16_t unit = static_cast<uint16_t>(data[pos] | (data[pos + 1] << 8));
+    if (unit < 0x80 && !pending) out += static_cast<char>(unit);
+    else appendUnit(out, unit, pending);
+  }
+  if (pending) appendUtf8(out, kReplacement);
+}
+
+}  // namespace
+
 std::string decodeUtf16Le(const uint8_t* data, size_t length) {
   std::string out;
   out.reserve(length / 2);
-  uint16_t pending = 0;
-  for (size_t pos = 0; pos + 1 < length; pos += 2) appendUnit(out, static_cast<uint16_t>(data[pos] | (data[pos + 1] << 8)), pending);
-  if (pending) appendUtf8(out, kReplacement);
+  appendUtf16Le(out, data, length);
   return out;
 }
 
 std::string decodeAccessText(const uint8_t* data, size_t length) {
-  if (length < 2 || data[0] != kCompressedMark[0] || data[1] != kCompressedMark[1]) return decodeUtf16Le(data, length);
   std::string out;
+  decodeAccessTextInto(out, data, length);
+  return out;
+}
+
+void decodeAccessTextInto(std::string& out, const uint8_t* data, size_t length) {
+  out.clear();
+  if (length < 2 || data[0] != kCompressedMark[0] || data[1] != kCompressedMark[1]) {
+    out.reserve(length / 2);
+    appendUtf16Le(out, data, length);
+    return;
+  }
   out.reserve(length);
   uint16_t pending = 0;
   bool compressed = true;
@@ -153,7 +175,8 @@ std::string decodeAccessText(const uint8_t* data, size_t length) {
       compressed = !compressed;
       ++pos;
     } else if (compressed) {
-      appendUnit(out, data[pos++], pending);
+      if (data[pos] < 0x80 && !pending) out += static_cast<char>(data[pos++]);  // ASCII, most texts
+      else appendUnit(out, data[pos++], pending);
     } else if (length - pos >= 2) {
       appendUnit(out, static_cast<uint16_t>(data[pos] | (data[pos + 1] << 8)), pending);
       pos += 2;
@@ -162,7 +185,6 @@ std::string decodeAccessText(const uint8_t* data, size_t length) {
     }
   }
   if (pending) appendUtf8(out, kReplacement);
-  return out;
 }
 
 std::vector<uint8_t> encodeAccessText(std::u16string_view units, bool compress) {

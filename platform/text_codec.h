@@ -29,6 +29,8 @@ std::string decodeUtf16Le(const uint8_t* data, size_t length);
 // A Jet4 or ACE text: UTF-16LE, or the compressed form that starts FF FE (runs of one-byte
 // characters and of UTF-16 units, switched by a 0 byte).
 std::string decodeAccessText(const uint8_t* data, size_t length);
+// The same into out, whose buffer is reused.
+void decodeAccessTextInto(std::string& out, const uint8_t* data, size_t length);
 
 // The stored bytes of a Jet4 or ACE text: UTF-16LE, or, when `compress` is set and every unit is
 // in 0x01..0xFF and compression saves space, FF FE followed by one byte per unit.

@@ -457,6 +457,8 @@ void TableCursor::crackAndDecode(const RowSlot& slot, std::vector<Variant>& valu
       values[i] = Variant();
       continue;
     }
+    // The value's old text buffer takes the next text decoded: no allocation per text.
+    textBuffer_.swap(values[i].text);
     values[i] = decode(i, fields_[i]);
   }
 }
@@ -643,16 +645,27 @@ Variant TableCursor::decodeBytes(const ColumnInfo& column, const uint8_t* p, siz
     }
     case MDB_TEXT:
       v.vt = VT_BSTR;
-      v.text = jet3 ? decodeCodePageText(p, size, file_->header.codePage) : decodeAccessText(p, size);
+      if (jet3) {
+        v.text = decodeCodePageText(p, size, file_->header.codePage);
+      } else {
+        v.text.swap(textBuffer_);
+        decodeAccessTextInto(v.text, p, size);
+      }
       break;
     case jetfmt::kTypeDateTimeExtended:
       if (!parseExtendedDate(p, size, v.extendedDate)) return rawBytes(p, size);
       v.vt = VT_EXT_DATE;
       break;
     case MDB_MEMO: {
-      std::vector<uint8_t> raw = readLongValue(p, size, column);
+      readLongValue(p, size, column, longValueBytes_);
+      const std::vector<uint8_t>& raw = longValueBytes_;
       v.vt = VT_BSTR;
-      v.text = jet3 ? decodeCodePageText(raw.data(), raw.size(), file_->header.codePage) : decodeAccessText(raw.data(), raw.size());
+      if (jet3) {
+        v.text = decodeCodePageText(raw.data(), raw.size(), file_->header.codePage);
+      } else {
+        v.text.swap(textBuffer_);
+        decodeAccessTextInto(v.text, raw.data(), raw.size());
+      }
       break;
     }
     case MDB_OLE:
@@ -691,15 +704,21 @@ bool TableCursor::findLongValueRow(uint32_t pageRow, size_t& start, size_t& leng
 }
 
 std::vector<uint8_t> TableCursor::readLongValue(const uint8_t* head, size_t size, const ColumnInfo& column) {
+  std::vector<uint8_t> out;
+  readLongValue(head, size, column, out);
+  return out;
+}
+
+void TableCursor::readLongValue(const uint8_t* head, size_t size, const ColumnInfo& column, std::vector<uint8_t>& out) {
   // The top two bits of the first word say where the value lives, the rest is its length.
   const uint32_t length = get32(head) & jetfmt::kLvLengthMask;
   const uint8_t kind = head[3] & jetfmt::kLvKindMask;
-  std::vector<uint8_t> out;
+  out.clear();
   if (length > file_->header.fileSize) damaged("long value of column '" + column.name + "' is longer than the file");
   if (kind == jetfmt::kLvInline) {
     if (length > size - jetfmt::kLvRefSize) damaged("long value of column '" + column.name + "' overruns its record");
     out.assign(head + jetfmt::kLvRefSize, head + jetfmt::kLvRefSize + length);
-    return out;
+    return;
   }
   if (kind != jetfmt::kLvSinglePage && kind != jetfmt::kLvMultiPage)
     damaged("long value of column '" + column.name + "' has an unknown kind");
@@ -708,7 +727,7 @@ std::vector<uint8_t> TableCursor::readLongValue(const uint8_t* head, size_t size
   std::unordered_set<uint32_t> seen;
   while (out.size() < length || kind == jetfmt::kLvSinglePage) {
     uint32_t page = pageRow >> 8;
-    if (page == 0 || page >= file_->header.pageCount || !seen.insert(pageRow).second)
+    if (page == 0 || page >= file_->header.pageCount || (kind == jetfmt::kLvMultiPage && !seen.insert(pageRow).second))
       damaged("long value of column '" + column.name + "' points outside the file or loops");
     size_t offset = 0, rowLength = 0;
     if (!findLongValueRow(pageRow, offset, rowLength)) damaged("long value of column '" + column.name + "' is missing");
@@ -716,7 +735,7 @@ std::vector<uint8_t> TableCursor::readLongValue(const uint8_t* head, size_t size
     if (kind == jetfmt::kLvSinglePage) {
       if (rowLength < length) damaged("long value of column '" + column.name + "' is cut short");
       out.assign(data, data + length);
-      return out;
+      return;
     }
     if (rowLength < 4) damaged("long value of column '" + column.name + "' is cut short");
     uint32_t next = get32(data);
@@ -726,5 +745,4 @@ std::vector<uint8_t> TableCursor::readLongValue(const uint8_t* head, size_t size
     if (next == 0) damaged("long value of column '" + column.name + "' is cut short");
     pageRow = next;
   }
-  return out;
 }

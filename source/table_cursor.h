@@ -80,6 +80,7 @@ class TableCursor {
   Variant decodeCalculated(const ColumnInfo& column, const uint8_t* p, size_t size);
   bool findLongValueRow(uint32_t pageRow, size_t& start, size_t& length);
   std::vector<uint8_t> readLongValue(const uint8_t* head, size_t size, const ColumnInfo& column);
+  void readLongValue(const uint8_t* head, size_t size, const ColumnInfo& column, std::vector<uint8_t>& out);
   [[noreturn]] void damaged(const std::string& what) const;
 
   std::shared_ptr<DatabaseFile> file_;
@@ -105,5 +106,7 @@ class TableCursor {
   std::vector<uint8_t> bitmapPage_;      // the usage bitmap page read last
   uint32_t bitmapPageNumber_ = 0;
   std::vector<uint8_t> longValuePage_;   // the long-value page read last
+  std::vector<uint8_t> longValueBytes_;  // a memo's bytes, before they become its text
+  std::string textBuffer_;               // the buffer the next decoded text goes into
   uint32_t longValuePageNumber_ = 0;
 };

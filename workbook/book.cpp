@@ -29,6 +29,9 @@ namespace {
 
 std::string sheetLabel(const XlSheet& s) { return "sheet \"" + s.name + "\""; }
 
+// Text buffers a sheet keeps for the text cells of its next rows, and the largest it keeps.
+constexpr size_t kSpareTexts = 256, kSpareTextBytes = 4096;
+
 // The system's reason for the temporary-file failure that just happened, when it left one.
 std::string systemReason() { return errno ? std::string(": ") + std::strerror(errno) : std::string(); }
 
@@ -53,6 +56,10 @@ bool flushPendingRow(XlSheet& s) {
     if (s.tempFailure.empty()) s.tempFailure = "cannot write the temporary file of " + sheetLabel(s) + systemReason();
     return fail(book, s.tempFailure);
   }
+  // Text buffers of ordinary size serve the next row's texts: no allocation per text cell.
+  for (Cell& c : s.pending)
+    if (c.kind == CellKind::Text && c.text.capacity() <= kSpareTextBytes && s.spareTexts.size() < kSpareTexts)
+      s.spareTexts.push_back(std::move(c.text));
   s.pending.clear();
   s.pendingRow = -1;
   return true;
@@ -268,11 +275,15 @@ int xlSheetWriteStrA(SheetHandle sheet, int row, int col, const char* value, For
   return writeCell(sheet, row, col, std::move(c), format);
 }
 
-int writeValidUtf8Cell(XlSheet* sheet, int row, int col, std::string utf8) {
+int writeValidUtf8Cell(XlSheet* sheet, int row, int col, std::string_view utf8) {
   if (!sheet) return 0;
   Cell c;
   c.kind = CellKind::Text;
-  c.text = std::move(utf8);
+  if (!sheet->spareTexts.empty()) {
+    c.text = std::move(sheet->spareTexts.back());
+    sheet->spareTexts.pop_back();
+  }
+  c.text.assign(utf8);
   cutValidUtf8(c.text, kCellTextLimit);
   return writeCell(sheet, row, col, std::move(c), nullptr);
 }

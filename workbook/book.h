@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "workbook/look.h"
@@ -32,6 +33,7 @@ struct XlSheet {
   bool writable = true;   // false for chart sheets and parts we cannot extend safely
   int pendingRow = -1;    // the row being written, kept until a later row arrives
   std::vector<Cell> pending;
+  std::vector<std::string> spareTexts;  // buffers of written text cells, for the next ones
   Spool rows;             // rows already serialised in the file format
   std::string tempFailure;  // why the spool first failed, with the system's reason
   int minCol = -1, maxCol = -1;  // columns of the cells written here
@@ -57,7 +59,7 @@ int fail(XlBook* book, std::string message);
 
 // A text cell from valid UTF-8 (the engine's texts, ASCII): only cut at a NUL and to the cell
 // limit, not cleaned again as xlSheetWriteStrA cleans what it is given. Results as that function's.
-int writeValidUtf8Cell(XlSheet* sheet, int row, int col, std::string utf8);
+int writeValidUtf8Cell(XlSheet* sheet, int row, int col, std::string_view utf8);
 
 // Serialises the sheet's buffered row into its spool (false with the book's error set).
 bool flushPendingRow(XlSheet& sheet);

@@ -67,7 +67,7 @@ bool isAscii(const std::string& text) {
 void writeTextCell(SheetHandle sheet, int row, int column, Variant& value) {
   switch (value.vt) {
     case VT_BSTR:
-      writeValidUtf8Cell(sheet, row, column, std::move(value.text));
+      writeValidUtf8Cell(sheet, row, column, value.text);  // copied: the value keeps its buffer
       return;
     case VT_BOOL: case VT_UI1: case VT_I2: case VT_I4: case VT_I8: case VT_R4: case VT_R8: case VT_CY:
     case VT_DECIMAL: case VT_BYTES:
@@ -99,12 +99,18 @@ void prepareCellValue(char fieldClass, Variant& value) {
       break;
     default: break;
   }
-  std::string text = variantToText(value);
+  // The value's own text buffer takes its text.
+  std::string& text = value.text;
+  if (value.vt == VT_DATE) oleDateToTextInto(text, value.real);
+  else text = variantToText(value);
   // Texts that are not the engine's are cleaned as a text given to xlSheetWriteStrA would be.
   if (!isAscii(text)) text = cleanUtf8(text.c_str(), kCellTextLimit);
-  value = Variant{};
   value.vt = VT_BSTR;
-  value.text = std::move(text);
+  value.integer = 0;
+  value.real = 0;
+  value.decimal = DecimalValue{};
+  value.extendedDate = ExtendedDateValue{};
+  value.bytes.clear();
 }
 
 void writeCellValue(SheetHandle sheet, int row, int column, int16_t fieldType, const Variant& value) {

@@ -5,6 +5,17 @@ namespace {
 // What a value adds to a batch beyond its fixed size: its text and bytes.
 size_t heldBytes(const Variant& v) { return v.text.size() + v.bytes.size(); }
 
+template <typename Buffer>
+void keepBuffer(Buffer& buffer, size_t& keptLarge) {
+  const size_t room = buffer.capacity();
+  if (room <= RecordPipeline::kKeptBufferBytes) return;
+  if (keptLarge + room <= RecordPipeline::kBatchBytes) {
+    keptLarge += room;
+    return;
+  }
+  Buffer().swap(buffer);
+}
+
 }  // namespace
 
 RecordPipeline::RecordPipeline(RecordSource& source, int fieldCount)
@@ -52,6 +63,7 @@ void RecordPipeline::read() {
     batch->failure = nullptr;
     batch->partial = -1;
     size_t bytes = 0;
+    size_t keptLarge = 0;  // room of the larger buffers the batch's slots keep
     // The same calls in the same order as a caller reading the records itself would make.
     try {
       while (batch->records < kBatchRecords && batch->records * width < kBatchValues && bytes < kBatchBytes) {
@@ -63,9 +75,10 @@ void RecordPipeline::read() {
         if (batch->values.size() < base + width) batch->values.resize(base + width);
         for (int c = 0; c < fieldCount_; ++c) {
           Variant& slot = batch->values[base + static_cast<size_t>(c)];
-          // A slot keeps small buffers from batch to batch, not the room of a long memo.
-          if (slot.text.capacity() > kKeptBufferBytes) std::string().swap(slot.text);
-          if (slot.bytes.capacity() > kKeptBufferBytes) std::vector<uint8_t>().swap(slot.bytes);
+          // A slot keeps its buffers from batch to batch; larger ones only while the batch's
+          // share of them stays within the batch size, so a run of long memos is not kept.
+          keepBuffer(slot.text, keptLarge);
+          keepBuffer(slot.bytes, keptLarge);
           try {
             source_.readValue(c, slot);
           } catch (...) {

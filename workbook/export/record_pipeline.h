@@ -59,7 +59,8 @@ class RecordPipeline {
   static constexpr size_t kBatchValues = 10240;
   static constexpr size_t kBatchBytes = 1 << 20;
   static constexpr size_t kWaitingBatches = 8;
-  // Text and byte buffers up to this size stay with their value slot for the next batch.
+  // Text and byte buffers up to this size stay with their value slot for the next batch, and
+  // larger ones up to kBatchBytes in all per batch.
   static constexpr size_t kKeptBufferBytes = 256;
 
  private:

@@ -96,13 +96,13 @@ namespace {
 // A calendar date and time of day as the cell text shows it: the date left out on day 0
 // (1899-12-30), the time left out at midnight. `fraction` (digits of a second, may be empty)
 // follows the seconds.
-std::string dateTimeText(const std::tm& tm, bool showDate, bool showTime, const std::string& fraction,
-                         const std::string& localeName) {
+void dateTimeText(std::string& text, const std::tm& tm, bool showDate, bool showTime, const std::string& fraction,
+                  const std::string& localeName) {
+  text.clear();
   std::string name = localeName.empty() ? userTimeLocaleName() : localeName;
   locale_t loc = isPlainLocale(name) ? static_cast<locale_t>(nullptr) : timeLocale(name);
   std::string dot = fraction.empty() ? "" : "." + fraction;
   if (!loc) {
-    std::string text;
     if (showDate) {
       int year = tm.tm_year + 1900;
       if (year >= 0 && year <= 9999) {
@@ -110,7 +110,7 @@ std::string dateTimeText(const std::tm& tm, bool showDate, bool showTime, const 
       } else {
         char buf[32];
         std::snprintf(buf, sizeof buf, "%04d", year);
-        text = buf;
+        text += buf;
       }
       text += '-';
       appendDigits(text, static_cast<unsigned>(tm.tm_mon + 1), 2);
@@ -126,9 +126,8 @@ std::string dateTimeText(const std::tm& tm, bool showDate, bool showTime, const 
       appendDigits(text, static_cast<unsigned>(tm.tm_sec), 2);
       text += dot;
     }
-    return text;
+    return;
   }
-  std::string text;
   if (showDate) text = formatTm(nl_langinfo_l(D_FMT, loc), tm, loc);
   if (showTime) {
     std::string format = nl_langinfo_l(T_FMT, loc);
@@ -142,13 +141,21 @@ std::string dateTimeText(const std::tm& tm, bool showDate, bool showTime, const 
     }
     text += (text.empty() ? "" : " ") + formatTm(format.c_str(), tm, loc);
   }
-  return text;
 }
 
 }  // namespace
 
 std::string oleDateToText(double day, const std::string& localeName) {
-  if (!std::isfinite(day) || std::fabs(day) > kLargestOleDay) return doubleToText(day);
+  std::string text;
+  oleDateToTextInto(text, day, localeName);
+  return text;
+}
+
+void oleDateToTextInto(std::string& text, double day, const std::string& localeName) {
+  if (!std::isfinite(day) || std::fabs(day) > kLargestOleDay) {
+    text = doubleToText(day);
+    return;
+  }
   // The integer part counts days from day 0 either way; the fraction is the time of that day
   // whatever the sign, as OLE dates have it.
   double whole = std::trunc(day);
@@ -169,7 +176,7 @@ std::string oleDateToText(double day, const std::string& localeName) {
   tm.tm_wday = static_cast<int>(((days + kOleEpochFromUnix) % 7 + 11) % 7);  // 1970-01-01 was a Thursday
   bool showDate = days != 0;
   bool showTime = seconds != 0 || !showDate;
-  return dateTimeText(tm, showDate, showTime, "", localeName);
+  dateTimeText(text, tm, showDate, showTime, "", localeName);
 }
 
 std::string extendedDateToText(const ExtendedDateValue& value, const std::string& localeName) {
@@ -191,7 +198,9 @@ std::string extendedDateToText(const ExtendedDateValue& value, const std::string
   }
   bool dayZero = value.year == 1899 && value.month == 12 && value.day == 30;
   bool midnight = value.hour == 0 && value.minute == 0 && value.second == 0 && fraction.empty();
-  return dateTimeText(tm, !dayZero, !midnight || dayZero, fraction, localeName);
+  std::string text;
+  dateTimeText(text, tm, !dayZero, !midnight || dayZero, fraction, localeName);
+  return text;
 }
 
 std::string variantToText(const Variant& value) {

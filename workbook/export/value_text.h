@@ -13,6 +13,8 @@ std::string variantToText(const Variant& value);
 // the date part is left out when it is day 0, the time part when it is midnight.
 // An empty `localeName` means the user's locale from LC_ALL, LC_TIME or LANG.
 std::string oleDateToText(double day, const std::string& localeName = "");
+// The same into text, whose buffer is reused.
+void oleDateToTextInto(std::string& text, double day, const std::string& localeName = "");
 
 // A Date/Time Extended value (years 1 to 9999) in the same form, its fraction of a second (up
 // to seven digits, trailing zeros dropped) right after the seconds when it is not zero.

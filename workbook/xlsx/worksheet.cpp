@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cctype>
 #include <cstring>
+#include <memory>
+#include <string_view>
 
 #include <expat.h>
 
@@ -115,43 +117,76 @@ static bool needsPreserve(const std::string& s) {
   return ws(s.front()) || ws(s.back());
 }
 
+namespace {
+
+// The markup around a row's cells with the sheet's namespace prefix, made once per prefix rather
+// than put together for every cell.
+struct RowMarkup {
+  std::string prefix, rowOpen, rowClose, cellOpen, cellClose, style, number, boolean, error, text,
+      textPreserved, textClose, valueClose;
+  explicit RowMarkup(const std::string& p)
+      : prefix(p),
+        rowOpen("<" + p + "row r=\""),
+        rowClose("</" + p + "row>"),
+        cellOpen("<" + p + "c r=\""),
+        cellClose("</" + p + "c>"),
+        style("\" s=\""),
+        number("\"><" + p + "v>"),
+        boolean("\" t=\"b\"><" + p + "v>"),
+        error("\" t=\"e\"><" + p + "v>#NUM!</" + p + "v>"),
+        text("\" t=\"inlineStr\"><" + p + "is><" + p + "t>"),
+        textPreserved("\" t=\"inlineStr\"><" + p + "is><" + p + "t xml:space=\"preserve\">"),
+        textClose("</" + p + "t></" + p + "is>"),
+        valueClose("</" + p + "v>") {}
+};
+
+const RowMarkup& rowMarkup(const std::string& prefix) {
+  thread_local std::unique_ptr<RowMarkup> markup;
+  if (!markup || markup->prefix != prefix) markup = std::make_unique<RowMarkup>(prefix);
+  return *markup;
+}
+
+}  // namespace
+
 void appendRowXml(std::string& out, const std::string& p, int row, const std::vector<Cell>& cells) {
-  std::string rowNumber;
-  appendInt(rowNumber, row + 1);
-  out += '<'; out += p; out += "row r=\""; out += rowNumber; out += "\">";
+  const RowMarkup& m = rowMarkup(p);
+  char rowNumber[16];
+  const size_t rowDigits = static_cast<size_t>(std::to_chars(rowNumber, rowNumber + sizeof rowNumber, row + 1).ptr - rowNumber);
+  const std::string_view rowText(rowNumber, rowDigits);
+  out += m.rowOpen;
+  out += rowText;
+  out += "\">";
   for (const Cell& c : cells) {
-    out += '<'; out += p; out += "c r=\"";
+    out += m.cellOpen;
     appendColumnName(out, c.col);
-    out += rowNumber;
+    out += rowText;
     if (c.xf != 0) {  // a cell format of xl.h
-      out += "\" s=\"";
+      out += m.style;
       appendInt(out, c.xf);
     }
     switch (c.kind) {
       case CellKind::Number:
-        out += "\"><"; out += p; out += "v>";
+        out += m.number;
         appendNumber(out, c.number);
-        out += "</"; out += p; out += "v>";
+        out += m.valueClose;
         break;
       case CellKind::Boolean:
-        out += "\" t=\"b\"><"; out += p; out += "v>";
+        out += m.boolean;
         out += c.number != 0 ? '1' : '0';
-        out += "</"; out += p; out += "v>";
+        out += m.valueClose;
         break;
       case CellKind::NumError:
-        out += "\" t=\"e\"><"; out += p; out += "v>#NUM!</"; out += p; out += "v>";
+        out += m.error;
         break;
       case CellKind::Text:
-        out += "\" t=\"inlineStr\"><"; out += p; out += "is><"; out += p; out += 't';
-        if (needsPreserve(c.text)) out += " xml:space=\"preserve\"";
-        out += '>';
+        out += needsPreserve(c.text) ? m.textPreserved : m.text;
         appendEscapedText(out, c.text);
-        out += "</"; out += p; out += "t></"; out += p; out += "is>";
+        out += m.textClose;
         break;
     }
-    out += "</"; out += p; out += "c>";
+    out += m.cellClose;
   }
-  out += "</"; out += p; out += "row>";
+  out += m.rowClose;
 }
 
 std::string rangeText(int r1, int c1, int r2, int c2) {
