@@ -31,6 +31,7 @@ std::string sheetLabel(const XlSheet& s) { return "sheet \"" + s.name + "\""; }
 
 // Text buffers a sheet keeps for the text cells of its next rows, and the largest it keeps.
 constexpr size_t kSpareTexts = 256, kSpareTextBytes = 4096;
+constexpr size_t kKeptRowBytes = 1 << 20;  // a row buffer larger than this is not kept
 
 // The system's reason for the temporary-file failure that just happened, when it left one.
 std::string systemReason() { return errno ? std::string(": ") + std::strerror(errno) : std::string(); }
@@ -45,7 +46,8 @@ bool flushPendingRow(XlSheet& s) {
   auto byColumn = [](const Cell& a, const Cell& b) { return a.col < b.col; };
   if (!std::is_sorted(s.pending.begin(), s.pending.end(), byColumn))  // rows mostly come in order
     std::sort(s.pending.begin(), s.pending.end(), byColumn);
-  std::string out;
+  std::string& out = s.rowBytes;
+  out.clear();
   if (book->xml) {
     xlsx::appendRow(s, s.pendingRow, s.pending, out);
   } else if (!xls::appendRow(s, s.pendingRow, s.pending, out)) {
@@ -56,6 +58,7 @@ bool flushPendingRow(XlSheet& s) {
     if (s.tempFailure.empty()) s.tempFailure = "cannot write the temporary file of " + sheetLabel(s) + systemReason();
     return fail(book, s.tempFailure);
   }
+  if (out.capacity() > kKeptRowBytes) std::string().swap(out);  // after a row of long texts
   // Text buffers of ordinary size serve the next row's texts: no allocation per text cell.
   for (Cell& c : s.pending)
     if (c.kind == CellKind::Text && c.text.capacity() <= kSpareTextBytes && s.spareTexts.size() < kSpareTexts)

@@ -34,6 +34,7 @@ struct XlSheet {
   int pendingRow = -1;    // the row being written, kept until a later row arrives
   std::vector<Cell> pending;
   std::vector<std::string> spareTexts;  // buffers of written text cells, for the next ones
+  std::string rowBytes;   // the row being serialised, its buffer kept for the next one
   Spool rows;             // rows already serialised in the file format
   std::string tempFailure;  // why the spool first failed, with the system's reason
   int minCol = -1, maxCol = -1;  // columns of the cells written here
