@@ -14,14 +14,16 @@
 namespace {
 
 // Records 0, 1, 2, ... with `fields` values each: field 0 the record number, the others texts
-// (every 100th record a long one, so batches also close by size). It fails where it is told to.
+// (by default every 100th record a long one, so batches also close by size). It fails where it is told to.
 struct ScriptedSource : RecordSource {
   int records;
   int fields;
   int failValueAt = -1, failValueField = 0;  // value(failValueField) of this record throws
   int failMoveAfter = -1;                     // the move past this record throws
   int current = 0;
-  bool longTexts = true;
+  int longEvery = 100;        // every so many records have long texts; 0: none
+  size_t longSize = 100000;
+  bool scattered = false;     // long texts at scattered records, about one in longEvery
   std::atomic<int> valuesRead{0};
 
   ScriptedSource(int r, int f) : records(r), fields(f) {}
@@ -30,14 +32,17 @@ struct ScriptedSource : RecordSource {
     if (current == failValueAt && field == failValueField)
       throw ComError(static_cast<int32_t>(0x800A0BCD), "DAO.Field", "damaged record " + std::to_string(current));
     ++valuesRead;
-    // Written over what the slot held before, as the engine does.
-    v = Variant{};
+    // Written over what the slot held before, into its buffers, as the engine does.
+    v.text.clear();
     if (field == 0) {
       v.vt = VT_I4;
       v.integer = current;
     } else {
       v.vt = VT_BSTR;
-      v.text = std::string(longTexts && current % 100 == 0 ? 100000 : 8, static_cast<char>('a' + field % 26)) + std::to_string(current);
+      unsigned at = scattered ? static_cast<unsigned>(current) * 2654435761u >> 8 : static_cast<unsigned>(current);
+      bool isLong = longEvery > 0 && at % static_cast<unsigned>(longEvery) == 0;
+      v.text.assign(isLong ? longSize : 8, static_cast<char>('a' + field % 26));
+      v.text += std::to_string(current);
     }
   }
   void moveNext() override {
@@ -157,7 +162,7 @@ TEST(RecordPipeline, TheReaderStaysABoundedWayAheadAndStopsPromptly) {
 
 TEST(RecordPipeline, AWideTableHasShortBatches) {
   ScriptedSource source(100000, 300);
-  source.longTexts = false;
+  source.longEvery = 0;
   {
     RecordPipeline pipeline(source, 300);
     EXPECT_EQ(pipeline.current().count, 300);
@@ -166,4 +171,27 @@ TEST(RecordPipeline, AWideTableHasShortBatches) {
   }
   size_t perBatch = RecordPipeline::kBatchValues / 300 + 1;
   EXPECT_LE(static_cast<size_t>(source.current), (RecordPipeline::kWaitingBatches + 2) * perBatch);
+}
+
+// Value slots keep their buffers from batch to batch, but not the room of every long text they
+// once held: when long texts land on ever other slots, a batch keeps at most a batch's worth.
+TEST(RecordPipeline, SlotsKeepNoMoreRoomThanABatchHolds) {
+  ScriptedSource source(30000, 2);
+  source.longEvery = 17;
+  source.longSize = 200000;
+  source.scattered = true;
+  RecordPipeline pipeline(source, 2);
+  size_t shortValues = 0, roomyShortValues = 0;
+  for (int64_t record = 0; !pipeline.atEnd(); pipeline.moveNext(), ++record) {
+    RecordView r = pipeline.current();
+    ASSERT_EQ(r.values[0].integer, record);
+    ASSERT_EQ(r.values[1].text.substr(r.values[1].text.size() - std::to_string(record).size()), std::to_string(record));
+    if (record < 10000 || r.values[1].text.size() > RecordPipeline::kKeptBufferBytes) continue;
+    ++shortValues;
+    if (r.values[1].text.capacity() > RecordPipeline::kKeptBufferBytes) ++roomyShortValues;
+  }
+  ASSERT_GT(shortValues, 15000u);
+  // A batch closes after five or six long texts and may keep the room of five (about 2% of the
+  // short texts then sit in a roomy buffer); keeping every slot's room leaves over 10% there.
+  EXPECT_LT(roomyShortValues, shortValues / 20) << roomyShortValues << " of " << shortValues;
 }
