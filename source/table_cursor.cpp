@@ -459,7 +459,12 @@ void TableCursor::crackAndDecode(const RowSlot& slot, std::vector<Variant>& valu
     }
     // The value's old text buffer takes the next text decoded: no allocation per text.
     textBuffer_.swap(values[i].text);
-    values[i] = decode(i, fields_[i]);
+    try {
+      values[i] = decode(i, fields_[i]);
+    } catch (...) {
+      values[i] = Variant();  // not half of the record before's value
+      throw;
+    }
   }
 }
 

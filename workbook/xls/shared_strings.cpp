@@ -237,7 +237,6 @@ bool readLoadedStrings(SharedStrings& sst, std::string& error) {
   return true;
 }
 
-
 bool addSharedString(SharedStrings& sst, std::u16string_view text, uint32_t& index, std::string& error) {
   if (!startFraming(sst, error)) return false;
   bool narrow = true;
