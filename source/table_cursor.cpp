@@ -352,12 +352,11 @@ unsigned TableCursor::rowCountOfPage() const {
   return rows;
 }
 
-// The row's offset flags and its extent on the loaded page; false when the extent does not fit.
-bool TableCursor::slotOf(unsigned row, RowSlot& slot) const {
+// The row's offset flags and its extent on a page; false when the extent does not fit.
+bool TableCursor::slotOf(const uint8_t* pg, unsigned row, RowSlot& slot) const {
   const bool jet3 = file_->header.version == JetVersion::Jet3;
   const uint32_t offsets = jet3 ? jetfmt::kDpRowOffsetsJet3 : jetfmt::kDpRowOffsets;
   const unsigned pageSize = file_->header.pageSize;
-  const uint8_t* pg = mdb_->pg_buf;
   if (offsets + 2 * (row + 1) > pageSize) return false;
   uint16_t raw = get16(pg + offsets + 2 * row);
   slot.flags = raw & ~jetfmt::kRowOffsetMask;
@@ -696,15 +695,10 @@ bool TableCursor::findLongValueRow(uint32_t pageRow, size_t& start, size_t& leng
     if (!readPage(page, longValuePage_.data())) return false;
     longValuePageNumber_ = page;
   }
-  const uint8_t* pg = longValuePage_.data();
-  const bool jet3 = file_->header.version == JetVersion::Jet3;
-  const size_t offsets = jet3 ? jetfmt::kDpRowOffsetsJet3 : jetfmt::kDpRowOffsets;
-  const size_t pageSize = file_->header.pageSize;
-  if (pg[0] != jetfmt::kPageData || offsets + 2 * (row + 1) > pageSize) return false;
-  start = get16(pg + offsets + 2 * row) & jetfmt::kRowOffsetMask;
-  const size_t end = row == 0 ? pageSize : (get16(pg + offsets + 2 * (row - 1)) & jetfmt::kRowOffsetMask);
-  if (start >= pageSize || start > end || end > pageSize) return false;
-  length = end - start;
+  RowSlot slot;
+  if (longValuePage_[0] != jetfmt::kPageData || !slotOf(longValuePage_.data(), row, slot)) return false;
+  start = slot.start;
+  length = slot.length;
   return true;
 }
 

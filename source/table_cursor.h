@@ -70,7 +70,8 @@ class TableCursor {
   uint32_t nextMappedPage(uint32_t after);
   bool loadNextPage();
   unsigned rowCountOfPage() const;
-  bool slotOf(unsigned row, RowSlot& slot) const;
+  bool slotOf(const uint8_t* page, unsigned row, RowSlot& slot) const;
+  bool slotOf(unsigned row, RowSlot& slot) const { return slotOf(mdb_->pg_buf, row, slot); }  // the loaded page
   void loadDataPage(uint32_t page, const char* what);
   RowSlot followOverflow(RowSlot pointer);
   void crackAndDecode(const RowSlot& slot, std::vector<Variant>& values);
