@@ -76,13 +76,18 @@ TEST(Placement, ContinuationSheetsCountAcrossTablesAndSkipTakenNames) {
   EXPECT_EQ(nextContinuationNumber(), first + 3);
 }
 
-TEST(Placement, RefusedNamesFail) {
+TEST(Placement, RefusedNamesAreDerivedAndLongNamesMakeRoomForTheirNumber) {
   Book book(true);
   Placement p;
-  EXPECT_FALSE(placeTableSheet(book.handle, "Bad/Name", 0, &p));
-  EXPECT_FALSE(placeTableSheet(book.handle, std::string(32, 'x'), 0, &p));
+  ASSERT_TRUE(placeTableSheet(book.handle, "Bad/Name", 0, &p));
+  EXPECT_STREQ(xlSheetNameA(p.sheet), "Bad_Name");
+  ASSERT_TRUE(placeTableSheet(book.handle, "bad:name", 0, &p));  // the same derived name, another table
+  EXPECT_STREQ(xlSheetNameA(p.sheet), "bad_name~2");
   ASSERT_TRUE(placeTableSheet(book.handle, std::string(31, 'x'), 0, &p));
   p.row = kLastRecordRow;
-  EXPECT_FALSE(advanceAfterRecord(book.handle, std::string(31, 'x'), &p));  // "xxx…1" is too long
-  EXPECT_EQ(p.sheet, nullptr);
+  int number = nextContinuationNumber();
+  ASSERT_TRUE(advanceAfterRecord(book.handle, p.sheetName, &p));
+  std::string digits = std::to_string(number);
+  EXPECT_EQ(xlSheetNameA(p.sheet), std::string(31 - digits.size(), 'x') + digits);
+  EXPECT_EQ(p.sheetName, std::string(31, 'x'));
 }

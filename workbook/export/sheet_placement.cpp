@@ -4,6 +4,8 @@
 #include <atomic>
 
 #include "platform/text.h"
+#include "platform/text_codec.h"
+#include "workbook/book.h"
 #include "workbook/text.h"
 
 namespace {
@@ -12,13 +14,26 @@ std::atomic<int> continuationCounter{1};
 constexpr int kContinuationAttempts = 1000;
 constexpr size_t kLongestSheetName = 31;  // in UTF-16 units, as the workbook counts
 
-size_t utf16Length(const std::string& text) {
-  size_t units = 0;
-  for (unsigned char c : text) {
-    if ((c & 0xC0) != 0x80) ++units;  // a character starts here
-    if (c >= 0xF0) ++units;           // beyond the Basic Multilingual Plane: a surrogate pair
+constexpr char kReplacement = '_';
+constexpr char kClashMark = '~';
+
+bool refusedInSheetName(char32_t c) {
+  return c == ':' || c == '\\' || c == '/' || c == '?' || c == '*' || c == '[' || c == ']' || c < 0x20 ||
+         (c >= 0x7F && c <= 0x9F);
+}
+
+// The name cut so that `suffix` still fits after it, then the suffix.
+std::string cutAndAppend(const std::string& name, const std::string& suffix) {
+  return cleanUtf8(name, kLongestSheetName - suffix.size()) + suffix;
+}
+
+// Whether a sheet added to this book (not loaded from the file) already bears the name.
+bool addedSheetNamed(BookHandle book, const std::string& name) {
+  for (int index = 0; index < xlBookSheetCountA(book); ++index) {
+    SheetHandle sheet = xlBookGetSheetA(book, index);
+    if (sheet && sheet->source < 0 && sameSheetName(sheet->name, name)) return true;
   }
-  return units;
+  return false;
 }
 // Whether a sheet named name could be added once the sheet at index is gone.
 bool nameAcceptedInstead(BookHandle book, const std::string& name, int index) {
@@ -33,23 +48,49 @@ bool nameAcceptedInstead(BookHandle book, const std::string& name, int index) {
 
 int nextContinuationNumber() { return continuationCounter.load(); }
 
+std::string derivedSheetName(const std::string& tableName) {
+  std::string replaced;
+  for (char32_t c : codePoints(tableName)) {
+    if (refusedInSheetName(c))
+      replaced += kReplacement;
+    else
+      appendUtf8(replaced, c);
+  }
+  std::string name = cleanUtf8(replaced, kLongestSheetName);
+  if (name.empty()) return std::string(1, kReplacement);
+  if (name.front() == '\'') name.front() = kReplacement;
+  if (name.back() == '\'') name.back() = kReplacement;
+  return name;
+}
+
+std::string sheetNameForTable(BookHandle book, const std::string& tableName) {
+  if (sheetNameAllowed(tableName)) return tableName;
+  const std::string base = derivedSheetName(tableName);
+  std::string name = base;
+  // Each added sheet can take one number, so this ends before the count runs out.
+  for (int n = 2; addedSheetNamed(book, name) && n <= xlBookSheetCountA(book) + 1; ++n)
+    name = cutAndAppend(base, kClashMark + std::to_string(n));
+  return name;
+}
+
 bool placeTableSheet(BookHandle book, const std::string& tableName, int overwriteTable, Placement* placement) {
+  const std::string sheetName = sheetNameForTable(book, tableName);
   for (int index = 0; index < xlBookSheetCountA(book); ++index) {
     SheetHandle sheet = xlBookGetSheetA(book, index);
     const char* name = sheet ? xlSheetNameA(sheet) : nullptr;
-    if (!name || !asciiEqualsIgnoreCase(name, tableName)) continue;
+    if (!name || !asciiEqualsIgnoreCase(name, sheetName)) continue;
     if (overwriteTable != 0) {
       // The old sheet goes only once its successor's name is known to be accepted; a refused name
       // keeps it, and the add below says why.
-      if (nameAcceptedInstead(book, tableName, index)) xlBookDelSheetA(book, index);
+      if (nameAcceptedInstead(book, sheetName, index)) xlBookDelSheetA(book, index);
       break;
     }
-    *placement = {sheet, xlSheetLastRowA(sheet), true};
+    *placement = {sheet, xlSheetLastRowA(sheet), true, sheetName};
     return true;
   }
-  SheetHandle sheet = xlBookAddSheetA(book, tableName.c_str(), nullptr);
+  SheetHandle sheet = xlBookAddSheetA(book, sheetName.c_str(), nullptr);
   if (!sheet) return false;
-  *placement = {sheet, 0, false};
+  *placement = {sheet, 0, false, sheetName};
   return true;
 }
 
@@ -62,18 +103,19 @@ int lastRecordRowFor(int rowLimit, int bookType) {
   return std::min(rowLimit, bookType != 0 ? kLastXlsxRow : kLastXlsRow);
 }
 
-bool advanceAfterRecord(BookHandle book, const std::string& tableName, Placement* placement, int lastRecordRow) {
+bool advanceAfterRecord(BookHandle book, const std::string& sheetName, Placement* placement, int lastRecordRow) {
   placement->row += 1;
   if (placement->row <= lastRecordRow) return true;
   // A name already taken in the book (a sheet "Orders1" beside a table "Orders") would fail the
-  // add; the next numbers are tried so the table's remaining rows still find a sheet.
+  // add; the next numbers are tried so the table's remaining rows still find a sheet. A name with
+  // no room left for the number gives up its end, as the workbook takes no longer names.
   for (int attempt = 0; attempt < kContinuationAttempts; ++attempt) {
-    std::string name = tableName + std::to_string(continuationCounter.fetch_add(1));
+    std::string name = cutAndAppend(sheetName, std::to_string(continuationCounter.fetch_add(1)));
     if (SheetHandle sheet = xlBookAddSheetA(book, name.c_str(), nullptr)) {
-      *placement = {sheet, 0, false};
+      *placement = {sheet, 0, false, placement->sheetName};
       return true;
     }
-    if (utf16Length(name) > kLongestSheetName) break;  // longer numbers cannot make a valid name either
+    if (!sheetNameAllowed(name)) break;  // refused for itself, not for a clash: no number helps
   }
   placement->sheet = nullptr;
   return false;

@@ -18,19 +18,31 @@ int lastRecordRowFor(int rowLimit, int bookType);
 struct Placement {
   SheetHandle sheet = nullptr;
   int row = 0;
-  bool existed = false;  // a sheet that was already in the book is continued
+  bool existed = false;   // a sheet that was already in the book is continued
+  std::string sheetName;  // the table's sheet name, which continuation sheets are named after
 };
 
-// The first sheet whose name equals the table's (a to z without regard to case) is continued
-// below its used rows, or deleted and made anew when overwriteTable is non-zero; otherwise a new
-// sheet named exactly as the table is added. False when no sheet could be added.
+// The sheet name of a table whose own name the workbook refuses: each of : \ / ? * [ ] and each
+// control character becomes '_', the name is cut to 31 UTF-16 units (never inside a character),
+// and an apostrophe left at its start or end becomes '_'. The same name on every run.
+std::string derivedSheetName(const std::string& tableName);
+
+// The table's sheet name in this book: the table's own name when the workbook accepts it;
+// otherwise the derived name, with "~2", "~3"... added (the name cut so the whole fits in 31)
+// while it equals, without regard to case, a sheet added to this book for another table.
+std::string sheetNameForTable(BookHandle book, const std::string& tableName);
+
+// The first sheet whose name equals the table's sheet name (a to z without regard to case) is
+// continued below its used rows, or deleted and made anew when overwriteTable is non-zero;
+// otherwise a new sheet of that name is added. False when no sheet could be added.
 bool placeTableSheet(BookHandle book, const std::string& tableName, int overwriteTable, Placement* placement);
 
 bool headerRowDue(int writeHeader, int headerOnlyForNewSheets, bool existed);
 
-// After a record: the next row, on a new continuation sheet "<table><n>" once the row passes the
-// limit (lastRecordRow). False when the continuation sheet cannot be added.
-bool advanceAfterRecord(BookHandle book, const std::string& tableName, Placement* placement,
+// After a record: the next row, on a new continuation sheet "<sheet name><n>" once the row passes
+// the limit (lastRecordRow); a sheet name too long for its number is cut so the whole fits in 31.
+// False when the continuation sheet cannot be added.
+bool advanceAfterRecord(BookHandle book, const std::string& sheetName, Placement* placement,
                         int lastRecordRow = kLastRecordRow);
 
 // The process-wide number of the next continuation sheet (starts at 1, never reset).

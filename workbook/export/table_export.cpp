@@ -156,7 +156,7 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
         writeRecordCells(pipeline, placement, source, options->typedCells != 0 ? &typed : nullptr, layout);
         options->recordsExported += 1;  // the record is written, whatever becomes of the next one
         layoutRecordWritten(layout, placement);  // /LAYOUT=TABLE
-        if (!advanceAfterRecord(options->book, tableName, &placement, lastRecordRow)) {
+        if (!advanceAfterRecord(options->book, placement.sheetName, &placement, lastRecordRow)) {
           pipeline.stop();
           finishTableLayout(layout);
           records->Close();
