@@ -230,22 +230,94 @@ TEST_F(ExportTest, OverwriteModesOfTheOutputFile) {
   EXPECT_EQ(sheetNames(testsupport::readWorkbook(text)), nlohmann::json::array({"Orders"}));
 }
 
-TEST_F(ExportTest, FailuresAreReportedAndTheJobGoesOn) {
-  auto db = writeDb(dir / "shop.mdb", {countingTable("Bad:Name", 1), countingTable("Good", 1)});
-  ConversionOptions o;
-  openInto(&o, db);
-  o.bookType = 1;
-  o.outputPath = (dir / "shop.xlsx").string();
-  std::string err = capturedStderr([&] { EXPECT_EQ(RunConversionJob(nullptr, &o), JobOutcome::TableFailed); });
-  EXPECT_EQ(err, "Error: Cannot create a sheet.\n" + o.outputPath +
-                     ": cannot add a sheet named \"Bad:Name\": Excel does not allow that name\n");
-  EXPECT_EQ(o.tablesExported, 2);  // counted whatever the export's outcome
-  EXPECT_EQ(o.recordsExported, 1);
-  EXPECT_EQ(sheetNames(testsupport::readWorkbook(o.outputPath)), nlohmann::json::array({"Good"}));
+TEST_F(ExportTest, RefusedTableNamesGetDerivedSheetsThatLaterRunsExtend) {
+  const std::string cutAtPair = std::string(30, 'x') + "\xF0\x9D\x84\x9E" + "yz";  // 𝄞 would take units 31 and 32
+  const std::vector<std::pair<std::string, std::string>> names = {
+      {"Tab/2023", "Tab_2023"}, {"Invoices: paid", "Invoices_ paid"}, {"??###", "__###"},
+      {"Customer orders and returns 2019", "Customer orders and returns 201"}, {"A/B", "A_B"}, {"a:b", "a_b~2"},
+      {"'quoted'", "_quoted_"}, {"Tab\tbed", "Tab_bed"}, {cutAtPair, std::string(30, 'x')}, {"Plain", "Plain"}};
+  std::vector<aw::Table> tables;
+  for (size_t i = 0; i < names.size(); ++i)
+    tables.push_back({names[i].first, {{"N", FieldType::Long}}, aw::rowsFrom({{int64_t(i)}})});
+  auto db = writeDb(dir / "names.mdb", tables);
+  for (int bookType : {0, 1}) {
+    std::string out = (dir / (bookType ? "names.xlsx" : "names.xls")).string();
+    // Made, then extended twice: every run lands on the same sheets.
+    for (int run = 1; run <= 3; ++run) {
+      ConversionOptions o;
+      openInto(&o, db);
+      o.bookType = bookType;
+      o.headerOnlyForNewSheets = 1;
+      o.outputPath = out;
+      ASSERT_EQ(RunConversionJob(nullptr, &o), JobOutcome::Saved) << out << " run " << run;
+      auto book = testsupport::readWorkbook(out);
+      ASSERT_EQ(book.size(), names.size()) << out;
+      for (size_t i = 0; i < names.size(); ++i) {
+        EXPECT_EQ(book[i]["name"], names[i].second) << out;
+        ASSERT_EQ(book[i]["rows"].size(), size_t(1 + run)) << names[i].second;
+        EXPECT_EQ(book[i]["rows"][size_t(run)], nlohmann::json::array({num(double(i))}));
+      }
+    }
+  }
+}
 
+TEST_F(ExportTest, ASaveFailureIsReported) {
+  auto db = writeDb(dir / "shop.mdb", {countingTable("Good", 1)});
   ConversionOptions unsaved;
   openInto(&unsaved, db);
   unsaved.outputPath = (dir / "no" / "such" / "folder.xls").string();
-  err = capturedStderr([&] { EXPECT_EQ(RunConversionJob(nullptr, &unsaved), JobOutcome::NotSaved); });
+  std::string err = capturedStderr([&] { EXPECT_EQ(RunConversionJob(nullptr, &unsaved), JobOutcome::NotSaved); });
   EXPECT_NE(err.find("Error: Cannot save XLS file.\n"), std::string::npos);
+}
+
+TEST_F(ExportTest, LinkedTablesBringTheRecordsOfTheirBackEnds) {
+  aw::Options back;
+  back.password = "back pw";
+  aw::writeDatabase(dir / "back.mdb", back,
+                    {countingTable("Customers", 2), {"Orders", {{"Item", FieldType::Text, 20}},
+                                                      aw::rowsFrom({{std::string("tea")}, {std::string("jam")}})}});
+  aw::Options shared;  // opened with the job's own password, as its link stores none
+  shared.password = "job pw";
+  aw::writeDatabase(dir / "shared.mdb", shared, {countingTable("T", 3)});
+  aw::Options front;
+  front.format = aw::Format::Ace12;
+  const std::string backPath = (dir / "back.mdb").string();
+  front.links = {{"Kunden", "C:\\Data\\back.mdb", "Customers", ";PWD=back pw"},  // found beside the front end
+                 {"Orders", backPath, "ORDERS", ";PWD=back pw"},
+                 {"Shared", "D:\\x\\shared.mdb", "T", ""},
+                 {"Gone", "C:\\Data\\missing.accdb", "X", ""},
+                 {"Sheet", "C:\\Data\\book.xlsx", "Sheet1$", "Excel 12.0 Xml;HDR=YES;DATABASE=C:\\Data\\book.xlsx"},
+                 {"Remote", "", "dbo.Sales", "ODBC;DSN=Sales;UID=bob;PWD=hunter2;", true}};
+  aw::writeDatabase(dir / "front.accdb", front, {countingTable("Local", 1)});
+
+  ConversionOptions o;
+  o.password = "job pw";
+  openInto(&o, dir / "front.accdb");
+  EXPECT_EQ(o.selectedTables, ";Local;;Kunden;;Orders;;Shared;;Gone;;Sheet;;Remote;");
+  o.bookType = 1;
+  o.outputPath = (dir / "front.xlsx").string();
+  std::string err = capturedStderr([&] { EXPECT_EQ(RunConversionJob(nullptr, &o), JobOutcome::TableFailed); });
+  auto book = testsupport::readWorkbook(o.outputPath);
+  EXPECT_EQ(sheetNames(book), nlohmann::json::array({"Local", "Kunden", "Orders", "Shared"}));
+  EXPECT_EQ(book[1]["rows"], nlohmann::json::parse(R"([[{"s":"N"}],[{"n":1.0}],[{"n":2.0}]])"));
+  EXPECT_EQ(book[2]["rows"], nlohmann::json::parse(R"([[{"s":"Item"}],[{"s":"tea"}],[{"s":"jam"}]])"));
+  EXPECT_EQ(book[3]["rows"].size(), 4u);
+  EXPECT_EQ(o.tablesExported, 7);
+  // Each table that cannot be followed fails alone, naming its file and where it was looked for.
+  EXPECT_NE(err.find("Linked table 'Gone': the linked database was not found, looked for at C:\\Data\\missing.accdb and at " +
+                     (dir / "missing.accdb").string()), std::string::npos) << err;
+  EXPECT_NE(err.find("Linked table 'Sheet': it lives in C:\\Data\\book.xlsx, which is not an Access database"),
+            std::string::npos) << err;
+  EXPECT_NE(err.find("ODBC;DSN=Sales;UID=bob"), std::string::npos) << err;
+  EXPECT_EQ(err.find("hunter2"), std::string::npos) << err;
+
+  // The back end's password is its own: a wrong one fails that table with the reason.
+  ConversionOptions wrong;
+  front.links = {{"Kunden", backPath, "Customers", ";PWD=guess"}};
+  aw::writeDatabase(dir / "front2.accdb", front, {countingTable("Local", 1)});
+  openInto(&wrong, dir / "front2.accdb");
+  wrong.outputPath = (dir / "front2.xls").string();
+  err = capturedStderr([&] { EXPECT_EQ(RunConversionJob(nullptr, &wrong), JobOutcome::TableFailed); });
+  EXPECT_NE(err.find("the linked database " + backPath + " cannot be opened: the password is wrong"), std::string::npos)
+      << err;
 }
