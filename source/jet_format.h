@@ -138,6 +138,8 @@ constexpr uint32_t kCatalogPage = 2;          // MSysObjects' definition is alwa
 constexpr uint32_t kCatalogIdMask = 0x00FFFFFF;  // an object's Id is its definition page
 constexpr int32_t kObjectTable = 1;
 constexpr int32_t kObjectContainer = 3;
+constexpr int32_t kObjectOdbcTable = 4;         // a table of an ODBC source
+constexpr int32_t kObjectLinkedTable = 6;       // a table of another file (Access, Excel, text...)
 constexpr uint32_t kFlagSystemObject = 0x80000000;
 constexpr uint32_t kFlagHiddenObject = 0x00000002;
 constexpr int32_t kObjectTypeMask = 0x7F;       // of MSysObjects.Type; the high bits mark linked kinds
@@ -185,6 +187,8 @@ constexpr uint32_t kComplexKeySize = 4;
 // one byte, non-zero for Yes, not a bit of the null mask).
 constexpr uint32_t kCalcLength = 16;          // u32
 constexpr uint32_t kCalcData = 20;
+constexpr uint32_t kCalcWrapperSize = 23;     // the header, the length and 3 bytes after the result
+constexpr uint32_t kCalcFixedColumnLength = 39;  // the stated size of a column of a fixed-size result
 // A calculated Decimal result: u16 length, scale byte, sign byte, then the magnitude as 32- and
 // 64-bit little-endian words, most significant first (a leading 32-bit word when the byte count
 // is not a multiple of 8).

@@ -241,7 +241,8 @@ TableCursor::~TableCursor() { release(); }
 
 void TableCursor::damaged(const std::string& what) const {
   throw ComError(daoerror::kDatabaseCorrupt, "DAO.Recordset",
-                 "The database is damaged (table '" + tableName_ + "': " + what + "): " + file_->path);
+                 "The database is damaged (table '" + tableName_ + "': " + what + "): " + file_->path,
+                 openreason::kDamagedPrefix + ("table '" + tableName_ + "': " + what));
 }
 
 void TableCursor::rewind() {
@@ -559,24 +560,36 @@ Variant TableCursor::decode(size_t index, const MdbField& field) {
   return decodeBytes(column, p, static_cast<size_t>(size));
 }
 
-// A calculated column's stored result, unwrapped and decoded as a value of its result type.
+// A calculated column's stored result, unwrapped and decoded as a value of its result type. A
+// stored value shorter than the wrapper is the result itself; a result without data is No for a
+// Yes/No column and null for the others.
 Variant TableCursor::decodeCalculated(const ColumnInfo& column, const uint8_t* p, size_t size) {
   Variant v;
-  if (size < jetfmt::kCalcData) {
-    v.vt = VT_NULL;
+  size_t length = size;
+  if (size >= jetfmt::kCalcData) {
+    length = get32(p + jetfmt::kCalcLength);
+    if (length > size - jetfmt::kCalcData)
+      damaged("value of column '" + column.name + "' states " + std::to_string(length) + " bytes but holds " +
+              std::to_string(size - jetfmt::kCalcData));
+    p += jetfmt::kCalcData;
+  }
+  if (column.mdbType == MDB_BOOL) {
+    v.vt = VT_BOOL;
+    v.integer = length >= 1 && p[0] != 0 ? -1 : 0;
     return v;
   }
-  size_t length = std::min<size_t>(get32(p + jetfmt::kCalcLength), size - jetfmt::kCalcData);
-  p += jetfmt::kCalcData;
-  if (column.mdbType == MDB_BOOL) {
-    if (length < 1) damaged("value of column '" + column.name + "' is too short");
-    v.vt = VT_BOOL;
-    v.integer = p[0] != 0 ? -1 : 0;
+  if (column.mdbType == MDB_MEMO) {
+    v.vt = VT_BSTR;
+    v.text = decodeAccessText(p, length);
+    return v;
+  }
+  int need = column.mdbType == MDB_NUMERIC ? static_cast<int>(jetfmt::kCalcDecimalMagnitude) : neededSize(column.mdbType);
+  if (need > 0 && length < static_cast<size_t>(need)) {
+    v.vt = VT_NULL;
     return v;
   }
   if (column.mdbType == MDB_NUMERIC) {
     // Its own layout: the magnitude in whole 32-bit words, most significant first.
-    if (length < jetfmt::kCalcDecimalMagnitude) damaged("value of column '" + column.name + "' is too short");
     size_t bytes = std::min<size_t>((length - jetfmt::kCalcDecimalMagnitude) / 4 * 4, 16);
     unsigned __int128 magnitude = 0;
     const uint8_t* m = p + jetfmt::kCalcDecimalMagnitude;
@@ -594,19 +607,6 @@ Variant TableCursor::decodeCalculated(const ColumnInfo& column, const uint8_t* p
     if (p[jetfmt::kCalcDecimalScale] > 28) damaged("implausible decimal scale");
     v.decimal.scale = p[jetfmt::kCalcDecimalScale];
     return v;
-  }
-  if (column.mdbType == MDB_MEMO) {
-    v.vt = VT_BSTR;
-    v.text = decodeAccessText(p, length);
-    return v;
-  }
-  int need = neededSize(column.mdbType);
-  if (need > 0 && length < static_cast<size_t>(need)) {
-    if (length == 0) {
-      v.vt = VT_NULL;
-      return v;
-    }
-    damaged("value of column '" + column.name + "' is too short");
   }
   return decodeBytes(column, p, length);
 }

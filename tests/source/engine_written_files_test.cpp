@@ -310,3 +310,52 @@ TEST(EngineWrittenFiles, EncodedPagesAndBitmapUsageMapsReadAsWritten) {
     EXPECT_EQ(after[0][0].integer, 1);
   }
 }
+
+namespace {
+// A calculated result in the wrapper Access puts around it: a header, the length, the data, then
+// three spare bytes; `length` may claim more than the data holds.
+aw::Bytes wrapped(const std::string& data, uint32_t length) {
+  std::string w(20, '\0');
+  for (int i = 0; i < 4; ++i) w[16 + i] = char(length >> (8 * i));
+  return aw::Bytes{w + data + std::string(3, '\0')};
+}
+}  // namespace
+
+TEST(EngineWrittenFiles, ShortCalculatedValuesReadAsAccessShowsThem) {
+  testsupport::ScratchDir dir;
+  auto path = dir / "calc.accdb";
+  aw::Options options;
+  options.format = aw::Format::Ace16;
+  aw::Field rich{"IsRich", aw::FieldType::Boolean};
+  aw::Field score{"Score", aw::FieldType::Long};
+  rich.calculated = score.calculated = true;
+  aw::writeDatabase(path, options,
+                    {{"Staff", {rich, score},
+                      aw::rowsFrom({{true, int64_t{7}},                               // wrapped, as Access writes them
+                                    {aw::Bytes{""}, aw::Bytes{""}},                  // no data at all
+                                    {wrapped("", 0), wrapped("", 0)},               // a wrapper without data
+                                    {aw::Bytes{"\x01"}, aw::Bytes{std::string("\x2A\0\0\0", 4)}}})},  // the value itself
+                     {"Broken", {score}, aw::rowsFrom({{wrapped("\x01\x02", 8)}})}});  // claims 8, holds 2
+  auto db = DBEngine(EngineFlavour::Dao120).OpenDatabase(path.string());
+  auto rows = enginetest::readAll(*db, "Staff");
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(db->TableDefs().Item("Staff").Fields().Item(0).Type(), dbBoolean);
+  const std::vector<std::pair<int64_t, std::optional<int64_t>>> expected = {{-1, 7}, {0, {}}, {0, {}}, {-1, 42}};
+  for (size_t r = 0; r < rows.size(); ++r) {
+    EXPECT_EQ(rows[r][0].vt, VT_BOOL) << r;
+    EXPECT_EQ(rows[r][0].integer, expected[r].first) << r;
+    if (expected[r].second) {
+      EXPECT_EQ(rows[r][1].vt, VT_I4) << r;
+      EXPECT_EQ(rows[r][1].integer, *expected[r].second) << r;
+    } else {
+      EXPECT_TRUE(rows[r][1].isNull()) << r;
+    }
+  }
+  try {
+    enginetest::readAll(*db, "Broken");
+    ADD_FAILURE() << "a wrapper stating more than it holds is damage";
+  } catch (const ComError& e) {
+    EXPECT_NE(e.description().find("value of column 'Score' states 8 bytes but holds 5"), std::string::npos)
+        << e.description();
+  }
+}

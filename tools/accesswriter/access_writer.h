@@ -47,6 +47,9 @@ struct Field {
   int size = 255;      // Text only: maximum number of characters (UTF-16 units)
   int precision = 18;  // Decimal only
   int scale = 0;       // Decimal only
+  // The stored result of an expression (Access 2010 and later; fixed-size types but Decimal and
+  // Guid). A Bytes value in such a field is stored as it is, wrapper or not.
+  bool calculated = false;
 };
 
 // Value kinds. Which kind a field takes: Boolean bool; Byte, Integer, Long, BigInt int64_t;
@@ -82,12 +85,23 @@ struct Table {
   RowSource rows;  // empty: a table without records
 };
 
+// A table of another database, named in the catalog and holding no records of its own (a "split"
+// database's front end links to the tables of its back end).
+struct Link {
+  std::string name;         // the name this database gives it
+  std::string database;     // the linked file's path as stored (Windows paths are fine)
+  std::string foreignName;  // the table's name in that file
+  std::string connect;      // "" or ";PWD=..." for an Access file; "Excel 12.0 Xml;...", "ODBC;DSN=..." otherwise
+  bool odbc = false;        // a table of an ODBC source rather than of a file
+};
+
 struct Options {
   Format format = Format::Jet4;
   std::string password;        // database password (at most 20 characters); empty for none
   double creationDate = 45658.5;  // stored in the header; Access masks the password with it
   bool compressText = true;    // Text and Memo use Access's compressed Unicode where it fits
   uint32_t pageKey = 0;        // Jet4: non-zero RC4-encodes every page but the header with it
+  std::vector<Link> links;     // listed in the catalog after the tables, in this order
 };
 
 struct Summary {

@@ -33,6 +33,9 @@ Table catalogTable() {
                {}};
 }
 
+// Columns of catalogTable() that only links fill.
+constexpr size_t kCatalogDatabase = 7, kCatalogConnect = 8, kCatalogForeignName = 9;
+
 Row catalogRow(uint32_t id, uint32_t parent, const std::string& name, int type, uint32_t flags,
                double date) {
   Row r(14, Null{});
@@ -131,12 +134,15 @@ Summary writeAll(PageFile& file, const Options& options, const std::vector<Table
     throw Error(name + ": only Jet4 files encode their pages with a key");
   file.encodePages(options.pageKey);
 
+  std::vector<std::string> names;
+  for (const auto& t : tables) names.push_back(t.name);
+  for (const auto& l : options.links) names.push_back(l.name);
   std::vector<std::string> seen{"MSYSOBJECTS"};
-  for (const auto& t : tables) {
-    std::string key = upper(t.name);
+  for (const auto& tableName : names) {
+    std::string key = upper(tableName);
     for (const auto& s : seen)
       if (s == key)
-        throw Error(name + ": the table name \"" + t.name + "\" is " +
+        throw Error(name + ": the table name \"" + tableName + "\" is " +
                     (key == "MSYSOBJECTS" ? "the catalog's own" : "used twice"));
     seen.push_back(key);
   }
@@ -186,6 +192,16 @@ Summary writeAll(PageFile& file, const Options& options, const std::vector<Table
     for (const auto& t : layouts)
       stream.add(catalogRow(t.definitionPages[0], fmt::kContainerTablesId, t.name,
                             fmt::kObjectTable, 0, date));
+    // A link's Id names no page of this file: ids above the file's pages keep them apart.
+    uint32_t linkId = file.pageCount() + 1;
+    for (const auto& l : options.links) {
+      Row r = catalogRow(linkId++, fmt::kContainerTablesId, l.name,
+                         l.odbc ? fmt::kObjectOdbcTable : fmt::kObjectLinkedTable, 0, date);
+      r[kCatalogDatabase] = l.database;
+      r[kCatalogConnect] = l.connect;
+      r[kCatalogForeignName] = l.foreignName;
+      stream.add(r);
+    }
     stream.finish();
   }
 

@@ -110,10 +110,18 @@ TableLayout layoutTable(const std::string& file, const Table& table, const Optio
       throw Error(fw + ": a Decimal needs precision 1 to 28 and scale 0 to precision");
     if (f.type == FieldType::BigInt && options.format != Format::Ace16)
       throw Error(fw + ": Large Number fields exist only in Access 2016 (Ace16) files");
+    if (f.calculated && (options.format == Format::Jet4 || f.type == FieldType::Text || f.type == FieldType::Memo ||
+                         f.type == FieldType::Binary || f.type == FieldType::Guid || f.type == FieldType::Decimal))
+      throw Error(fw + ": only fixed-size results but Decimal and Guid can be calculated, in .accdb files");
 
     ColumnLayout c;
     c.field = f;
     typeFacts(f, c.typeCode, c.length, c.fixed, c.longValue);
+    if (f.calculated) {
+      // A calculated result is a variable-length value inside its wrapper.
+      c.fixed = false;
+      c.length = fmt::kCalcFixedColumnLength;
+    }
     c.compressed = options.compressText && (f.type == FieldType::Text || f.type == FieldType::Memo);
     c.number = uint16_t(i);
     if (c.fixed) {
@@ -151,7 +159,8 @@ TableLayout layoutTable(const std::string& file, const Table& table, const Optio
     }
     e[fmt::kColFlags] = uint8_t(fmt::kColFlagNullable | (c.fixed ? fmt::kColFlagFixed : 0) |
                                 (system ? fmt::kColFlagUpdatable : 0));
-    e[fmt::kColExtFlags] = c.compressed ? fmt::kColExtCompressedUnicode : 0;
+    e[fmt::kColExtFlags] = uint8_t((c.compressed ? fmt::kColExtCompressedUnicode : 0) |
+                                   (c.field.calculated ? fmt::kColExtCalculated : 0));
     enc::put16(e + fmt::kColFixedOffset, c.fixedOffset);
     enc::put16(e + fmt::kColLength, c.length);
     pos += fmt::kColEntrySize;
@@ -248,6 +257,43 @@ uint32_t TableStream::storeLongValue(const std::vector<uint8_t>& data, uint8_t& 
   return pages.empty() ? lastPtr : pages[0] << 8;
 }
 
+// A calculated result in its wrapper, or the bytes given as they are.
+void TableStream::addCalculated(size_t column, const Value& v) {
+  const ColumnLayout& c = t_.columns[column];
+  std::vector<uint8_t>& out = var_[c.varIndex];
+  mask_[c.number / 8] |= uint8_t(1u << (c.number % 8));
+  if (const Bytes* raw = std::get_if<Bytes>(&v)) {
+    out.assign(raw->data.begin(), raw->data.end());
+    return;
+  }
+  uint8_t result[8] = {};
+  size_t n = 0;
+  const int64_t* integer = std::get_if<int64_t>(&v);
+  const double* real = std::get_if<double>(&v);
+  switch (c.field.type) {
+    case FieldType::Boolean:
+      if (const bool* b = std::get_if<bool>(&v)) result[0] = *b ? 0xFF : 0, n = 1;
+      break;
+    case FieldType::Byte: if (integer) result[0] = uint8_t(*integer), n = 1; break;
+    case FieldType::Integer: if (integer) enc::put16(result, uint16_t(*integer)), n = 2; break;
+    case FieldType::Long: if (integer) enc::put32(result, uint32_t(*integer)), n = 4; break;
+    case FieldType::BigInt: if (integer) enc::put64(result, uint64_t(*integer)), n = 8; break;
+    case FieldType::Single: if (real) enc::putFloat(result, float(*real)), n = 4; break;
+    case FieldType::Double: if (real) enc::putDouble(result, *real), n = 8; break;
+    case FieldType::Currency:
+      if (const Currency* m = std::get_if<Currency>(&v)) enc::put64(result, uint64_t(m->tenThousandths)), n = 8;
+      break;
+    case FieldType::DateTime:
+      if (const Date* d = std::get_if<Date>(&v)) enc::putDouble(result, d->days), n = 8;
+      break;
+    default: break;
+  }
+  if (n == 0) fail(column, std::string("a calculated ") + typeName(c.field.type) + " field does not take " + kindName(v));
+  out.assign(fmt::kCalcWrapperSize + n, 0);
+  enc::put32(&out[fmt::kCalcLength], uint32_t(n));
+  std::memcpy(&out[fmt::kCalcData], result, n);
+}
+
 void TableStream::add(const Row& row) {
   if (row.size() != t_.columns.size())
     throw Error(file_.name() + ": table \"" + t_.name + "\", record " + std::to_string(t_.rowCount + 1) +
@@ -261,6 +307,10 @@ void TableStream::add(const Row& row) {
     const ColumnLayout& c = t_.columns[i];
     const Value& v = row[i];
     if (std::holds_alternative<Null>(v)) continue;
+    if (c.field.calculated) {
+      addCalculated(i, v);
+      continue;
+    }
     auto expect = [&](const char* kind) {
       fail(i, std::string("a ") + typeName(c.field.type) + " field takes " + kind + ", not " +
                   kindName(v));

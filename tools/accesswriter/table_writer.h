@@ -56,6 +56,7 @@ class TableStream {
 
  private:
   uint32_t storeLongValue(const std::vector<uint8_t>& data, uint8_t& kind);
+  void addCalculated(size_t column, const Value& value);
   [[noreturn]] void fail(size_t column, const std::string& why) const;
 
   PageFile& file_;
