@@ -48,9 +48,10 @@ BatchResult RunBatch(ConversionOptions* options, BatchCaller caller) {
     if (name.empty() || name[0] == '.') continue;
     ++result.matched;
     options->sourcePath = folder + name;
-    if (OpenSourceDatabase(nullptr, options, "") != 0) {
-      // Unattended callers have no other way to learn which file was skipped.
-      showMessageBox(nullptr, "Cannot open the database " + options->sourcePath + ".", "Error", MessageIcon::Error);
+    std::string whyNotOpened;
+    if (OpenSourceDatabase(nullptr, options, "", &whyNotOpened) != 0) {
+      // Unattended callers have no other way to learn which file was skipped, nor why.
+      showFailure(nullptr, "Cannot open the database " + options->sourcePath + ".", whyNotOpened);
       ++result.failedToOpen;
       continue;
     }

@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "platform/text.h"
 #include "source/com_error.h"
 #include "source/crypt/encrypted_access.h"
 #include "source/dao_types.h"
@@ -40,7 +41,7 @@ int16_t complexKindOf(const std::string& templateName) {
 void readComplexColumns(const std::shared_ptr<DatabaseFile>& file, const std::map<uint32_t, std::string>& namesById) {
   const CatalogTable* complex = nullptr;
   for (const CatalogTable& t : file->tables)
-    if (t.name == "MSysComplexColumns") complex = &t;
+    if (t.name == "MSysComplexColumns" && t.kind == TableKind::Local) complex = &t;
   if (!complex) return;
   TableCursor cursor(file, *complex);
   int column = columnIndex(cursor, "ColumnName"), type = columnIndex(cursor, "ComplexTypeObjectID"),
@@ -65,25 +66,46 @@ void readComplexColumns(const std::shared_ptr<DatabaseFile>& file, const std::ma
   }
 }
 
+// An Access file's link has no kind before its first ';' (or the ISAM name of Access itself).
+bool isAccessConnect(const std::string& connect) {
+  std::string kind = connect.substr(0, connect.find(';'));
+  return kind.empty() || asciiEqualsIgnoreCase(kind, "MS Access");
+}
+
 void readCatalog(const std::shared_ptr<DatabaseFile>& file) {
   CatalogTable objects{"MSysObjects", kCatalogPage, 0};
   TableCursor cursor(file, objects);
-  int id = columnIndex(cursor, "Id"), name = columnIndex(cursor, "Name"), type = columnIndex(cursor, "Type"),
-      flags = columnIndex(cursor, "Flags");
-  if (id < 0 || name < 0 || type < 0 || flags < 0)
-    throw ComError(daoerror::kUnrecognizedFormat, "DAO.DBEngine", "The database's catalog is damaged: " + file->path);
   std::vector<Variant> row;
+  int id = columnIndex(cursor, "Id"), name = columnIndex(cursor, "Name"), type = columnIndex(cursor, "Type"),
+      flags = columnIndex(cursor, "Flags"), database = columnIndex(cursor, "Database"),
+      connect = columnIndex(cursor, "Connect"), foreignName = columnIndex(cursor, "ForeignName");
+  auto textOf = [&row](int column) { return column >= 0 && row[column].vt == VT_BSTR ? row[column].text : std::string(); };
+  if (id < 0 || name < 0 || type < 0 || flags < 0)
+    throw ComError(daoerror::kUnrecognizedFormat, "DAO.DBEngine", "The database's catalog is damaged: " + file->path,
+                   std::string(openreason::kDamagedPrefix) + "the catalog lacks its columns");
   uint64_t rows = 0;
   std::map<uint32_t, std::string> namesById;
   while (cursor.next(row)) {
     if (++rows > kMaxCatalogRows)
-      throw ComError(daoerror::kDatabaseCorrupt, "DAO.DBEngine", "The database's catalog is damaged: " + file->path);
+      throw ComError(daoerror::kDatabaseCorrupt, "DAO.DBEngine", "The database's catalog is damaged: " + file->path,
+                     std::string(openreason::kDamagedPrefix) + "the catalog never ends");
     if (row[type].isNull() || row[id].isNull() || row[name].vt != VT_BSTR) continue;
-    if ((row[type].integer & jetfmt::kObjectTypeMask) != kObjectTypeTable) continue;
+    const int64_t objectType = row[type].integer & jetfmt::kObjectTypeMask;
     CatalogTable table;
     table.name = row[name].text;
-    table.definitionPage = static_cast<uint32_t>(row[id].integer) & jetfmt::kCatalogIdMask;
     table.flags = row[flags].isNull() ? 0 : static_cast<uint32_t>(row[flags].integer);
+    if (objectType == jetfmt::kObjectLinkedTable || objectType == jetfmt::kObjectOdbcTable) {
+      table.linkedDatabase = textOf(database);
+      table.foreignName = textOf(foreignName);
+      table.connect = textOf(connect);
+      table.kind = objectType == jetfmt::kObjectOdbcTable ? TableKind::OdbcLink
+                   : isAccessConnect(table.connect)     ? TableKind::AccessLink
+                                                        : TableKind::OtherLink;
+      if ((table.flags & kSystemObjectFlags) == 0) file->tables.push_back(std::move(table));
+      continue;
+    }
+    if (objectType != kObjectTypeTable) continue;
+    table.definitionPage = static_cast<uint32_t>(row[id].integer) & jetfmt::kCatalogIdMask;
     namesById[table.definitionPage] = table.name;
     // Hidden system tables (the complex-value tables of ACE among them) are not table
     // definitions the user sees; the MSys tables are.
@@ -91,6 +113,19 @@ void readCatalog(const std::shared_ptr<DatabaseFile>& file) {
     file->tables.push_back(std::move(table));
   }
   readComplexColumns(file, namesById);
+}
+
+// The reason of a failed decryption as the user reads it.
+std::string decryptFailureReason(const DecryptResult& r) {
+  switch (r.failure) {
+    case DecryptFailure::PasswordMissing: return openreason::kPasswordNeeded;
+    case DecryptFailure::WrongPassword: return openreason::kPasswordWrong;
+    case DecryptFailure::Damaged: {
+      size_t at = r.message.find(" is damaged: ");
+      return openreason::kDamagedPrefix + (at == std::string::npos ? r.message : r.message.substr(at + 13));
+    }
+    default: return r.message;
+  }
 }
 
 }  // namespace
@@ -105,6 +140,7 @@ DatabaseFile::~DatabaseFile() {
 std::shared_ptr<DatabaseFile> openDatabaseFile(const std::string& path, const std::string& password) {
   auto file = std::make_shared<DatabaseFile>();
   file->path = path;
+  file->password = password;
   file->header = readJetHeader(path);
   // An encrypted .accdb opens from its decrypted copy in memory; libmdb keeps its own
   // descriptor of it, so `decrypted` may close once mdb_open has returned.
@@ -117,7 +153,7 @@ std::shared_ptr<DatabaseFile> openDatabaseFile(const std::string& path, const st
       throw ComError(passwordFault ? daoerror::kNotValidPassword
                      : r.failure == DecryptFailure::Damaged ? daoerror::kDatabaseCorrupt
                                                             : daoerror::kUnrecognizedFormat,
-                     "DAO.DBEngine", r.message);
+                     "DAO.DBEngine", r.message, decryptFailureReason(r));
     }
     decrypted = std::move(r.database);
     openPath = decrypted.path();
@@ -128,9 +164,9 @@ std::shared_ptr<DatabaseFile> openDatabaseFile(const std::string& path, const st
     QuietStderr quiet;
     file->mdb = mdb_open(openPath.c_str(), MDB_NOFLAGS);
   }
-  if (!file->mdb) throw ComError(daoerror::kUnrecognizedFormat, "DAO.DBEngine", "Unrecognized database format: " + path);
-  if (static_cast<uint64_t>(file->mdb->fmt->pg_size) != file->header.pageSize)
-    throw ComError(daoerror::kUnrecognizedFormat, "DAO.DBEngine", "Unrecognized database format: " + path);
+  if (!file->mdb || static_cast<uint64_t>(file->mdb->fmt->pg_size) != file->header.pageSize)
+    throw ComError(daoerror::kUnrecognizedFormat, "DAO.DBEngine", "Unrecognized database format: " + path,
+                   openreason::kNotAccess);
   readCatalog(file);
   return file;
 }

@@ -12,10 +12,18 @@
 
 #include "source/jet_header.h"
 
+// Where a table's records are: here, in another Access file, in a file of another kind, or in
+// an ODBC source.
+enum class TableKind { Local, AccessLink, OtherLink, OdbcLink };
+
 struct CatalogTable {
   std::string name;
-  uint32_t definitionPage = 0;
+  uint32_t definitionPage = 0;  // 0 for a linked table
   uint32_t flags = 0;
+  TableKind kind = TableKind::Local;
+  // A linked table's catalog row: the linked file's path as stored, the table's name there and
+  // the connection text (empty or ";PWD=..." for an Access file).
+  std::string linkedDatabase, foreignName, connect;
 };
 
 struct ComplexColumn {
@@ -27,9 +35,12 @@ struct ComplexColumn {
 
 struct DatabaseFile {
   std::string path;
+  std::string password;  // the one it was opened with, which its linked databases may share
+  // The databases its linked tables were found in, by path and password; opened once.
+  std::map<std::string, std::shared_ptr<DatabaseFile>> linkedFiles;
   JetHeader header;
   MdbHandle* mdb = nullptr;
-  std::vector<CatalogTable> tables;  // every local table, system tables included, in catalog order
+  std::vector<CatalogTable> tables;  // every table, system and linked ones included, in catalog order
   // Each attachment, multi-valued or version-history column: (definition page, column name) ->
   // its kind and the hidden table that holds its values.
   std::map<std::pair<uint32_t, std::string>, ComplexColumn> complexColumns;

@@ -41,7 +41,8 @@ int openAndList(SourceWindow* owner, ConversionOptions* options, const DBEngine&
 void setReaderEngineFlavour(EngineFlavour flavour) { gFlavour = flavour; }
 EngineFlavour readerEngineFlavour() { return gFlavour; }
 
-int OpenSourceDatabase(SourceWindow* owner, ConversionOptions* options, const std::string& path) {
+int OpenSourceDatabase(SourceWindow* owner, ConversionOptions* options, const std::string& path,
+                       std::string* failure) {
   DBEngine engine(gFlavour);
   std::string password = owner ? owner->passwordText() : std::string();
   if (path == options->sourcePath && password == options->password) return 0;
@@ -55,9 +56,10 @@ int OpenSourceDatabase(SourceWindow* owner, ConversionOptions* options, const st
     }
     if (!path.empty()) options->sourcePath = path;
     return openAndList(owner, options, engine);
-  } catch (const ComError&) {
+  } catch (const ComError& error) {
     // A database whose table definitions cannot be read is no more use than one that did not open.
     options->database.reset();
+    if (failure) *failure = options->sourcePath + ": " + openFailureReason(error);
     return 1;
   }
 }

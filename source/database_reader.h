@@ -6,6 +6,7 @@
 
 #include "options/conversion_options.h"
 #include "source/engine.h"
+#include "source/open_failure.h"
 
 // What the reader needs of the source page: its password field and its table list.
 class SourceWindow {
@@ -23,5 +24,8 @@ EngineFlavour readerEngineFlavour();
 
 // 0 when the database is open and its tables are listed (or nothing had to be done), 1 when the
 // open or the reading of its table definitions failed. `owner` may be null; `path` may be empty
-// (the record's sourcePath is then opened).
-int OpenSourceDatabase(SourceWindow* owner, ConversionOptions* options, const std::string& path);
+// (the record's sourcePath is then opened). On failure `failure`, when given, receives the line
+// shown after "Cannot open the database FILE.": "FILE: REASON" (see openFailureReason).
+int OpenSourceDatabase(SourceWindow* owner, ConversionOptions* options, const std::string& path,
+                       std::string* failure = nullptr);
+

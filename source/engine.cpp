@@ -2,6 +2,7 @@
 
 #include "platform/text.h"
 #include "source/database_file.h"
+#include "source/linked_tables.h"
 #include "source/table_cursor.h"
 
 // The columns and, for a recordset, the current record that Field objects read.
@@ -64,11 +65,12 @@ std::string TableDef::Name() const { return file_->tables.at(index_).name; }
 
 Fields TableDef::Fields() const {
   const CatalogTable& table = file_->tables.at(index_);
-  TableCursor cursor(file_, table);
+  TableSource source = resolveTable(file_, table);
+  TableCursor cursor(source.file, *source.table);
   auto state = std::make_shared<RecordState>();
   state->columns = cursor.columns();
   state->table = table.name;
-  state->path = file_->path;
+  state->path = source.file->path;
   return ::Fields(state);
 }
 
@@ -88,11 +90,11 @@ TableDef TableDefs::Item(const std::string& name) const {
 
 // ---- Recordset
 
-Recordset::Recordset(std::shared_ptr<DatabaseFile> file, const CatalogTable& table)
+Recordset::Recordset(std::shared_ptr<DatabaseFile> file, const CatalogTable& table, const std::string& name)
     : file_(std::move(file)), cursor_(std::make_unique<TableCursor>(file_, table)), state_(std::make_shared<RecordState>()) {
   state_->columns = cursor_->columns();
   state_->isRecordset = true;
-  state_->table = table.name;
+  state_->table = name;
   state_->path = file_->path;
   MoveFirst();
 }
@@ -142,8 +144,11 @@ TableDefs Database::TableDefs() const {
 
 std::shared_ptr<Recordset> Database::OpenRecordset(const std::string& tableName) const {
   if (!file_) raise(daoerror::kObjectClosed, "DAO.Database", "The database is closed", path_);
-  for (const CatalogTable& table : file_->tables)
-    if (asciiEqualsIgnoreCase(table.name, tableName)) return std::shared_ptr<Recordset>(new Recordset(file_, table));
+  for (const CatalogTable& table : file_->tables) {
+    if (!asciiEqualsIgnoreCase(table.name, tableName)) continue;
+    TableSource source = resolveTable(file_, table);  // a linked table's records are in its own file
+    return std::shared_ptr<Recordset>(new Recordset(source.file, *source.table, table.name));
+  }
   raise(daoerror::kTableNotFound, "DAO.Database", "Could not find table '" + tableName + "'", path_);
 }
 

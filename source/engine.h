@@ -1,6 +1,7 @@
 // The database engine: DBEngine, Database, TableDefs, TableDef, Fields, Field and Recordset over
 // libmdb. Objects are shared handles; a Database stays readable while any object taken from it
-// lives. Every failure is a ComError that names the file.
+// lives. Every failure is a ComError that names the file. Linked tables are listed like any
+// other; their fields and records come from the Access file they are linked to.
 #pragma once
 
 #include <cstdint>
@@ -91,7 +92,8 @@ class Recordset {
 
  private:
   friend class Database;
-  Recordset(std::shared_ptr<DatabaseFile> file, const CatalogTable& table);
+  // `name`: the table's name in the database it was opened through (a linked table's own name).
+  Recordset(std::shared_ptr<DatabaseFile> file, const CatalogTable& table, const std::string& name);
   std::shared_ptr<DatabaseFile> file_;
   std::unique_ptr<TableCursor> cursor_;
   std::shared_ptr<RecordState> state_;

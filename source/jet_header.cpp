@@ -30,9 +30,11 @@ uint32_t get32(const uint8_t* p) {
          (static_cast<uint32_t>(p[3]) << 24);
 }
 
-[[noreturn]] void fail(int32_t hr, const std::string& what, const std::string& path) {
-  throw ComError(hr, kSource, what + ": " + path);
+[[noreturn]] void fail(int32_t hr, const std::string& what, const std::string& path, const std::string& reason) {
+  throw ComError(hr, kSource, what + ": " + path, reason);
 }
+
+std::string damage(const std::string& what) { return openreason::kDamagedPrefix + what; }
 
 }  // namespace
 
@@ -41,33 +43,38 @@ JetHeader readJetHeader(const std::string& path) {
   if (fd < 0) {
     int err = errno;
     if (err == ENOENT || err == ENOTDIR)
-      fail(daoerror::kFileNotFound, "Could not find the database file", path);
-    fail(daoerror::kFileNotFound, std::string("Could not open the database file (") + std::strerror(err) + ")", path);
+      fail(daoerror::kFileNotFound, "Could not find the database file", path, std::strerror(err));
+    fail(daoerror::kFileNotFound, std::string("Could not open the database file (") + std::strerror(err) + ")", path,
+         std::strerror(err));
   }
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    fail(daoerror::kUnrecognizedFormat, "Not a database file", path);
+    fail(daoerror::kUnrecognizedFormat, "Not a database file", path,
+         S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : openreason::kNotAccess);
   }
   std::vector<uint8_t> page(4096, 0);
   ssize_t got = ::pread(fd, page.data(), page.size(), 0);
+  int readError = errno;
   ::close(fd);
-  if (got < 0) fail(daoerror::kUnrecognizedFormat, "Could not read the database file", path);
+  if (got < 0) fail(daoerror::kUnrecognizedFormat, "Could not read the database file", path, std::strerror(readError));
 
   JetHeader header;
   header.fileSize = static_cast<uint64_t>(st.st_size);
   if (got < 0x80 + static_cast<ssize_t>(kHeaderMaskStart) || page[0] != 0 ||
       (std::memcmp(&page[4], "Standard Jet DB", 15) != 0 && std::memcmp(&page[4], "Standard ACE DB", 15) != 0))
-    fail(daoerror::kUnrecognizedFormat, "Unrecognized database format", path);
+    fail(daoerror::kUnrecognizedFormat, "Unrecognized database format", path, openreason::kNotAccess);
   uint8_t version = page[kVersionOffset];
   if (version > static_cast<uint8_t>(JetVersion::Ace17))
-    fail(daoerror::kUnrecognizedFormat, "Unrecognized database format (unknown version " + std::to_string(version) + ")", path);
+    fail(daoerror::kUnrecognizedFormat, "Unrecognized database format (unknown version " + std::to_string(version) + ")", path,
+         openreason::kNotAccess);
   header.version = static_cast<JetVersion>(version);
   header.pageSize = header.version == JetVersion::Jet3 ? jetfmt::kJet3PageSize : jetfmt::kPageSize;
   header.pageCount = header.fileSize / header.pageSize;
   // Page 2 holds the catalog's table definition; anything shorter was cut off.
   if (header.pageCount < 3)
-    fail(daoerror::kUnrecognizedFormat, "The database file is truncated or damaged", path);
+    fail(daoerror::kUnrecognizedFormat, "The database file is truncated or damaged", path,
+         damage("the file is cut short"));
 
   rc4Apply(jetfmt::kHdrRc4Key, sizeof jetfmt::kHdrRc4Key, &page[kHeaderMaskStart],
            header.version == JetVersion::Jet3 ? jetfmt::kHdrRc4LengthJet3 : jetfmt::kHdrRc4Length);
@@ -104,8 +111,12 @@ JetHeader readJetHeader(const std::string& path) {
 
 void checkDatabasePassword(const JetHeader& header, const std::string& given, const std::string& path) {
   if (header.officeEncrypted)
-    fail(daoerror::kEncrypted, "The database is encrypted with a password, which this engine cannot open yet", path);
+    fail(daoerror::kEncrypted, "The database is encrypted with a password, which this engine cannot open yet", path,
+         "encrypted in a way this program cannot read");
   if (header.password.empty()) return;
-  if (given.empty()) fail(daoerror::kNotValidPassword, "The database is password-protected and no password was given", path);
-  if (given != header.password) fail(daoerror::kNotValidPassword, "Not a valid password", path);
+  if (given.empty())
+    fail(daoerror::kNotValidPassword, "The database is password-protected and no password was given", path,
+         openreason::kPasswordNeeded);
+  if (given != header.password)
+    fail(daoerror::kNotValidPassword, "Not a valid password", path, openreason::kPasswordWrong);
 }
