@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "job/progress.h"
+#include "job/workbook_name.h"
 #include "options/conversion_options.h"
 #include "platform/file_lock.h"
 #include "platform/owner_window.h"
@@ -29,6 +30,10 @@ bool startFromExistingFile(OwnerWindow* owner, ConversionOptions* options, bool 
 JobOutcome RunConversionJob(OwnerWindow* owner, ConversionOptions* options) {
   if (!options->database) {
     showMessageBox(owner, "No source database is open.", "Error", MessageIcon::Error);
+    return JobOutcome::NotSaved;
+  }
+  if (std::string why = refusedWorkbookName(options->outputPath, options->bookType); !why.empty()) {
+    showFailure(owner, "Cannot create XLS file.", options->outputPath + ": " + why);
     return JobOutcome::NotSaved;
   }
   std::optional<TableDefs> tables;

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "platform/atomic_file.h"
+#include "platform/text.h"
 #include "workbook/formats.h"
 #include "workbook/text.h"
 #include "workbook/xls/compound_file.h"
@@ -319,8 +320,10 @@ int xlBookSaveA(BookHandle book, const char* filename) {
     }
   }
   std::string error;
+  // Excel opens a .xlsm only when its package says it may hold macros.
+  const bool macroEnabled = asciiEndsWithIgnoreCase(target, ".xlsm");
   bool ok = replaceFileAtomically(target, [&](const std::string& temp, std::string& why) {
-    return book->xml ? xlsx::saveBook(*book, temp, why) : xls::saveBook(*book, temp, why);
+    return book->xml ? xlsx::saveBook(*book, temp, macroEnabled, why) : xls::saveBook(*book, temp, why);
   }, error);
   if (!ok) return fail(book, target + ": " + error);
   book->error = "ok";

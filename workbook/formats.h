@@ -10,7 +10,8 @@ namespace xlsx {
 void startBook(XlBook& book);
 // Fills the empty book from the file; false with a reason when the file is not a usable .xlsx.
 bool loadBook(XlBook& book, const std::string& path, std::string& error);
-bool saveBook(XlBook& book, const std::string& tempPath, std::string& error);
+// macroEnabled: the workbook part gets (or keeps) the macro-enabled main content type of .xlsm.
+bool saveBook(XlBook& book, const std::string& tempPath, bool macroEnabled, std::string& error);
 void forgetSheet(XlBook& book, const XlSheet& sheet);  // before the sheet leaves the book
 void appendRow(const XlSheet& sheet, int row, const std::vector<Cell>& cells, std::string& out);
 // The cell formats the book holds before those of xl.h: -1 with a reason when unknown.

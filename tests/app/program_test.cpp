@@ -58,13 +58,52 @@ TEST_F(ProgramTest, FailuresAreToldInTheStatusExitCodeAndOnStandardError) {
   testsupport::writeFileBytes(dir / "bad.mdb", std::string(4096, '\0'));
   r = run({path("bad.mdb"), path("x.xls"), "/SILENT", "/STATUS"});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.err, "Error: Cannot open the database " + path("bad.mdb") + ".\n");
+  EXPECT_EQ(r.err, "Error: Cannot open the database " + path("bad.mdb") + ".\n" + path("bad.mdb") +
+                       ": not an Access database\n");
   EXPECT_EQ(status(), "[QUARLEX]\nResult=Failed\n");
+
+  // The second line says why the database did not open.
+  accesswriter::Options locked;
+  locked.password = "secret";
+  accesswriter::writeDatabase(dir / "locked.mdb", locked, {countingTable("T", 1)});
+  std::string cut = testsupport::readFileBytes(dir / "shop.accdb").substr(0, 2 * 4096);
+  testsupport::writeFileBytes(dir / "cut.accdb", cut);
+  for (auto [args, reason] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{path("locked.mdb")}, "a password is needed (give it with /PASSWORD=)"},
+           {{path("locked.mdb"), "/PASSWORD=guess"}, "the password is wrong"},
+           {{path("cut.accdb")}, "damaged: the file is cut short"}}) {
+    std::string db = args[0];
+    args.insert(args.end(), {path("x.xls"), "/SILENT"});
+    r = run(args);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, "Error: Cannot open the database " + db + ".\n" + db + ": " + reason + "\n");
+  }
 
   // A wildcard that matches nothing has nothing to do: not a failure.
   r = run({path("*.mdx.mdb"), "/SILENT", "/STATUS"});
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(status(), "[QUARLEX]\nResult=Successful\n");
+}
+
+TEST_F(ProgramTest, XlsmIsMacroEnabledAndXlsbIsRefusedBeforeConverting) {
+  auto r = run({path("shop.accdb"), path("shop.xlsm"), "/TYPE=2007", "/SILENT"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  r = testsupport::runCommand({testsupport::python(), "-c",
+                               "import zipfile,sys; print(zipfile.ZipFile(sys.argv[1]).read('[Content_Types].xml').decode())",
+                               path("shop.xlsm")});
+  EXPECT_NE(r.out.find("PartName=\"/xl/workbook.xml\" ContentType=\"application/vnd.ms-excel.sheet.macroEnabled.main+xml\""),
+            std::string::npos) << r.out;
+  EXPECT_EQ(sheetNames(testsupport::readWorkbook(path("shop.xlsm"))), nlohmann::json::array({"Orders"}));
+
+  for (auto [name, type, reason] : std::vector<std::tuple<std::string, std::string, std::string>>{
+           {"x.xlsb", "/TYPE=2007", "a .xlsb workbook is Excel's binary format"},
+           {"x.xlsm", "/TYPE=ANY", "a .xlsm workbook cannot hold the .xls format"}}) {
+    r = run({path("shop.accdb"), path(name), type, "/SILENT", "/STATUS"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err.rfind("Error: Cannot create XLS file.\n" + path(name) + ": " + reason, 0), 0u) << r.err;
+    EXPECT_EQ(status(), "[QUARLEX]\nResult=Failed\n");
+    EXPECT_FALSE(std::filesystem::exists(dir / name));
+  }
 }
 
 TEST_F(ProgramTest, WizardPathWithoutDisplayConvertsNothing) {

@@ -10,15 +10,17 @@ namespace xlsx {
 
 const char* const kWorksheetContentType =
     "application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml";
+static const char* const kMainContentType = "application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml";
+static const char* const kMacroEnabledMainContentType = "application/vnd.ms-excel.sheet.macroEnabled.main+xml";
 
-std::string newContentTypes(const std::vector<std::string>& sheetParts) {
+std::string newContentTypes(const std::vector<std::string>& sheetParts, bool macroEnabled) {
   std::string s =
       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
       "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">"
       "<Default Extension=\"rels\" ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>"
       "<Default Extension=\"xml\" ContentType=\"application/xml\"/>"
-      "<Override PartName=\"/xl/workbook.xml\" "
-      "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
+      "<Override PartName=\"/xl/workbook.xml\" ContentType=\"" +
+      std::string(macroEnabled ? kMacroEnabledMainContentType : kMainContentType) + "\"/>"
       "<Override PartName=\"/xl/styles.xml\" "
       "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>";
   for (auto& p : sheetParts)
@@ -30,6 +32,24 @@ std::string newContentTypes(const std::vector<std::string>& sheetParts) {
 static bool samePart(const char* a, const std::string& b) {
   if (*a == '/') ++a;
   return strcasecmp(a, b.c_str()) == 0;
+}
+
+bool makeMainMacroEnabled(std::string& xml, const std::string& workbookPart) {
+  pugi::xml_document doc;
+  if (!doc.load_buffer(xml.data(), xml.size(), pugi::parse_default | pugi::parse_declaration)) return false;
+  bool changed = false;
+  for (pugi::xml_node n : doc.document_element().children()) {
+    pugi::xml_attribute type = n.attribute("ContentType");
+    if (samePart(n.attribute("PartName").value(), workbookPart) && std::strcmp(type.value(), kMainContentType) == 0) {
+      type = kMacroEnabledMainContentType;
+      changed = true;
+    }
+  }
+  if (!changed) return false;
+  std::ostringstream out;
+  doc.save(out, "", pugi::format_raw);
+  xml = out.str();
+  return true;
 }
 
 bool editContentTypes(std::string& xml, const ContentTypesEdit& edit, std::string& error) {

@@ -195,7 +195,7 @@ bool writeSheetEntry(ZipWriter& zip, Package* pkg, const XlSheet& sheet, const s
 
 bool sheetChanged(const XlSheet& s) { return s.rows.rawSize() > 0 || s.pendingRow >= 0; }
 
-bool saveNew(XlBook& book, const std::string& path, std::string& error) {
+bool saveNew(XlBook& book, const std::string& path, bool macroEnabled, std::string& error) {
   ZipWriter zip;
   if (!zip.open(path, error)) return false;
   std::vector<std::string> parts, targets, names;
@@ -208,7 +208,7 @@ bool saveNew(XlBook& book, const std::string& path, std::string& error) {
   std::string workbookXml = newWorkbook(names), stylesPart, stylesXml = newStyles();
   if (!addFilterNames(workbookXml, book, error) || !stylesForSave(book, stylesPart, stylesXml, error))
     return false;
-  if (!zip.addBytes("[Content_Types].xml", newContentTypes(parts), error) ||
+  if (!zip.addBytes("[Content_Types].xml", newContentTypes(parts, macroEnabled), error) ||
       !zip.addBytes("_rels/.rels", newRootRelationships(), error) ||
       !zip.addBytes("xl/workbook.xml", workbookXml, error) ||
       !zip.addBytes("xl/_rels/workbook.xml.rels", newWorkbookRelationships(targets), error) ||
@@ -219,7 +219,7 @@ bool saveNew(XlBook& book, const std::string& path, std::string& error) {
   return zip.close(error);
 }
 
-bool saveLoaded(XlBook& book, Package& pkg, const std::string& path, std::string& error) {
+bool saveLoaded(XlBook& book, Package& pkg, const std::string& path, bool macroEnabled, std::string& error) {
   bool anyDeleted = std::find(pkg.deleted.begin(), pkg.deleted.end(), true) != pkg.deleted.end();
   std::vector<const XlSheet*> added;
   for (auto& s : book.sheets)
@@ -277,6 +277,9 @@ bool saveLoaded(XlBook& book, Package& pkg, const std::string& path, std::string
   if (structure && (!editWorkbook(workbookXml, wb, error) || !addFilterNames(workbookXml, book, error) ||
                     !editRelationships(relsXml, rels, error) || !editContentTypes(typesXml, types, error)))
     return false;
+  // A .xlsm that an earlier version saved with the plain type gets the one Excel asks for.
+  bool typesChanged = structure;
+  if (macroEnabled && makeMainMacroEnabled(typesXml, pkg.workbookPart)) typesChanged = true;
   std::string stylesPart, stylesXml;  // formats of xl.h go after the book's own
   if (!stylesForSave(book, stylesPart, stylesXml, error)) return false;
 
@@ -293,7 +296,7 @@ bool saveLoaded(XlBook& book, Package& pkg, const std::string& path, std::string
     auto is = [&](const std::string& part) { return strcasecmp(name.c_str(), part.c_str()) == 0; };
     if (std::any_of(dropParts.begin(), dropParts.end(), is)) continue;
     bool ok;
-    if (structure && is("[Content_Types].xml")) ok = zip.addBytes(e.name, typesXml, error);
+    if (typesChanged && is("[Content_Types].xml")) ok = zip.addBytes(e.name, typesXml, error);
     else if (structure && is(pkg.workbookPart)) ok = zip.addBytes(e.name, workbookXml, error);
     else if (structure && is(pkg.workbookRelsPart)) ok = zip.addBytes(e.name, relsXml, error);
     else if (!stylesPart.empty() && is(stylesPart)) ok = zip.addBytes(e.name, stylesXml, error);
@@ -394,9 +397,9 @@ bool loadBook(XlBook& book, const std::string& path, std::string& error) {
   return true;
 }
 
-bool saveBook(XlBook& book, const std::string& tempPath, std::string& error) {
-  if (!book.xlsx) return saveNew(book, tempPath, error);
-  return saveLoaded(book, *book.xlsx, tempPath, error);
+bool saveBook(XlBook& book, const std::string& tempPath, bool macroEnabled, std::string& error) {
+  if (!book.xlsx) return saveNew(book, tempPath, macroEnabled, error);
+  return saveLoaded(book, *book.xlsx, tempPath, macroEnabled, error);
 }
 
 void forgetSheet(XlBook& book, const XlSheet& sheet) {

@@ -14,8 +14,11 @@ extern const char* const kRelNs;
 extern const char* const kWorksheetRelType;
 extern const char* const kWorksheetContentType;
 
-// [Content_Types].xml
-std::string newContentTypes(const std::vector<std::string>& sheetParts);
+// [Content_Types].xml; macroEnabled gives the workbook the main content type of .xlsm
+std::string newContentTypes(const std::vector<std::string>& sheetParts, bool macroEnabled = false);
+// Gives the workbook part the macro-enabled main content type where it has the plain one; true
+// when the part list changed.
+bool makeMainMacroEnabled(std::string& xml, const std::string& workbookPart);
 struct ContentTypesEdit {
   std::vector<std::string> removeParts;  // part names without the leading '/'
   std::vector<std::string> addWorksheets;
