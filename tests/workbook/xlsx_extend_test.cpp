@@ -225,3 +225,40 @@ print(a[a.index('<x:dimension'):a.index('<x:sheetData>') + 13])
 }
 
 }  // namespace
+
+// A package whose entries give their sizes in zip64 extra fields, as writers do for parts past
+// 2 GiB: the same book, rewritten with those fields in its local headers and its directory.
+TEST_F(XlsxExtend, SizesInZip64ExtraFieldsLoadLikeAnyOther) {
+  std::filesystem::path zip64 = dir / "zip64.xlsx";
+  testsupport::runPython(R"PY(
+import sys, zipfile, zlib, struct
+zin, out, central = zipfile.ZipFile(sys.argv[1]), open(sys.argv[2], 'wb'), b''
+entries = zin.infolist()
+for info in entries:
+    data = zin.read(info.filename)
+    co = zlib.compressobj(6, zlib.DEFLATED, -15)
+    packed = co.compress(data) + co.flush()
+    crc, name, offset = zlib.crc32(data), info.filename.encode(), out.tell()
+    extra = struct.pack('<HHQQ', 1, 16, len(data), len(packed))
+    out.write(struct.pack('<IHHHHHIIIHH', 0x04034b50, 45, 0, 8, 0, 0x21, crc, 0xFFFFFFFF, 0xFFFFFFFF,
+                          len(name), len(extra)) + name + extra + packed)
+    central += struct.pack('<IHHHHHHIIIHHHHHII', 0x02014b50, 45, 45, 0, 8, 0, 0x21, crc, 0xFFFFFFFF,
+                           0xFFFFFFFF, len(name), len(extra), 0, 0, 0, 0, offset) + name + extra
+start = out.tell()
+out.write(central)
+out.write(struct.pack('<IHHHHIIH', 0x06054b50, 0, 0, len(entries), len(entries), len(central), start, 0))
+)PY",
+                         {source.string(), zip64.string()});
+  Book book(xlCreateXMLBookCA());
+  ASSERT_EQ(xlBookLoadA(book, zip64.c_str()), 1) << xlBookErrorMessageA(book);
+  ASSERT_EQ(xlBookSheetCountA(book), 3);
+  SheetHandle data = xlBookGetSheetA(book, 0);
+  EXPECT_EQ(xlSheetLastRowA(data), 6);
+  ASSERT_EQ(xlSheetWriteStrA(data, 6, 0, "appended", nullptr), 1);
+  ASSERT_EQ(xlBookSaveA(book, zip64.c_str()), 1) << xlBookErrorMessageA(book);
+  auto sheets = wbtest::readBack(zip64);
+  ASSERT_EQ(sheets.size(), 3u);
+  EXPECT_EQ(sheets[0].cells.at({1, 0}).text, "item0");
+  EXPECT_EQ(sheets[0].cells.at({6, 0}).text, "appended");
+  EXPECT_EQ(sheets[2].cells.at({0, 0}).text, "text with \u00fcn\u00efc\u00f6d\u00e9");
+}

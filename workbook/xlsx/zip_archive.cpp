@@ -1,5 +1,6 @@
 #include "workbook/xlsx/zip_archive.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <ctime>
@@ -27,6 +28,17 @@ int closeHeld(voidpf, voidpf) { return 0; }
 int errorHeld(voidpf, voidpf f) { return std::ferror(static_cast<std::FILE*>(f)); }
 
 constexpr uint64_t kZip64Threshold = 0xFFFFFFFFull - (64ull << 20);
+constexpr uint32_t kZip64Marker = 0xFFFFFFFFu;  // a directory size that lives in the zip64 field
+constexpr uint16_t kZip64ExtraId = 0x0001;
+constexpr size_t kExtraFieldRoom = 0xFFFF;
+constexpr size_t kReadPiece = 1 << 16;
+
+uint16_t le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint64_t le64(const unsigned char* p) {
+  uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
 
 uint32_t dosNow() {
   std::time_t t = std::time(nullptr);
@@ -38,6 +50,25 @@ uint32_t dosNow() {
 }
 
 }  // namespace
+
+bool applyZip64Sizes(const unsigned char* extra, size_t length, uint64_t& size, uint64_t& compressedSize) {
+  const bool needSize = size == kZip64Marker, needCompressed = compressedSize == kZip64Marker;
+  if (!needSize && !needCompressed) return true;
+  for (size_t pos = 0; pos + 4 <= length;) {
+    uint16_t id = le16(extra + pos), fieldLength = le16(extra + pos + 2);
+    const unsigned char* field = extra + pos + 4;
+    if (pos + 4 + fieldLength > length) return false;
+    if (id == kZip64ExtraId) {
+      size_t need = (needSize ? 8 : 0) + (needCompressed ? 8 : 0);
+      if (fieldLength < need) return false;
+      if (needSize) size = le64(field);
+      if (needCompressed) compressedSize = le64(field + (needSize ? 8 : 0));
+      return true;
+    }
+    pos += 4 + fieldLength;
+  }
+  return false;
+}
 
 ZipReader::~ZipReader() {
   if (unz_) unzClose(unz_);
@@ -52,6 +83,7 @@ bool ZipReader::open(std::FILE* file, std::string& error) {
   ff.zseek64_file = seekHeld;
   ff.zclose_file = closeHeld;
   ff.zerror_file = errorHeld;
+  file_ = file;
   unz_ = unzOpen2_64(file, &ff);
   if (!unz_) {
     error = "damaged: the zip directory cannot be read";
@@ -67,19 +99,25 @@ bool ZipReader::open(std::FILE* file, std::string& error) {
     return false;
   }
   int rc = unzGoToFirstFile(unz_);
+  std::vector<unsigned char> extra(kExtraFieldRoom);
   while (rc == UNZ_OK) {
     unz_file_info64 info;
     char name[1024];
-    if (unzGetCurrentFileInfo64(unz_, &info, name, sizeof name, nullptr, 0, nullptr, 0) != UNZ_OK) {
+    if (unzGetCurrentFileInfo64(unz_, &info, name, sizeof name, extra.data(), extra.size(), nullptr, 0) != UNZ_OK) {
       error = "damaged: the zip directory is broken";
+      return false;
+    }
+    uint64_t size = info.uncompressed_size, compressedSize = info.compressed_size;
+    if (!applyZip64Sizes(extra.data(), std::min<size_t>(info.size_file_extra, extra.size()), size, compressedSize)) {
+      error = "damaged: the zip64 sizes of entry " + std::string(name) + " are missing";
       return false;
     }
     unz64_file_pos pos;
     unzGetFilePos64(unz_, &pos);
     ZipEntry e;
     e.name = name;
-    e.compressedSize = info.compressed_size;
-    e.size = info.uncompressed_size;
+    e.compressedSize = compressedSize;
+    e.size = size;
     e.crc = static_cast<uint32_t>(info.crc);
     e.dosDate = static_cast<uint32_t>(info.dosDate);
     e.externalAttributes = static_cast<uint32_t>(info.external_fa);
@@ -130,34 +168,94 @@ static bool seekTo(void* unz, const ZipEntry& e) {
   return unzGoToFilePos64(unz, &pos) == UNZ_OK;
 }
 
+// minizip finds the entry's data behind its local header; the bytes are read here, so the
+// directory's sizes (zip64 ones included) decide how many.
+bool ZipReader::readStored(const ZipEntry& e, const std::function<bool(const char*, size_t)>& sink,
+                           std::string& error) {
+  int method = 0, level = 0;
+  if (!seekTo(unz_, e) || unzOpenCurrentFile2(unz_, &method, &level, 1) != UNZ_OK) {
+    error = "cannot open entry " + e.name;
+    return false;
+  }
+  ZPOS64_T start = unzGetCurrentFileZStreamPos64(unz_);
+  unzCloseCurrentFile(unz_);
+  if (start == 0 || fseeko(file_, static_cast<off_t>(start), SEEK_SET) != 0) {
+    error = "cannot open entry " + e.name;
+    return false;
+  }
+  std::vector<char> buf(kReadPiece);
+  for (uint64_t left = e.compressedSize; left > 0;) {
+    size_t want = left < buf.size() ? static_cast<size_t>(left) : buf.size();
+    size_t got = std::fread(buf.data(), 1, want, file_);
+    if (got != want) {
+      error = "damaged: zip entry " + e.name + " is cut short";
+      return false;
+    }
+    left -= got;
+    if (!sink(buf.data(), got)) {
+      if (error.empty()) error = "stopped reading " + e.name;
+      return false;
+    }
+  }
+  return true;
+}
+
 bool ZipReader::stream(const ZipEntry& e, const std::function<bool(const char*, size_t)>& sink,
                        std::string& error) {
   if (e.method != 0 && e.method != Z_DEFLATED) {
     error = "entry " + e.name + " uses an unsupported compression";
     return false;
   }
-  if (!seekTo(unz_, e) || unzOpenCurrentFile(unz_) != UNZ_OK) {
+  const std::string undecodable = "damaged: zip entry " + e.name + " cannot be decompressed";
+  z_stream z{};
+  if (e.method == Z_DEFLATED && inflateInit2(&z, -MAX_WBITS) != Z_OK) {
     error = "cannot open entry " + e.name;
     return false;
   }
-  std::vector<char> buf(1 << 16);
-  bool ok = true;
-  for (;;) {
-    int n = unzReadCurrentFile(unz_, buf.data(), static_cast<unsigned>(buf.size()));
-    if (n < 0) {
-      error = "damaged: zip entry " + e.name + " cannot be decompressed";
-      ok = false;
-      break;
+  std::vector<char> out(kReadPiece);
+  uint64_t total = 0;
+  uint32_t crc = 0;
+  bool ended = e.method != Z_DEFLATED;
+  auto deliver = [&](const char* p, size_t n) {
+    total += n;
+    crc = crc32Update(crc, p, n);
+    return sink(p, n);
+  };
+  bool ok = readStored(e, [&](const char* p, size_t n) {
+    if (e.method != Z_DEFLATED) return deliver(p, n);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(p));
+    z.avail_in = static_cast<uInt>(n);
+    while (z.avail_in > 0 && !ended) {
+      z.next_out = reinterpret_cast<Bytef*>(out.data());
+      z.avail_out = static_cast<uInt>(out.size());
+      int rc = inflate(&z, Z_NO_FLUSH);
+      if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) {
+        error = undecodable;
+        return false;
+      }
+      size_t made = out.size() - z.avail_out;
+      if (made > 0 && !deliver(out.data(), made)) return false;
+      ended = rc == Z_STREAM_END;
+      if (rc == Z_BUF_ERROR && made == 0) break;
     }
-    if (n == 0) break;
-    if (!sink(buf.data(), static_cast<size_t>(n))) {
-      ok = false;
-      if (error.empty()) error = "stopped reading " + e.name;
-      break;
-    }
+    return true;
+  }, error);
+  // The last input may leave output behind.
+  while (ok && !ended) {
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    int rc = inflate(&z, Z_NO_FLUSH);
+    size_t made = out.size() - z.avail_out;
+    if (made > 0 && !deliver(out.data(), made)) ok = false;
+    if (rc == Z_STREAM_END) ended = true;
+    else if (made == 0) break;
   }
-  int rc = unzCloseCurrentFile(unz_);
-  if (ok && rc != UNZ_OK) {
+  if (e.method == Z_DEFLATED) inflateEnd(&z);
+  if (ok && (!ended || total != e.size)) {
+    error = undecodable;
+    ok = false;
+  }
+  if (ok && crc != e.crc) {
     error = "damaged: zip entry " + e.name + " fails its checksum";
     ok = false;
   }
@@ -179,34 +277,7 @@ bool ZipReader::read(const ZipEntry& e, size_t limit, std::string& out, std::str
 bool ZipReader::streamStored(const ZipEntry& e,
                              const std::function<bool(const char*, size_t)>& sink,
                              std::string& error) {
-  int method = 0, level = 0;
-  if (!seekTo(unz_, e) || unzOpenCurrentFile2(unz_, &method, &level, 1) != UNZ_OK) {
-    error = "cannot open entry " + e.name;
-    return false;
-  }
-  std::vector<char> buf(1 << 16);
-  bool ok = true;
-  uint64_t total = 0;
-  for (;;) {
-    int n = unzReadCurrentFile(unz_, buf.data(), static_cast<unsigned>(buf.size()));
-    if (n < 0) {
-      error = "damaged entry " + e.name;
-      ok = false;
-      break;
-    }
-    if (n == 0) break;
-    total += static_cast<uint64_t>(n);
-    if (!sink(buf.data(), static_cast<size_t>(n))) {
-      ok = false;
-      break;
-    }
-  }
-  unzCloseCurrentFile(unz_);
-  if (ok && total != e.compressedSize) {
-    error = "entry " + e.name + " is cut short";
-    ok = false;
-  }
-  return ok;
+  return readStored(e, sink, error);
 }
 
 ZipWriter::~ZipWriter() {

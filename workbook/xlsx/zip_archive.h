@@ -1,5 +1,8 @@
 // Reading and writing the zip container of a package (minizip underneath). Entries we do not
 // change are copied as their stored bytes; entries we make are written as raw deflate streams.
+// An entry's bytes are read by us from where minizip finds them, with the sizes of the zip64
+// extra field where the directory holds 0xFFFFFFFF (which minizip 1.1 does not read on 64-bit
+// systems), so parts past 2 GiB load like any other.
 #pragma once
 
 #include <cstdint>
@@ -21,6 +24,11 @@ struct ZipEntry {
   uint64_t directoryPosition = 0, fileNumber = 0;  // where minizip finds it again
 };
 
+// The sizes of a zip64 extended-information extra field (header 0x0001) put in place of those of
+// the directory entry that hold 0xFFFFFFFF, in the field's order. False when such a field is
+// missing or too short for the sizes it must give.
+bool applyZip64Sizes(const unsigned char* extra, size_t length, uint64_t& size, uint64_t& compressedSize);
+
 // A zip file read through a stream we hold open, so the file may be replaced on disk meanwhile.
 class ZipReader {
  public:
@@ -38,7 +46,11 @@ class ZipReader {
                     std::string& error);
 
  private:
+  // Reads the entry's stored bytes from the file, in pieces, as sink takes them.
+  bool readStored(const ZipEntry& e, const std::function<bool(const char*, size_t)>& sink, std::string& error);
+
   void* unz_ = nullptr;
+  std::FILE* file_ = nullptr;
   std::vector<ZipEntry> entries_;
 };
 
