@@ -21,7 +21,8 @@ given already filled in.
 
   DATABASE   a path ending in .mdb, .accdb, .accde, .accdt or .accdr; * and ?
              in its file name convert every matching database in turn
-  WORKBOOK   a path ending in .xls, .xlsx, .xlsb or .xlsm
+  WORKBOOK   a path ending in .xls, .xlsx, .xlsb or .xlsm (.xlsm is written
+             macro-enabled; .xlsb, and .xlsm with /TYPE=ANY, are refused)
   FOLDER/    any other path: the folder of a batch's workbooks, each named
              after its database
 
