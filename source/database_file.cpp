@@ -73,7 +73,9 @@ bool isAccessConnect(const std::string& connect) {
 }
 
 void readCatalog(const std::shared_ptr<DatabaseFile>& file) {
-  CatalogTable objects{"MSysObjects", kCatalogPage, 0};
+  CatalogTable objects;
+  objects.name = "MSysObjects";
+  objects.definitionPage = kCatalogPage;
   TableCursor cursor(file, objects);
   std::vector<Variant> row;
   int id = columnIndex(cursor, "Id"), name = columnIndex(cursor, "Name"), type = columnIndex(cursor, "Type"),
