@@ -40,6 +40,7 @@ struct XlSheet {
   int minCol = -1, maxCol = -1;  // columns of the cells written here
   int firstWrittenRow = -1;
   SheetLook look;         // frozen rows, autofilter, column widths (sheets added here only)
+  bool holdsTable = false;  // a table of this book's conversion was placed on it
 };
 
 struct XlBook {

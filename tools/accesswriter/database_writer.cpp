@@ -35,6 +35,7 @@ Table catalogTable() {
 
 // Columns of catalogTable() that only links fill.
 constexpr size_t kCatalogDatabase = 7, kCatalogConnect = 8, kCatalogForeignName = 9;
+constexpr uint32_t kFirstLinkId = 0x00C00000;
 
 Row catalogRow(uint32_t id, uint32_t parent, const std::string& name, int type, uint32_t flags,
                double date) {
@@ -192,8 +193,8 @@ Summary writeAll(PageFile& file, const Options& options, const std::vector<Table
     for (const auto& t : layouts)
       stream.add(catalogRow(t.definitionPages[0], fmt::kContainerTablesId, t.name,
                             fmt::kObjectTable, 0, date));
-    // A link's Id names no page of this file: ids above the file's pages keep them apart.
-    uint32_t linkId = file.pageCount() + 1;
+    // A link's Id names no page of this file: ids far above its pages keep them apart.
+    uint32_t linkId = kFirstLinkId;
     for (const auto& l : options.links) {
       Row r = catalogRow(linkId++, fmt::kContainerTablesId, l.name,
                          l.odbc ? fmt::kObjectOdbcTable : fmt::kObjectLinkedTable, 0, date);

@@ -27,13 +27,18 @@ std::string cutAndAppend(const std::string& name, const std::string& suffix) {
   return cleanUtf8(name, kLongestSheetName - suffix.size()) + suffix;
 }
 
-// Whether a sheet added to this book (not loaded from the file) already bears the name.
-bool addedSheetNamed(BookHandle book, const std::string& name) {
+// Whether another table of this book's conversion already took a sheet of that name.
+bool tableSheetNamed(BookHandle book, const std::string& name) {
   for (int index = 0; index < xlBookSheetCountA(book); ++index) {
     SheetHandle sheet = xlBookGetSheetA(book, index);
-    if (sheet && sheet->source < 0 && sameSheetName(sheet->name, name)) return true;
+    if (sheet && sheet->holdsTable && sameSheetName(sheet->name, name)) return true;
   }
   return false;
+}
+
+Placement placed(SheetHandle sheet, int row, bool existed, const std::string& sheetName) {
+  sheet->holdsTable = true;
+  return {sheet, row, existed, sheetName};
 }
 // Whether a sheet named name could be added once the sheet at index is gone.
 bool nameAcceptedInstead(BookHandle book, const std::string& name, int index) {
@@ -67,8 +72,8 @@ std::string sheetNameForTable(BookHandle book, const std::string& tableName) {
   if (sheetNameAllowed(tableName)) return tableName;
   const std::string base = derivedSheetName(tableName);
   std::string name = base;
-  // Each added sheet can take one number, so this ends before the count runs out.
-  for (int n = 2; addedSheetNamed(book, name) && n <= xlBookSheetCountA(book) + 1; ++n)
+  // Each sheet can take one number, so this ends before the count runs out.
+  for (int n = 2; tableSheetNamed(book, name) && n <= xlBookSheetCountA(book) + 1; ++n)
     name = cutAndAppend(base, kClashMark + std::to_string(n));
   return name;
 }
@@ -85,12 +90,12 @@ bool placeTableSheet(BookHandle book, const std::string& tableName, int overwrit
       if (nameAcceptedInstead(book, sheetName, index)) xlBookDelSheetA(book, index);
       break;
     }
-    *placement = {sheet, xlSheetLastRowA(sheet), true, sheetName};
+    *placement = placed(sheet, xlSheetLastRowA(sheet), true, sheetName);
     return true;
   }
   SheetHandle sheet = xlBookAddSheetA(book, sheetName.c_str(), nullptr);
   if (!sheet) return false;
-  *placement = {sheet, 0, false, sheetName};
+  *placement = placed(sheet, 0, false, sheetName);
   return true;
 }
 
@@ -112,7 +117,7 @@ bool advanceAfterRecord(BookHandle book, const std::string& sheetName, Placement
   for (int attempt = 0; attempt < kContinuationAttempts; ++attempt) {
     std::string name = cutAndAppend(sheetName, std::to_string(continuationCounter.fetch_add(1)));
     if (SheetHandle sheet = xlBookAddSheetA(book, name.c_str(), nullptr)) {
-      *placement = {sheet, 0, false, placement->sheetName};
+      *placement = placed(sheet, 0, false, placement->sheetName);
       return true;
     }
     if (!sheetNameAllowed(name)) break;  // refused for itself, not for a clash: no number helps

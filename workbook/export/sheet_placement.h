@@ -29,7 +29,7 @@ std::string derivedSheetName(const std::string& tableName);
 
 // The table's sheet name in this book: the table's own name when the workbook accepts it;
 // otherwise the derived name, with "~2", "~3"... added (the name cut so the whole fits in 31)
-// while it equals, without regard to case, a sheet added to this book for another table.
+// while it equals, without regard to case, a sheet another table was placed on in this book.
 std::string sheetNameForTable(BookHandle book, const std::string& tableName);
 
 // The first sheet whose name equals the table's sheet name (a to z without regard to case) is
