@@ -66,10 +66,10 @@ void readComplexColumns(const std::shared_ptr<DatabaseFile>& file, const std::ma
   }
 }
 
-// An Access file's link has no kind before its first ';' (or the ISAM name of Access itself).
+// An Access file's link names no other kind of file before its first ';'.
 bool isAccessConnect(const std::string& connect) {
   std::string kind = connect.substr(0, connect.find(';'));
-  return kind.empty() || asciiEqualsIgnoreCase(kind, "MS Access");
+  return kind.empty() || asciiEqualsIgnoreCase(kind, jetfmt::kAccessConnectKind);
 }
 
 void readCatalog(const std::shared_ptr<DatabaseFile>& file) {
@@ -123,8 +123,9 @@ std::string decryptFailureReason(const DecryptResult& r) {
     case DecryptFailure::PasswordMissing: return openreason::kPasswordNeeded;
     case DecryptFailure::WrongPassword: return openreason::kPasswordWrong;
     case DecryptFailure::Damaged: {
-      size_t at = r.message.find(" is damaged: ");
-      return openreason::kDamagedPrefix + (at == std::string::npos ? r.message : r.message.substr(at + 13));
+      constexpr std::string_view kDamagedMark = " is damaged: ";  // the decryption's words before the damage
+      size_t at = r.message.find(kDamagedMark);
+      return openreason::kDamagedPrefix + (at == std::string::npos ? r.message : r.message.substr(at + kDamagedMark.size()));
     }
     default: return r.message;
   }

@@ -140,6 +140,8 @@ constexpr int32_t kObjectTable = 1;
 constexpr int32_t kObjectContainer = 3;
 constexpr int32_t kObjectOdbcTable = 4;         // a table of an ODBC source
 constexpr int32_t kObjectLinkedTable = 6;       // a table of another file (Access, Excel, text...)
+// A link's Connect text names the kind of file before its first ';': nothing, or this, for Access.
+constexpr const char* kAccessConnectKind = "MS Access";
 constexpr uint32_t kFlagSystemObject = 0x80000000;
 constexpr uint32_t kFlagHiddenObject = 0x00000002;
 constexpr int32_t kObjectTypeMask = 0x7F;       // of MSysObjects.Type; the high bits mark linked kinds
