@@ -36,10 +36,12 @@ bool tableSheetNamed(BookHandle book, const std::string& name) {
   return false;
 }
 
+// The placement on a sheet, which is then known as a table's for the names of later tables.
 Placement placed(SheetHandle sheet, int row, bool existed, const std::string& sheetName) {
   sheet->holdsTable = true;
   return {sheet, row, existed, sheetName};
 }
+
 // Whether a sheet named name could be added once the sheet at index is gone.
 bool nameAcceptedInstead(BookHandle book, const std::string& name, int index) {
   if (!sheetNameAllowed(name)) return false;
