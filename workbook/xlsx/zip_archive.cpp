@@ -30,6 +30,8 @@ int errorHeld(voidpf, voidpf f) { return std::ferror(static_cast<std::FILE*>(f))
 constexpr uint64_t kZip64Threshold = 0xFFFFFFFFull - (64ull << 20);
 constexpr uint32_t kZip64Marker = 0xFFFFFFFFu;  // a directory size that lives in the zip64 field
 constexpr uint16_t kZip64ExtraId = 0x0001;
+constexpr size_t kExtraHeaderSize = 4;  // u16 id, u16 length, then the field's bytes
+constexpr size_t kZip64SizeBytes = 8;   // each size of the zip64 field
 constexpr size_t kExtraFieldRoom = 0xFFFF;
 constexpr size_t kReadPiece = 1 << 16;
 
@@ -54,18 +56,19 @@ uint32_t dosNow() {
 bool applyZip64Sizes(const unsigned char* extra, size_t length, uint64_t& size, uint64_t& compressedSize) {
   const bool needSize = size == kZip64Marker, needCompressed = compressedSize == kZip64Marker;
   if (!needSize && !needCompressed) return true;
-  for (size_t pos = 0; pos + 4 <= length;) {
+  for (size_t pos = 0; pos + kExtraHeaderSize <= length;) {
     uint16_t id = le16(extra + pos), fieldLength = le16(extra + pos + 2);
-    const unsigned char* field = extra + pos + 4;
-    if (pos + 4 + fieldLength > length) return false;
+    const unsigned char* field = extra + pos + kExtraHeaderSize;
+    if (pos + kExtraHeaderSize + fieldLength > length) return false;
     if (id == kZip64ExtraId) {
-      size_t need = (needSize ? 8 : 0) + (needCompressed ? 8 : 0);
+      // Only the sizes the directory entry left out are there, uncompressed first.
+      size_t need = (needSize ? kZip64SizeBytes : 0) + (needCompressed ? kZip64SizeBytes : 0);
       if (fieldLength < need) return false;
       if (needSize) size = le64(field);
-      if (needCompressed) compressedSize = le64(field + (needSize ? 8 : 0));
+      if (needCompressed) compressedSize = le64(field + (needSize ? kZip64SizeBytes : 0));
       return true;
     }
-    pos += 4 + fieldLength;
+    pos += kExtraHeaderSize + fieldLength;
   }
   return false;
 }
