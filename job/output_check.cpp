@@ -37,6 +37,8 @@ bool outputMayBeWritten(OwnerWindow* owner, const ConversionOptions* options) {
   WriteTarget target;
   std::string reason;
   if (!resolveWriteTarget(output, target, reason)) {
+    // A missing folder is the save's to report, as for any file that cannot be written.
+    if (target.folderMissing) return true;
     showFailure(owner, "Cannot save XLS file.", output + ": " + reason);
     return false;
   }

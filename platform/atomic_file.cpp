@@ -110,9 +110,10 @@ bool resolveWriteTarget(const std::string& path, WriteTarget& target, std::strin
         int why = found != 0 ? errno : ENOTDIR;
         error = current == path ? std::strerror(why)
                                 : "it links to " + current + ", in a folder that does not exist";
+        target = WriteTarget{current, false, 0, 0, 0, true};
         return false;
       }
-      target = WriteTarget{current, false, 0, 0, 0};
+      target = WriteTarget{current, false, 0, 0, 0, false};
       return true;
     }
     if (S_ISLNK(st.st_mode)) {
@@ -125,7 +126,7 @@ bool resolveWriteTarget(const std::string& path, WriteTarget& target, std::strin
                               : "it links to " + current + ", " + kindOf(st.st_mode) + ", not a regular file";
       return false;
     }
-    target = WriteTarget{current, true, st.st_mode, st.st_dev, st.st_ino};
+    target = WriteTarget{current, true, st.st_mode, st.st_dev, st.st_ino, false};
     return true;
   }
   error = std::strerror(ELOOP);

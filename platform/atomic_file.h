@@ -16,6 +16,7 @@ struct WriteTarget {
   mode_t mode = 0;      // permissions and type of the existing file
   dev_t device = 0;
   ino_t inode = 0;
+  bool folderMissing = false;  // the path (or its links' end) is in a folder that does not exist
 };
 
 // Follows the path's links without opening anything (so a named pipe cannot block). False with a
