@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "app/interrupt.h"
 #include "app/usage.h"
 #include "job/batch_runner.h"
 #include "job/progress.h"
@@ -11,6 +12,7 @@
 #include "options/conversion_options.h"
 #include "options/settings.h"
 #include "platform/file_search.h"
+#include "platform/interruption.h"
 #include "platform/paths.h"
 #include "source/database_reader.h"
 
@@ -26,13 +28,19 @@ void printLine(const std::string& line) {
 }
 
 int runUnattended(ConversionOptions* options) {
+  InterruptHandling interrupts(&options->cancelRequested);
   const std::string pattern = options->sourcePath;
   if (pattern.empty()) printLine("Error: no source database was given.");
   BatchResult result = RunBatch(options, BatchCaller::Program);
+  if (result.interrupted) {
+    int signal = interruptionSignal();
+    printLine("Error: interrupted by " + signalName(signal) + "; the workbook being written was not saved.");
+    writeStatus(options, kStatusFailed);
+    return exitCodeForSignal(signal);
+  }
   // A plain path that names no file is a failure; a wildcard that matches nothing is not.
-  bool missing = !pattern.empty() && result.matched == 0 && !hasWildcards(pattern);
-  if (missing) printLine("Error: no file matches " + pattern);
-  bool ok = !pattern.empty() && !missing && result.allConverted();
+  if (result.sourceMissing) printLine("Error: no file matches " + pattern);
+  bool ok = !pattern.empty() && result.allConverted();
   writeStatus(options, ok ? kStatusSuccessful : kStatusFailed);
   return ok ? 0 : 1;
 }

@@ -23,8 +23,8 @@ given already filled in.
              in its file name convert every matching database in turn
   WORKBOOK   a path ending in .xls, .xlsx, .xlsb or .xlsm (.xlsm is written
              macro-enabled; .xlsb, and .xlsm with /TYPE=ANY, are refused)
-  FOLDER/    any other path: the folder of a batch's workbooks, each named
-             after its database
+  FOLDER/    an existing folder, a path ending in /, or any other path: the
+             folder of a batch's workbooks, each named after its database
 
 Switches begin with / or -, their names in any case; unknown ones are ignored.
   /SILENT              convert at once, without the wizard
@@ -50,8 +50,12 @@ Accepted without effect: /ONLYFIELDS=, /COLUMNS=, /ORDER=, /MAXLEN=, /LOG.
 Exit status:
   0  everything asked for was converted (also a wildcard that matched nothing),
      or the wizard ran
-  1  a database did not open, a workbook could not be written, a table failed,
-     a plain DATABASE does not exist, or the wizard could not be shown
+  1  a database did not open, a table of /TABLES= is not in it, a workbook
+     could not be written (an Access database or anything but a regular file
+     is never written over), a table failed, a plain DATABASE does not exist,
+     or the wizard could not be shown
+  130, 143, 129  stopped by SIGINT (Ctrl-C), SIGTERM or SIGHUP: nothing of
+     the workbook being written was kept; a second signal ends at once
 
 Status file: section [QUARLEX], key Result. An unattended run ends with
 "Successful" or "Failed"; while it runs the key holds "Conversion In Progress"

@@ -3,6 +3,7 @@
 #include "job/conversion_job.h"
 #include "options/conversion_options.h"
 #include "platform/file_search.h"
+#include "platform/interruption.h"
 #include "platform/owner_window.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -19,6 +20,25 @@ void closeDatabase(ConversionOptions* options) {
     // The file is only read; a failed close loses nothing.
   }
   options->database.reset();
+}
+
+// Tells every table that the filter named and the database does not have; the tables it has are
+// converted all the same. The reader drops the filter once it has used it on a database.
+int reportMissingTables(const ConversionOptions* options, const std::string& filter) {
+  std::string listed = options->tableFilter ? std::string() : asciiUpper(options->selectedTables.value_or(""));
+  int missing = 0;
+  for (size_t begin = 1; begin < filter.size();) {
+    size_t end = filter.find(';', begin);
+    if (end == std::string::npos) end = filter.size();
+    std::string name = filter.substr(begin, end - begin);
+    if (!name.empty() && listed.find(";" + name + ";") == std::string::npos) {
+      showMessageBox(nullptr, "The database " + options->sourcePath + " has no table " + name + "; it was not converted.",
+                     "Error", MessageIcon::Error);
+      ++missing;
+    }
+    begin = end + 1;
+  }
+  return missing;
 }
 
 }  // namespace
@@ -45,9 +65,11 @@ BatchResult RunBatch(ConversionOptions* options, BatchCaller caller) {
   const std::string folder = folderOf(pattern);
 
   for (const std::string& name : findMatchingFiles(pattern)) {
+    if (interruptionSignal() != 0) break;
     if (name.empty() || name[0] == '.') continue;
     ++result.matched;
     options->sourcePath = folder + name;
+    const OwnedText filter = options->tableFilter;
     std::string whyNotOpened;
     if (OpenSourceDatabase(nullptr, options, "", &whyNotOpened) != 0) {
       // Unattended callers have no other way to learn which file was skipped, nor why.
@@ -55,6 +77,7 @@ BatchResult RunBatch(ConversionOptions* options, BatchCaller caller) {
       ++result.failedToOpen;
       continue;
     }
+    if (filter) result.tablesMissing += reportMissingTables(options, *filter);
     if (deriveNames) options->outputPath = deriveOutputPath(options->outputFolder, options->sourcePath);
     options->outputPath = alignExtensionWithBookType(options->outputPath, options->bookType);
     switch (RunConversionJob(nullptr, options)) {
@@ -65,5 +88,7 @@ BatchResult RunBatch(ConversionOptions* options, BatchCaller caller) {
     if (caller == BatchCaller::Library) closeDatabase(options);
   }
   if (caller == BatchCaller::Library) closeDatabase(options);
+  result.sourceMissing = result.matched == 0 && !pattern.empty() && !hasWildcards(pattern);
+  result.interrupted = interruptionSignal() != 0;
   return result;
 }

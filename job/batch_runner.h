@@ -11,14 +11,24 @@ struct ConversionOptions;
 enum class BatchCaller { Program, Library };
 
 struct BatchResult {
-  int matched = 0;          // matching names, "." entries not counted
-  int failedToOpen = 0;     // matches that did not open as databases
-  int jobsNotSaved = 0;     // jobs whose workbook was not created or not saved
-  int jobsWithFailures = 0; // jobs in which a table's export failed
+  bool sourceMissing = false;  // a source path without wildcards that names no file
+  int matched = 0;             // matching names, "." entries not counted
+  int failedToOpen = 0;        // matches that did not open as databases
+  int tablesMissing = 0;       // names of TABLES= that the database did not have
+  int jobsNotSaved = 0;        // jobs whose workbook was not created or not saved
+  int jobsWithFailures = 0;    // jobs in which a table's export failed
+  bool interrupted = false;    // the run was told to stop (programs only) and kept nothing
 
-  // The library's code: 0 every match opened (or none matched), 3 a match failed to open.
-  int code() const { return failedToOpen > 0 ? 3 : 0; }
-  bool allConverted() const { return failedToOpen == 0 && jobsNotSaved == 0 && jobsWithFailures == 0; }
+  // The library's code: 0 every match opened (or a wildcard matched nothing), 3 a match failed to
+  // open or lacked a table asked for, 5 the source path names no file.
+  int code() const {
+    if (sourceMissing) return 5;
+    return failedToOpen > 0 || tablesMissing > 0 ? 3 : 0;
+  }
+  bool allConverted() const {
+    return !sourceMissing && !interrupted && failedToOpen == 0 && tablesMissing == 0 && jobsNotSaved == 0 &&
+           jobsWithFailures == 0;
+  }
 };
 
 BatchResult RunBatch(ConversionOptions* options, BatchCaller caller);

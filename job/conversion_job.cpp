@@ -2,10 +2,13 @@
 
 #include <optional>
 
+#include "job/output_check.h"
 #include "job/progress.h"
 #include "job/workbook_name.h"
 #include "options/conversion_options.h"
+#include "platform/atomic_file.h"
 #include "platform/file_lock.h"
+#include "platform/interruption.h"
 #include "platform/owner_window.h"
 #include "source/engine.h"
 #include "workbook/export/table_export.h"
@@ -16,12 +19,22 @@ namespace {
 // Takes the existing output file into the book when the job extends it. False when the file is a
 // workbook that cannot be loaded: it must stay as it is, so the job converts nothing. A file that
 // is no workbook at all (a text file, say) is replaced by the new book.
-bool startFromExistingFile(OwnerWindow* owner, ConversionOptions* options, bool madeByLock) {
-  if (options->overwriteFile != 0 || madeByLock) return true;
+bool startFromExistingFile(OwnerWindow* owner, ConversionOptions* options) {
+  if (options->overwriteFile != 0) return true;
   const char* path = options->outputPath.c_str();
   if (xlBookLoadA(options->book, path)) return true;
   if (!xlFileIsWorkbookA(path)) return true;
   showFailure(owner, "Cannot load XLS file.", xlBookErrorMessageA(options->book));
+  return false;
+}
+
+// An interrupted run keeps nothing: the save is skipped, or given up before its rename when the
+// signal comes while it writes, and the program tells why.
+bool saveUnlessInterrupted(OwnerWindow* owner, ConversionOptions* options) {
+  if (interruptionSignal() != 0) return false;
+  ReplacementStopsWhenInterrupted stopsWhenInterrupted;
+  if (xlBookSaveA(options->book, options->outputPath.c_str()) != 0) return true;
+  if (interruptionSignal() == 0) showFailure(owner, "Cannot save XLS file.", xlBookErrorMessageA(options->book));
   return false;
 }
 
@@ -36,6 +49,7 @@ JobOutcome RunConversionJob(OwnerWindow* owner, ConversionOptions* options) {
     showFailure(owner, "Cannot create XLS file.", options->outputPath + ": " + why);
     return JobOutcome::NotSaved;
   }
+  if (!outputMayBeWritten(owner, options)) return JobOutcome::NotSaved;
   std::optional<TableDefs> tables;
   try {
     tables = options->database->TableDefs();
@@ -51,13 +65,16 @@ JobOutcome RunConversionJob(OwnerWindow* owner, ConversionOptions* options) {
     return JobOutcome::NotSaved;
   }
   xlBookSetLocaleA(options->book, "");
-  // One job at a time reads and replaces this workbook; another process's job waits here. A file
-  // that cannot be locked is still tried: the save then says what is wrong with it.
+  // One job at a time reads and replaces this workbook; another process's job waits here. A
+  // workbook whose lock cannot be made is still converted: the lock only keeps our jobs apart.
   FileLock lock;
   std::string lockError;
-  lock.acquire(options->outputPath, lockError);
+  if (!lock.acquire(options->outputPath, lockError) && interruptionSignal() != 0) {
+    xlBookReleaseA(options->book);
+    return JobOutcome::NotSaved;
+  }
   // With overwriting on, the old file stays until the save renames the new one over it.
-  if (!startFromExistingFile(owner, options, lock.created())) {
+  if (!startFromExistingFile(owner, options)) {
     xlBookReleaseA(options->book);
     return JobOutcome::NotSaved;
   }
@@ -77,8 +94,7 @@ JobOutcome RunConversionJob(OwnerWindow* owner, ConversionOptions* options) {
     allExported = false;
   }
 
-  bool saved = xlBookSaveA(options->book, options->outputPath.c_str()) != 0;
-  if (!saved) showFailure(owner, "Cannot save XLS file.", xlBookErrorMessageA(options->book));
+  bool saved = saveUnlessInterrupted(owner, options);
   xlBookReleaseA(options->book);
   lock.release();
   if (!saved) return JobOutcome::NotSaved;

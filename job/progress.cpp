@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <mutex>
 
 #include "options/conversion_options.h"
 #include "platform/owner_window.h"
@@ -9,10 +10,25 @@
 
 namespace {
 std::atomic<int64_t> lastAcceptedTime{0};
+
+// A script waiting on a status file that is never written must hear of it once, not at every stage.
+std::mutex reportedMutex;
+std::string reportedStatusFile;
+
+void reportUnwritableStatusFile(const std::string& file, const std::string& reason) {
+  std::lock_guard<std::mutex> lock(reportedMutex);
+  if (reportedStatusFile == file) return;
+  reportedStatusFile = file;
+  // Never in a box: the wizard writes its stages too, and a dialog per stage would stop it.
+  showMessageBox(nullptr, "Cannot write the status file " + file + ": " + reason, "Error", MessageIcon::Error);
+}
 }  // namespace
 
 void writeStatus(const ConversionOptions* options, const std::string& value) {
-  if (!options->statusFile.empty()) writeProfileString("QUARLEX", "Result", value, options->statusFile);
+  if (options->statusFile.empty()) return;
+  std::string reason;
+  if (!writeProfileString("QUARLEX", "Result", value, options->statusFile, reason))
+    reportUnwritableStatusFile(options->statusFile, reason);
 }
 
 std::string formatTimes(uint64_t elapsed, uint64_t estimated) {

@@ -16,7 +16,8 @@ inline constexpr const char* kStatusInProgress = "Conversion In Progress";
 inline constexpr const char* kStatusFailed = "Failed";
 inline constexpr const char* kStatusSuccessful = "Successful";
 
-// Sets Result in section QUARLEX of the record's status file when it names one; failures are ignored.
+// Sets Result in section QUARLEX of the record's status file when it names one. A file that cannot be
+// written is told once on standard error, with the reason; the run goes on.
 void writeStatus(const ConversionOptions* options, const std::string& value);
 
 // The time text "Elapsed time:\t..\nEstimated time:\t.." for whole seconds.

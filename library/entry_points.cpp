@@ -34,6 +34,8 @@ int convert(int count, const char* const* arguments) {
 }  // namespace
 
 extern "C" int QUARLEX_Converter(unsigned int, int count, const char* const* arguments) {
+  // No vector holds no source path, whatever the count says.
+  if (!arguments) return kNoSource;
   // Nothing may unwind into a caller that may not even be written in C++.
   try {
     return convert(count < 0 ? 0 : count, arguments);

@@ -14,12 +14,17 @@
  *                  (default 65530; at most 1048575 in .xlsx and 65535 in .xls)
  *
  * Results:
- *   0  the conversion ran; every matching database was opened (also when nothing matched)
- *   1  no source path among the arguments (or more than 2048 arguments); nothing was done
+ *   0  the conversion ran; every matching database was opened (also when a wildcard matched
+ *      nothing)
+ *   1  no source path among the arguments (or more than 2048 arguments, or no vector at all);
+ *      nothing was done
  *   2  a source path but no output path; nothing was done
- *   3  at least one matching database could not be opened; the others were converted
- *   4  every database opened, but a workbook could not be created or saved, or a table could
- *      not be exported whole; the details went to standard error
+ *   3  at least one matching database could not be opened, or lacked a table that /TABLES=
+ *      named; the others, and the tables it has, were converted
+ *   4  every database opened, but a workbook could not be created or saved (it is an Access
+ *      database, a device or no regular file, or the save failed), or a table could not be
+ *      exported whole; the details went to standard error
+ *   5  the source path, without wildcards, names no file; nothing was done
  *
  * Calls must not overlap: one call at a time per process.
  */

@@ -123,15 +123,30 @@ bool looksLikeAbsoluteFolder(std::string_view arg) {
   return slash != std::string_view::npos && slash < arg.find('=');
 }
 
+// A folder as Linux users name one: an argument that ends in "/" or names an existing folder is
+// the output folder whatever its length.
+bool namesFolder(std::string_view arg) { return !arg.empty() && (arg.back() == '/' || isExistingFolder(std::string(arg))); }
+
+// Derived workbook names follow the folder directly, so an existing folder gets the "/" that
+// joins them; any other folder text is kept as written.
+std::string asOutputFolder(std::string_view arg) {
+  std::string folder(arg);
+  if (folder.back() != '/' && isExistingFolder(folder)) folder += '/';
+  return folder;
+}
+
 void parseArgument(ConversionOptions* options, std::string_view arg) {
+  const bool switchPrefix = !arg.empty() && (arg[0] == '/' || arg[0] == '-');
   if (arg.size() > kShortestPath && endsWithAny(arg, kDatabaseExtensions)) {
     options->sourcePath = arg;
   } else if (arg.size() > kShortestPath && endsWithAny(arg, kWorkbookExtensions)) {
     options->outputPath = arg;
-  } else if (arg.size() > kShortestPath && arg[0] != '/' && arg[0] != '-') {
-    options->outputFolder = arg;
-  } else if (!arg.empty() && (arg[0] == '/' || arg[0] == '-')) {
-    if (!applySwitch(options, arg.substr(1)) && looksLikeAbsoluteFolder(arg)) options->outputFolder = arg;
+  } else if (!switchPrefix && !arg.empty() && (arg.size() > kShortestPath || namesFolder(arg))) {
+    options->outputFolder = asOutputFolder(arg);
+  } else if (switchPrefix) {
+    // A lone "/" or "-" is no folder, only a switch prefix with nothing after it.
+    if (!applySwitch(options, arg.substr(1)) && arg.size() > 1 && (looksLikeAbsoluteFolder(arg) || namesFolder(arg)))
+      options->outputFolder = asOutputFolder(arg);
   }
 }
 

@@ -1,11 +1,11 @@
-// An exclusive advisory lock (flock) on a file that a job reads and then replaces, so that two
-// processes extending one workbook take turns instead of losing each other's work. The second
-// waits as long as the first holds the lock.
+// An exclusive advisory lock (flock) that a job holds on the workbook it reads and then replaces,
+// so that two processes extending one workbook take turns instead of losing each other's work.
+// The second waits as long as the first holds the lock.
 //
-// The lock sits on the file itself. A writer replaces the file by a rename, so a waiter that wakes
-// up may hold the lock of a file that is no longer at the path: it then locks the new one. A
-// missing file is created empty to have something to lock, and removed again on release when
-// nothing was written to it.
+// The lock is a small file of its own in the runtime folder ($XDG_RUNTIME_DIR, else the temporary
+// folder), named after the workbook's full path: nothing is ever made beside the workbook, not
+// even when the process is killed. It is removed on release; a waiter that then holds the lock
+// of a removed file locks the path's new one.
 #pragma once
 
 #include <string>
@@ -17,15 +17,16 @@ class FileLock {
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
 
-  // Waits for the lock; false with the system's reason when the file cannot be opened or made.
+  // Waits for the lock of the file at `path`. False with the reason when the lock file cannot be
+  // made or opened, or when the run is interrupted while waiting; never blocks on anything else.
   bool acquire(const std::string& path, std::string& error);
   void release();
   bool held() const { return fd_ >= 0; }
-  // True when acquire made the (then missing) file.
-  bool created() const { return created_; }
+
+  // The lock file that stands for `path`: the same for every name of the file through links.
+  static std::string lockFileFor(const std::string& path);
 
  private:
-  std::string path_;
+  std::string lockPath_;
   int fd_ = -1;
-  bool created_ = false;
 };

@@ -1,5 +1,6 @@
 #include "platform/paths.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <vector>
@@ -31,4 +32,9 @@ std::string replaceExtensionAfterLastDot(const std::string& path, const std::str
   if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path + extension;
   bool keepDot = !extension.empty() && extension[0] != '.';
   return path.substr(0, keepDot ? dot + 1 : dot) + extension;
+}
+
+bool isExistingFolder(const std::string& path) {
+  struct stat st {};
+  return !path.empty() && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }

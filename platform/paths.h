@@ -16,3 +16,6 @@ std::string fileNameOf(const std::string& path);
 // The path cut at the last "." of its file name with `extension` appended: ".ini" replaces the
 // dot too, "ini" keeps it. A file name without "." gets `extension` appended.
 std::string replaceExtensionAfterLastDot(const std::string& path, const std::string& extension);
+
+// True when the path names an existing folder (through links).
+bool isExistingFolder(const std::string& path);

@@ -17,7 +17,8 @@ namespace {
 constexpr off_t kLargestProfileFile = 16 * 1024 * 1024;
 
 std::optional<std::string> readWholeFile(const std::string& file) {
-  int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  // Without blocking: a named pipe at the path must not stop the run.
+  int fd = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return std::nullopt;
   struct stat st {};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kLargestProfileFile) {
@@ -159,18 +160,29 @@ int32_t readProfileInt(const std::string& section, const std::string& key, int32
 
 bool writeProfileString(const std::string& section, const std::string& key, const std::string& value,
                         const std::string& file) {
+  std::string error;
+  return writeProfileString(section, key, value, file, error);
+}
+
+bool writeProfileString(const std::string& section, const std::string& key, const std::string& value,
+                        const std::string& file, std::string& error) {
   // Names and values are single lines; a line break would make a second entry.
   auto oneLine = [](const std::string& s) { return s.find_first_of("\r\n") == std::string::npos; };
   if (section.empty() || key.empty() || !oneLine(section) || !oneLine(key) || !oneLine(value) ||
-      section.find(']') != std::string::npos || key.find('=') != std::string::npos)
+      section.find(']') != std::string::npos || key.find('=') != std::string::npos) {
+    error = "the entry does not fit an INI file";
     return false;
+  }
 
   FolderWriteLock lock(file);
   std::string content;
   struct stat st {};
   if (stat(file.c_str(), &st) == 0) {
     auto existing = readWholeFile(file);
-    if (!existing) return false;  // unreadable or not a settings file: leave it alone
+    if (!existing) {  // unreadable or not a settings file: leave it alone
+      error = S_ISREG(st.st_mode) ? "it cannot be read as a settings file" : "it is not a regular file";
+      return false;
+    }
     content = std::move(*existing);
   }
   const std::string newline = content.find("\r\n") != std::string::npos ? "\r\n" : "\n";
@@ -198,6 +210,5 @@ bool writeProfileString(const std::string& section, const std::string& key, cons
     if (!text.empty() && text.back() != '\n') text += newline;
     text += "[" + section + "]" + newline + key + "=" + value + newline;
   }
-  std::string error;
   return replaceFileWithText(file, text, error);
 }

@@ -25,3 +25,7 @@ int32_t readProfileInt(const std::string& section, const std::string& key, int32
 // or a second writer never sees a torn file. Returns false when the file cannot be written.
 bool writeProfileString(const std::string& section, const std::string& key, const std::string& value,
                         const std::string& file);
+
+// The same, with the reason in `error` when the file cannot be written.
+bool writeProfileString(const std::string& section, const std::string& key, const std::string& value,
+                        const std::string& file, std::string& error);

@@ -21,6 +21,10 @@ constexpr uint8_t kPageUsageBitmap = 0x05;
 // ---- Page 0: the database header ----
 constexpr uint32_t kHdrMagic = 0x01;          // byte 1 is 0x01
 constexpr uint32_t kHdrEngineName = 0x04;     // "Standard Jet DB\0" or "Standard ACE DB\0"
+// The engine's name, plain in every Jet and ACE file, encrypted ones included.
+constexpr char kEngineNameJet[] = "Standard Jet DB";
+constexpr char kEngineNameAce[] = "Standard ACE DB";
+constexpr uint32_t kEngineNameLength = 15;
 constexpr uint32_t kHdrVersion = 0x14;
 constexpr uint8_t kVersionJet4 = 0x01;
 constexpr uint8_t kVersionAce12 = 0x02;       // Access 2007

@@ -61,8 +61,7 @@ JetHeader readJetHeader(const std::string& path) {
 
   JetHeader header;
   header.fileSize = static_cast<uint64_t>(st.st_size);
-  if (got < 0x80 + static_cast<ssize_t>(kHeaderMaskStart) || page[0] != 0 ||
-      (std::memcmp(&page[4], "Standard Jet DB", 15) != 0 && std::memcmp(&page[4], "Standard ACE DB", 15) != 0))
+  if (got < 0x80 + static_cast<ssize_t>(kHeaderMaskStart) || !startsLikeAccessDatabase(page.data(), static_cast<size_t>(got)))
     fail(daoerror::kUnrecognizedFormat, "Unrecognized database format", path, openreason::kNotAccess);
   uint8_t version = page[kVersionOffset];
   if (version > static_cast<uint8_t>(JetVersion::Ace17))
@@ -119,4 +118,11 @@ void checkDatabasePassword(const JetHeader& header, const std::string& given, co
          openreason::kPasswordNeeded);
   if (given != header.password)
     fail(daoerror::kNotValidPassword, "Not a valid password", path, openreason::kPasswordWrong);
+}
+
+bool startsLikeAccessDatabase(const uint8_t* bytes, size_t size) {
+  const uint8_t* name = bytes + jetfmt::kHdrEngineName;
+  return size >= jetfmt::kHdrEngineName + jetfmt::kEngineNameLength && bytes[0] == 0 &&
+         (std::memcmp(name, jetfmt::kEngineNameJet, jetfmt::kEngineNameLength) == 0 ||
+          std::memcmp(name, jetfmt::kEngineNameAce, jetfmt::kEngineNameLength) == 0);
 }

@@ -2,6 +2,7 @@
 // file is handed to libmdb: format, page size, size sanity, password and Office encryption.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -25,3 +26,7 @@ JetHeader readJetHeader(const std::string& path);
 // Fails the open of a Jet3/Jet4 file whose stored password differs from `given` (byte for byte
 // after decoding), and of an Office-encrypted ACE file.
 void checkDatabasePassword(const JetHeader& header, const std::string& given, const std::string& path);
+
+// True when the bytes begin like a Jet or ACE database, plain or encrypted (the first bytes of
+// page 0 are enough: at least kHdrEngineName plus the engine's name).
+bool startsLikeAccessDatabase(const uint8_t* bytes, size_t size);

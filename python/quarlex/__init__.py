@@ -19,9 +19,10 @@ __version__ = "@PROJECT_VERSION@"
 MEANINGS = {
     1: "no source database among the arguments; nothing was done",
     2: "a source database but no output workbook among the arguments; nothing was done",
-    3: "a database could not be opened; the others were converted",
+    3: "a database could not be opened, or lacked a table asked for; the others were converted",
     4: "every database opened, but a workbook could not be created or saved, "
        "a table could not be converted whole, or an internal error stopped the conversion",
+    5: "the source database names no file; nothing was done",
 }
 
 _DATABASE_ENDINGS = (".mdb", ".accdb", ".accde", ".accdt", ".accdr")
@@ -32,7 +33,7 @@ _SONAME = "libquarlex_d.so.1"
 
 
 class QuarlexError(Exception):
-    """The library's result 1 to 4: `code` holds it and `meaning` says what it means."""
+    """The library's result 1 to 5: `code` holds it and `meaning` says what it means."""
 
     def __init__(self, code):
         self.code = code
@@ -42,13 +43,12 @@ class QuarlexError(Exception):
 
 
 class SourceNotFoundError(QuarlexError, FileNotFoundError):
-    """A source database path without wildcards that names no file (result 3, as the
-    programs treat it); the library itself would find nothing to convert and report success."""
+    """A source database path without wildcards that names no file: the library's result 5."""
 
     def __init__(self, source):
         FileNotFoundError.__init__(self, errno.ENOENT, "No such Access database", source)
-        self.code = 3
-        self.meaning = MEANINGS[3]
+        self.code = 5
+        self.meaning = MEANINGS[5]
 
 
 _lock = threading.Lock()  # the library serves one call at a time per process
@@ -104,12 +104,15 @@ def _text(value):
 
 def convert_arguments(arguments):
     """Runs one conversion with the programs' arguments (paths and switches, without a program
-    name) and returns 0; a result of 1 to 4 raises QuarlexError."""
+    name) and returns 0; a result of 1 to 5 raises QuarlexError (5 as SourceNotFoundError)."""
     vector = [b"python"] + [_text(argument) for argument in arguments]
     array = (ctypes.c_char_p * len(vector))(*vector)
     library = _load()
     with _lock:
         code = library.QUARLEX_Converter(0, len(vector), array)
+    if code == 5:
+        sources = [os.fsdecode(text) for text in vector[1:] if _ends_with(os.fsdecode(text), _DATABASE_ENDINGS)]
+        raise SourceNotFoundError(sources[-1] if sources else None)
     if code != 0:
         raise QuarlexError(code)
     return 0
@@ -150,7 +153,7 @@ def convert(source, output, *, tables=None, password=None, book_type="xlsx", ove
     rows            rows per sheet before a continuation sheet (default 65,530)
 
     Raises ValueError for arguments the library cannot take, SourceNotFoundError when a source
-    without wildcards does not exist, and QuarlexError for the library's results 1 to 4. A
+    without wildcards does not exist, and QuarlexError for the library's results 1 to 5. A
     wildcard that matches nothing converts nothing and is no error, as in the library.
     """
     source_text = os.fsdecode(os.fspath(source))

@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include "tests/job/fixtures.h"
 
 using namespace jobtest;
@@ -14,12 +19,36 @@ class ProgramTest : public ::testing::Test {
     for (const char* name : {"quarlex2007", "quarlex"})
       std::filesystem::copy_file(std::filesystem::path(QUARLEX_BIN_DIR) / name, dir / name);
     writeDb(dir / "shop.accdb", {countingTable("Orders", 4), countingTable("MSysNotes", 1)}, accesswriter::Format::Ace12);
+    std::filesystem::create_directory(dir / "run");
   }
+  // No display: the wizard can never appear, whatever the machine running the tests has.
+  std::vector<std::string> environment() {
+    return {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "LC_ALL=C", "XDG_CONFIG_HOME=" + (dir / "config").string(),
+            "XDG_RUNTIME_DIR=" + (dir / "run").string()};
+  }
+  // A null program runs the arguments as they are.
   testsupport::CommandResult run(std::vector<std::string> args, const char* program = "quarlex2007") {
-    args.insert(args.begin(), (dir / program).string());
-    // No display: the wizard can never appear, whatever the machine running the tests has.
-    return testsupport::runCommand(args, {"DISPLAY=", "WAYLAND_DISPLAY=", "QT_QPA_PLATFORM=", "LC_ALL=C",
-                                          "XDG_CONFIG_HOME=" + (dir / "config").string()});
+    if (program) args.insert(args.begin(), (dir / program).string());
+    return testsupport::runCommand(args, environment());
+  }
+  // Starts quarlex2007 without waiting; its standard error goes to err.txt.
+  pid_t start(const std::vector<std::string>& args) {
+    std::vector<std::string> argv{(dir / "quarlex2007").string()};
+    argv.insert(argv.end(), args.begin(), args.end());
+    std::string errFile = (dir / "err.txt").string();
+    std::vector<std::string> env = environment();
+    pid_t child = fork();
+    if (child == 0) {
+      int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+      dup2(fd, 2);
+      for (const std::string& e : env) putenv(const_cast<char*>(e.c_str()));
+      std::vector<char*> cargv;
+      for (const auto& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
+      cargv.push_back(nullptr);
+      execv(cargv[0], cargv.data());
+      _exit(127);
+    }
+    return child;
   }
   std::string path(const std::string& name) { return (dir / name).string(); }
   std::string status() { return testsupport::readFileBytes(dir / "status.log"); }
@@ -127,4 +156,86 @@ TEST_F(ProgramTest, SettingsFileBesideTheProgramThenTheCommandLine) {
   r = run({path("shop.accdb"), path("keep.xlsx"), "/TYPE=2007", "/SILENT"});
   EXPECT_EQ(sheetNames(testsupport::readWorkbook(path("keep.xlsx"))), nlohmann::json::array({"Orders"}));
   EXPECT_FALSE(std::filesystem::exists(dir / "config"));  // unattended runs leave the recent paths alone
+}
+
+TEST_F(ProgramTest, FolderArgumentsAndFailuresThatOnceLookedLikeSuccess) {
+  std::filesystem::create_directory(dir / "outdir");
+  std::filesystem::create_directory(dir / "o");
+  // An existing folder without its "/", and a short one with it, named from the current folder.
+  for (const char* folder : {"outdir", "o/"}) {
+    auto r = run({"/bin/sh", "-c", "cd \"$0\" && exec \"$@\"", dir.path().string(), path("quarlex2007"),
+                  "shop.accdb", folder, "/SILENT"}, nullptr);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(std::filesystem::exists(dir / folder / "shop.xls")) << folder;
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir / "outdirshop.xls"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "shop.xls"));
+
+  // A table the database lacks is told; the one it has is converted.
+  auto r = run({path("shop.accdb"), path("t.xlsx"), "/TYPE=2007", "/TABLES=orders;Nope", "/SILENT"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "Error: The database " + path("shop.accdb") + " has no table NOPE; it was not converted.\n");
+  EXPECT_EQ(sheetNames(testsupport::readWorkbook(path("t.xlsx"))), nlohmann::json::array({"Orders"}));
+
+  // A status file that cannot be written is told once; the conversion's own outcome decides.
+  r = run({path("shop.accdb"), path("s.xls"), "/SILENT", "/STATUS=" + path("none/run.ini")});
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.err, "Error: Cannot write the status file " + path("none/run.ini") + ": No such file or directory\n");
+
+  // The database itself, through a hard link, is never the output.
+  std::filesystem::create_hard_link(dir / "shop.accdb", dir / "same.xls");
+  std::string before = testsupport::readFileBytes(dir / "shop.accdb");
+  r = run({path("shop.accdb"), path("same.xls"), "/SILENT", "/OVERWRITE=1", "/STATUS"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err.rfind("Error: Cannot load XLS file.\n" + path("same.xls") + ": it is the database being converted", 0),
+            0u) << r.err;
+  EXPECT_EQ(testsupport::readFileBytes(dir / "shop.accdb"), before);
+  EXPECT_EQ(status(), "[QUARLEX]\nResult=Failed\n");
+}
+
+TEST_F(ProgramTest, SignalsStopTheRunAndKeepNothingOfIt) {
+  writeDb(dir / "big.accdb", {countingTable("Orders", 400000)}, accesswriter::Format::Ace12);
+  testsupport::runPython("import openpyxl,sys\nb=openpyxl.Workbook()\nb.active.title='Old'\nb.save(sys.argv[1])",
+                         {path("keep.xlsx")});
+  const std::string kept = testsupport::readFileBytes(dir / "keep.xlsx");
+  struct Case {
+    int signal;
+    bool extend;
+    bool twice;
+    int exitCode;  // -1: killed
+  };
+  for (Case c : {Case{SIGINT, false, false, 130}, Case{SIGTERM, true, false, 143}, Case{SIGHUP, false, false, 129},
+                 Case{SIGINT, true, true, 130}, Case{SIGKILL, false, false, -1}, Case{SIGKILL, true, false, -1}}) {
+    SCOPED_TRACE(std::to_string(c.signal) + (c.extend ? " extending" : " new") + (c.twice ? " twice" : ""));
+    std::string out = path(c.extend ? "keep.xlsx" : "new.xlsx");
+    std::filesystem::remove(dir / "run.ini");
+    pid_t child = start({path("big.accdb"), out, "/TYPE=2007", "/SILENT", "/STATUS=" + path("run.ini")});
+    // A table has started once the status says so; then the signal comes during its export.
+    for (int waited = 0; waited < 6000 && testsupport::readFileBytes(dir / "run.ini") != "[QUARLEX]\nResult=Failed\n"; ++waited)
+      usleep(10 * 1000);
+    kill(child, c.signal);
+    if (c.twice) kill(child, c.signal);
+    int status = 0;
+    int waited = 0;
+    while (waitpid(child, &status, WNOHANG) == 0 && waited++ < 3000) usleep(10 * 1000);
+    if (waited > 3000) {
+      kill(child, SIGKILL);
+      waitpid(child, &status, 0);
+      ADD_FAILURE() << "the program did not end after the signal";
+      continue;
+    }
+    if (c.exitCode < 0) {
+      EXPECT_TRUE(WIFSIGNALED(status));
+    } else {
+      ASSERT_TRUE(WIFEXITED(status));
+      EXPECT_EQ(WEXITSTATUS(status), c.exitCode);
+      EXPECT_EQ(testsupport::readFileBytes(dir / "run.ini"), "[QUARLEX]\nResult=Failed\n");
+      EXPECT_TRUE(std::filesystem::is_empty(dir / "run"));  // the lock went too
+    }
+    EXPECT_EQ(testsupport::readFileBytes(dir / "keep.xlsx"), kept);
+    EXPECT_FALSE(std::filesystem::exists(dir / "new.xlsx"));
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+      EXPECT_NE(entry.path().filename().string().rfind(".quarlex", 0), 0u) << entry.path();
+  }
+  EXPECT_NE(testsupport::readFileBytes(dir / "err.txt").find("Error: interrupted by SIGINT"), std::string::npos);
 }

@@ -326,7 +326,7 @@ except quarlex.QuarlexError as error:
 print(sorted(os.listdir(work)))
 """, work, database)
             self.assertEqual(result.stdout.split("\n"), [
-                "missing True 3 True",
+                "missing True 5 True",
                 "no output 2 a source database but no output workbook among the arguments; nothing was done",
                 "refused ['password']", "refused ['tables']", "refused ['book_type']", "refused ['rows']",
                 "bad 3",

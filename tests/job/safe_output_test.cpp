@@ -5,6 +5,7 @@
 
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -137,6 +138,70 @@ TEST_F(SafeOutputTest, AFileThatIsNoWorkbookIsReplaced) {
     EXPECT_EQ(sheetNames(testsupport::readWorkbook(file)), nlohmann::json::array({"Orders", "Stock"}));
     fs::remove(file);
   }
+}
+
+TEST_F(SafeOutputTest, OddOutputsAreRefusedUntouchedAndNeverHang) {
+  fs::path out = dir / "out";
+  ASSERT_EQ(mkfifo((out / "pipe.xlsx").c_str(), 0600), 0);
+  fs::create_hard_link(db, out / "hard.xlsx");
+  fs::rename(writeDb(dir / "other.mdb", {countingTable("T", 1)}), out / "other.xls");
+  fs::create_symlink("/dev/null", out / "null.xlsx");
+  fs::create_symlink(out / "pipe.xlsx", out / "topipe.xlsx");
+  fs::create_directory(out / "folder.xlsx");
+  std::vector<std::tuple<fs::path, std::string, std::string>> cases{
+      {db, "Cannot load XLS file.", "it is the database being converted"},
+      {out / "hard.xlsx", "Cannot load XLS file.", "it is the database being converted"},
+      {out / "other.xls", "Cannot load XLS file.", "it is an Access database, not a workbook"},
+      {out / "null.xlsx", "Cannot save XLS file.", "it links to /dev/null, a character device, not a regular file"},
+      {out / "pipe.xlsx", "Cannot save XLS file.", "it is a named pipe (FIFO), not a regular file"},
+      {out / "topipe.xlsx", "Cannot save XLS file.", ", a named pipe (FIFO), not a regular file"},
+      {out / "folder.xlsx", "Cannot save XLS file.", "it is a folder, not a regular file"}};
+  if (fs::path shared = testsupport::sharedAccessData(); !shared.empty()) {
+    fs::copy_file(shared / "ace-agile-encrypted.accdb", out / "encrypted.xlsx");
+    cases.push_back({out / "encrypted.xlsx", "Cannot load XLS file.", "it is an Access database, not a workbook"});
+  }
+  fs::path errFile = dir / "err.txt";
+  for (const auto& [file, head, reason] : cases) {
+    for (int overwrite : {0, 1}) {
+      SCOPED_TRACE(file.filename().string() + (overwrite ? " overwriting" : " extending"));
+      bool regular = fs::is_regular_file(file);
+      std::string before = regular ? testsupport::readFileBytes(file) : "";
+      // In a child with a time limit: a job that blocks on the output ends by SIGALRM.
+      pid_t child = fork();
+      if (child == 0) {
+        alarm(30);
+        std::string err;
+        JobOutcome outcome = run(file, 1, overwrite, &err);
+        testsupport::writeFileBytes(errFile, err);
+        _exit(outcome == JobOutcome::NotSaved ? 0 : 1);
+      }
+      int status = 0;
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      ASSERT_TRUE(WIFEXITED(status)) << "the job did not end";
+      EXPECT_EQ(WEXITSTATUS(status), 0);
+      std::string err = testsupport::readFileBytes(errFile);
+      EXPECT_EQ(err.rfind("Error: " + head + "\n" + file.string() + ": ", 0), 0u) << err;
+      EXPECT_NE(err.find(reason), std::string::npos) << err;
+      if (regular) {
+        EXPECT_EQ(testsupport::readFileBytes(file), before);
+      }
+    }
+  }
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  EXPECT_TRUE(fs::is_fifo(out / "pipe.xlsx"));
+  EXPECT_TRUE(fs::is_empty(out / "folder.xlsx"));
+
+  // A link to nothing yet is written through; the longest name the folder takes gets a book.
+  fs::create_symlink("made.xlsx", out / "ahead.xlsx");
+  EXPECT_EQ(run(out / "ahead.xlsx", 1, 0), JobOutcome::Saved);
+  EXPECT_TRUE(fs::is_symlink(out / "ahead.xlsx"));
+  EXPECT_EQ(sheetNames(testsupport::readWorkbook(out / "made.xlsx")), nlohmann::json::array({"Orders", "Stock"}));
+  fs::path longest = out / (std::string(250, 'b') + ".xlsx");
+  EXPECT_EQ(run(longest, 1, 0), JobOutcome::Saved);
+  EXPECT_EQ(run(longest, 1, 0), JobOutcome::Saved);  // extended through the same short temporary name
+  std::vector<std::string> expected{"pipe.xlsx", "hard.xlsx", "other.xls", "null.xlsx", "topipe.xlsx", "folder.xlsx",
+                                    "encrypted.xlsx", "ahead.xlsx", "made.xlsx", longest.filename().string()};
+  EXPECT_EQ(strayFiles(out, expected), std::vector<std::string>{});
 }
 
 TEST_F(SafeOutputTest, OverwritingKeepsTheOldBookUntilTheNewOneIsWhole) {

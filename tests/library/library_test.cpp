@@ -38,7 +38,19 @@ TEST_F(LibraryTest, ResultCodes) {
   EXPECT_EQ(convert({"x", path("*.mdb"), path("both.xls")}), 3);
   EXPECT_EQ(sheetNames(testsupport::readWorkbook(path("both.xls"))), nlohmann::json::array({"Orders"}));
   EXPECT_EQ(convert({"x", path("shop.mdb"), path("no/folder/out.xls")}), 4);  // the workbook was not saved
+  std::filesystem::create_hard_link(path("shop.mdb"), path("same.xls"));
+  EXPECT_EQ(convert({"x", path("shop.mdb"), path("same.xls"), "/OVERWRITE=1"}), 4);  // never over the database
+  EXPECT_EQ(convert({"x", path("missing.mdb"), path("none.xls")}), 5);  // a plain path that names no file
+  EXPECT_FALSE(std::filesystem::exists(path("none.xls")));
   EXPECT_EQ(QUARLEX_Converter(0, 0, nullptr), 1);
+  EXPECT_EQ(QUARLEX_Converter(0, 3, nullptr), 1);
+
+  // A table that TABLES= names and the database lacks: told, and the others are converted.
+  int code = -1;
+  std::string err = capturedStderr([&] { code = convert({"x", path("shop.mdb"), path("t.xls"), "/TABLES=Orders;Gone"}); });
+  EXPECT_EQ(code, 3);
+  EXPECT_EQ(err, "Error: The database " + path("shop.mdb") + " has no table GONE; it was not converted.\n");
+  EXPECT_EQ(sheetNames(testsupport::readWorkbook(path("t.xls"))), nlohmann::json::array({"Orders"}));
 }
 
 TEST_F(LibraryTest, StringFormIsCutInPlace) {

@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "options/command_line.h"
 #include "options/conversion_options.h"
 #include "tests/options/parse_args.h"
+#include "tests/support/test_support.h"
 #include "platform/paths.h"
 
 TEST(CommandLineParse, PathsByExtensionAndSwitchesWithoutRegardToCase) {
@@ -36,12 +38,21 @@ TEST(CommandLineParse, EveryWorkbookExtensionIsAnOutputPath) {
 TEST(CommandLineParse, FoldersAndShortArguments) {
   ConversionOptions o;
   parse(&o, {"outs/", "out/", ".mdb", "abcd", "", "/", "-"});
-  EXPECT_EQ(o.outputFolder, "outs/");  // "out/" has only four characters
+  EXPECT_EQ(o.outputFolder, "out/");  // a final "/" makes a folder of any length
   EXPECT_TRUE(o.sourcePath.empty());  // ".mdb" has only four characters
 
   ConversionOptions longer;
   parse(&longer, {"C:\\out\\", "archive"});
   EXPECT_EQ(longer.outputFolder, "archive");
+
+  // An existing folder is one whatever its length, and gets the "/" that joins the names to it.
+  testsupport::ScratchDir dir;
+  std::filesystem::create_directory(dir / "o");
+  for (std::string arg : {(dir / "o").string(), (dir / "o").string() + "/", std::string(".")}) {
+    ConversionOptions existing;
+    parse(&existing, {arg});
+    EXPECT_EQ(existing.outputFolder, arg.back() == '/' ? arg : arg + "/");
+  }
 }
 
 TEST(CommandLineParse, AbsoluteFolderIsNotTakenForASwitch) {

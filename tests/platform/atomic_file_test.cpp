@@ -1,9 +1,11 @@
 // The one way files are replaced (books and INI files alike), and the lock a job holds on its book.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <vector>
 
 #include "platform/atomic_file.h"
 #include "platform/file_lock.h"
@@ -46,9 +48,46 @@ TEST(AtomicFile, ALinkStaysALinkAndTheFileKeepsItsPermissions) {
   EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
 }
 
-TEST(FileLock, TheSecondHolderWaitsAndThenLocksTheFileThatReplacedTheFirst) {
+TEST(AtomicFile, OnlyRegularFilesAreReplacedAndLongNamesFit) {
   ScratchDir dir;
-  fs::path book = dir / "book.xls";
+  ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
+  fs::create_symlink("/dev/null", dir / "null.ini");
+  fs::create_symlink(dir / "pipe", dir / "pipe.ini");
+  fs::create_symlink(dir / "sub", dir / "folder.ini");
+  fs::create_directory(dir / "sub");
+  std::string error;
+  for (auto [name, reason] : std::vector<std::pair<std::string, std::string>>{
+           {"null.ini", "it links to /dev/null, a character device, not a regular file"},
+           {"pipe", "it is a named pipe (FIFO), not a regular file"},
+           {"pipe.ini", "it links to " + (dir / "pipe").string() + ", a named pipe (FIFO), not a regular file"},
+           {"folder.ini", "a folder, not a regular file"}}) {
+    EXPECT_FALSE(replaceFileWithText((dir / name).string(), "x", error)) << name;
+    EXPECT_NE(error.find(reason), std::string::npos) << error;
+  }
+  EXPECT_TRUE(fs::is_character_file("/dev/null"));
+  EXPECT_TRUE(fs::is_fifo(dir / "pipe"));
+  // A link to nothing yet is written through, in a folder that exists; the link stays.
+  fs::create_symlink("sub/made.ini", dir / "ahead.ini");
+  ASSERT_TRUE(replaceFileWithText((dir / "ahead.ini").string(), "made", error)) << error;
+  EXPECT_TRUE(fs::is_symlink(dir / "ahead.ini"));
+  EXPECT_EQ(readFileBytes(dir / "sub" / "made.ini"), "made");
+  fs::create_symlink("nowhere/x.ini", dir / "lost.ini");
+  EXPECT_FALSE(replaceFileWithText((dir / "lost.ini").string(), "x", error));
+  EXPECT_NE(error.find("in a folder that does not exist"), std::string::npos) << error;
+  // The longest name the folder takes: the temporary name beside it stays short.
+  fs::path longest = dir / (std::string(251, 'n') + ".ini");
+  ASSERT_TRUE(replaceFileWithText(longest.string(), "long", error)) << error;
+  ASSERT_TRUE(replaceFileWithText(longest.string(), "longer", error)) << error;
+  EXPECT_EQ(readFileBytes(longest), "longer");
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 8);
+}
+
+TEST(FileLock, TheSecondHolderWaitsAndNothingIsMadeBesideTheFile) {
+  ScratchDir dir;
+  fs::create_directory(dir / "run");
+  setenv("XDG_RUNTIME_DIR", (dir / "run").c_str(), 1);
+  fs::create_directory(dir / "out");
+  fs::path book = dir / "out" / "book.xls";
   // The child starts before the lock is taken: a forked copy of the holder's descriptor would
   // hold the lock too.
   int locked[2];
@@ -57,16 +96,21 @@ TEST(FileLock, TheSecondHolderWaitsAndThenLocksTheFileThatReplacedTheFirst) {
   if (child == 0) {
     char go;
     if (read(locked[0], &go, 1) != 1) _exit(3);
-    // Waits for the lock, then must see the book the first holder renamed into place.
+    // Waits for the lock, taken through a link to the book, then must see the saved book.
+    fs::create_symlink(book, dir / "link.xls");
     FileLock second;
     std::string why;
-    if (!second.acquire(book.string(), why)) _exit(2);
-    _exit(readFileBytes(book) == "saved" ? 0 : 1);
+    if (!second.acquire((dir / "link.xls").string(), why)) _exit(2);
+    bool saved = readFileBytes(book) == "saved";
+    second.release();
+    _exit(saved ? 0 : 1);
   }
   FileLock first;
   std::string error;
   ASSERT_TRUE(first.acquire(book.string(), error)) << error;
-  EXPECT_TRUE(first.created());  // a missing file is made to be locked
+  EXPECT_TRUE(fs::is_empty(dir / "out"));  // the lock is no file beside the book
+  EXPECT_TRUE(fs::exists(FileLock::lockFileFor(book.string())));
+  EXPECT_EQ(fs::path(FileLock::lockFileFor(book.string())).parent_path(), dir / "run");
   ASSERT_EQ(write(locked[1], "x", 1), 1);
   usleep(300 * 1000);
   std::string err;
@@ -75,12 +119,7 @@ TEST(FileLock, TheSecondHolderWaitsAndThenLocksTheFileThatReplacedTheFirst) {
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  // A lock that made the file and saw nothing written removes it again.
-  fs::path other = dir / "unused.xls";
-  {
-    FileLock lock;
-    ASSERT_TRUE(lock.acquire(other.string(), error));
-    EXPECT_TRUE(fs::exists(other));
-  }
-  EXPECT_FALSE(fs::exists(other));
+  // Released locks leave nothing behind.
+  EXPECT_TRUE(fs::is_empty(dir / "run"));
+  unsetenv("XDG_RUNTIME_DIR");
 }
