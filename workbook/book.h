@@ -40,6 +40,8 @@ struct XlSheet {
   int minCol = -1, maxCol = -1;  // columns of the cells written here
   int firstWrittenRow = -1;
   SheetLook look;         // frozen rows, autofilter, column widths (sheets added here only)
+  Spool links;            // hyperlinks of cells written here (workbook/hyperlinks.h)
+  uint32_t linkCount = 0;
 };
 
 struct XlBook {
