@@ -34,6 +34,10 @@ class ComplexColumnValues {
     auto found = index_.find(key);
     return found == index_.end() ? 0 : found->second.size();
   }
+  bool holdsAttachments() {
+    if (!indexed_) buildIndex();
+    return kind_ == Kind::Attachments && dataColumn_ >= 0;
+  }
   void prepare() {
     if (!indexed_) buildIndex();
   }

@@ -237,6 +237,8 @@ AttachmentFiles::~AttachmentFiles() = default;
 
 size_t AttachmentFiles::count(uint32_t key) { return values_->count(key); }
 
+bool AttachmentFiles::holdsFiles() { return values_->holdsAttachments(); }
+
 void AttachmentFiles::forEach(uint32_t key,
                               const std::function<void(const std::string&, const std::vector<uint8_t>&)>& each) {
   std::vector<uint8_t> bytes;
@@ -258,7 +260,8 @@ std::unique_ptr<AttachmentFiles> Database::OpenAttachments(const std::string& ta
     if (found == file_->complexColumns.end() || found->second.daoType != dbAttachment ||
         found->second.valueTablePage == 0)
       return nullptr;
-    return std::make_unique<AttachmentFiles>(file_, found->second);
+    auto files = std::make_unique<AttachmentFiles>(file_, found->second);
+    return files->holdsFiles() ? std::move(files) : nullptr;
   }
   return nullptr;
 }

@@ -39,6 +39,7 @@ class AttachmentFiles {
   // Each file of the record whose field holds `key`, in stored order: its name and its bytes as
   // attached. Throws ComError naming the database for a file that cannot be decoded.
   size_t count(uint32_t key);  // the files behind `key`
+  bool holdsFiles();           // false for a column whose values are no attachments
   void forEach(uint32_t key, const std::function<void(const std::string& name, const std::vector<uint8_t>& bytes)>& each);
 
  private:
