@@ -353,3 +353,32 @@ TEST(SharedFiles, ValueFileThatCannotBeWrittenFailsTheRun) {
   EXPECT_FALSE(std::filesystem::exists(out / "full_files" / "Documents" / "row2_Body.txt"));
   EXPECT_TRUE(std::filesystem::exists(book));
 }
+
+// Without /FILES=1 an unattended run tells of the values it cut; with /CELLS=TYPED a hyperlink
+// field is a link cell showing its text and a rich-text memo its plain text.
+TEST(SharedFiles, TypedLinksAndPlainTextAndTheCutReported) {
+  REQUIRE_SHARED_ACCESS_DATA();
+  testsupport::ScratchDir out;
+  for (int bookType : {0, 1}) {
+    ConversionOptions o;
+    o.typedCells = 1;
+    o.bookType = bookType;
+    o.outputPath = (out / (bookType ? "typed.xlsx" : "typed.xls")).string();
+    openInto(&o, testsupport::sharedAccessData() / "whole-values-ace12.accdb");
+    std::string err = capturedStderr([&] { EXPECT_EQ(RunConversionJob(nullptr, &o), JobOutcome::Saved); });
+    EXPECT_EQ(err, "Note: table \"Documents\": 1 value was longer than a cell holds (32,767 characters) and cut; "
+                   "/FILES=1 keeps such values whole as files beside the workbook\n");
+    nlohmann::json links = readLinks(o.outputPath)["Documents"];
+    ASSERT_EQ(links.size(), 2u) << links.dump();
+    EXPECT_EQ(links[0][0], 1);
+    EXPECT_EQ(links[0][1], 4);
+    EXPECT_EQ(links[0][2], "Project site");
+    EXPECT_EQ(links[0][3], "https://example.org/projects?id=1");
+    EXPECT_EQ(links[1][2], "mailto:office@example.org");
+    EXPECT_EQ(links[1][3], "mailto:office@example.org");
+    nlohmann::json sheet = readWorkbooks({o.outputPath})[0][0];
+    ASSERT_EQ(sheet["name"], "Documents");
+    EXPECT_EQ(sheet["rows"][1][5], str("Bold start & end\nsecond line"));
+    EXPECT_EQ(sheet["rows"][2][5], str("plain <tag>"));
+  }
+}
