@@ -12,6 +12,9 @@
  *   /LAYOUT=TABLE  bold header, pane frozen below it, autofilter, column widths fitted to the values
  *   /ROWS=N        the last row a record may take on a sheet before a continuation sheet begins
  *                  (default 65530; at most 1048575 in .xlsx and 65535 in .xls)
+ *   /FILES=1       values no cell holds whole (attachments, OLE objects, texts over 32767
+ *                  characters) written as files into BOOK_files/ beside the workbook, one folder
+ *                  per sheet, and linked from their cells
  *
  * Results:
  *   0  the conversion ran; every matching database was opened (also when a wildcard matched

@@ -101,6 +101,8 @@ const Switch kSwitches[] = {
      [](ConversionOptions* o, std::string_view v) {
        if (int32_t rows = rowLimitValue(v); rows > 0) o->rowLimit = rows;
      }},
+    {"FILES=1", Form::Exact, [](ConversionOptions* o, std::string_view) { o->valueFiles = 1; }},
+    {"FILES=0", Form::Exact, [](ConversionOptions* o, std::string_view) { o->valueFiles = 0; }},
 };
 
 // Applies every switch entry that matches; false when none does.
@@ -185,6 +187,7 @@ std::string buildCommandLine(const ConversionOptions* options) {
   if (options->typedCells != 0) rest += "/CELLS=TYPED ";
   if (options->tableLayout != 0) rest += "/LAYOUT=TABLE ";
   if (options->rowLimit > 0) rest += "/ROWS=" + std::to_string(options->rowLimit) + " ";
+  if (options->valueFiles != 0) rest += "/FILES=1 ";
   if (options->batch != 0) rest += "/BATCH ";
   if (options->wait != 0) rest += "/WAIT ";
 

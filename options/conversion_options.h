@@ -51,6 +51,7 @@ struct ConversionOptions {
   int32_t typedCells = 0;                     // CELLS=TYPED: date cells, number formats, exact big numbers
   int32_t tableLayout = 0;                    // LAYOUT=TABLE: bold frozen header, autofilter, fitted widths
   int32_t rowLimit = 0;                       // ROWS=N: last row index a record may take; 0 the default
+  int32_t valueFiles = 0;                     // FILES=1: values no cell holds whole go to files beside the book
 
   ConversionOptions() = default;
   ConversionOptions(const ConversionOptions&) = delete;

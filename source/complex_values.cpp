@@ -9,6 +9,7 @@ namespace {
 
 constexpr const char* kSeparator = "; ";
 constexpr const char* kFileNameColumn = "FileName";
+constexpr const char* kFileDataColumn = "FileData";
 constexpr const char* kMultiValueColumn = "Value";
 
 }  // namespace
@@ -52,6 +53,7 @@ void ComplexColumnValues::buildIndex() {
     int index = static_cast<int>(i);
     if (keyColumn_ < 0 && c.mdbType == jetfmt::kTypeLong && (c.extFlags & jetfmt::kColExtComplexKey)) keyColumn_ = index;
     else if (c.name == kFileNameColumn) valueColumn_ = index, kind_ = Kind::Attachments;
+    else if (c.name == kFileDataColumn) dataColumn_ = index;
     else if (c.name == kMultiValueColumn && kind_ != Kind::Attachments) valueColumn_ = index, kind_ = Kind::MultiValue;
   }
   if (kind_ == Kind::Unknown) {
@@ -84,6 +86,27 @@ void ComplexColumnValues::buildIndex() {
   wanted[valueColumn_] = true;
   if (modifiedColumn_ >= 0) wanted[modifiedColumn_] = true;
   cursor_->selectColumns(wanted);
+}
+
+bool ComplexColumnValues::forEachAttachment(
+    uint32_t key, const std::function<void(const std::string& name, const std::vector<uint8_t>& stored)>& each) {
+  if (!indexed_) buildIndex();
+  if (kind_ != Kind::Attachments || dataColumn_ < 0) return false;
+  auto found = index_.find(key);
+  if (found == index_.end()) return true;
+  std::vector<bool> wanted(cursor_->columns().size(), false);
+  wanted[static_cast<size_t>(valueColumn_)] = wanted[static_cast<size_t>(dataColumn_)] = true;
+  cursor_->selectColumns(wanted);
+  // One attachment in memory at a time.
+  std::vector<Variant> row;
+  static const std::vector<uint8_t> kNoBytes;
+  for (const RowLocation& at : found->second) {
+    if (!cursor_->readAt(at, row) || row[valueColumn_].isNull()) continue;
+    const Variant& data = row[static_cast<size_t>(dataColumn_)];
+    each(row[valueColumn_].vt == VT_BSTR ? row[valueColumn_].text : std::string(),
+         data.vt == VT_BYTES ? data.bytes : kNoBytes);
+  }
+  return true;
 }
 
 bool ComplexColumnValues::joinedText(uint32_t key, std::string& text) {

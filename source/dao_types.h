@@ -38,3 +38,6 @@ enum DaoType : int16_t {
   dbComplexDecimal = 108,
   dbComplexText = 109,
 };
+
+// Field::Attributes bits.
+inline constexpr int32_t dbHyperlinkField = 0x8000;  // a memo whose values are hyperlinks

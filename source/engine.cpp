@@ -3,6 +3,7 @@
 #include "platform/text.h"
 #include "source/database_file.h"
 #include "source/linked_tables.h"
+#include "source/jet_format.h"
 #include "source/table_cursor.h"
 
 // The columns and, for a recordset, the current record that Field objects read.
@@ -29,6 +30,11 @@ namespace {
 int16_t Field::Type() const { return state_->columns.at(index_).daoType; }
 
 std::string Field::Name() const { return state_->columns.at(index_).name; }
+
+int32_t Field::Attributes() const {
+  const ColumnInfo& c = state_->columns.at(index_);
+  return c.daoType == dbMemo && (c.flags & jetfmt::kColFlagHyperlink) ? dbHyperlinkField : 0;
+}
 
 Variant Field::Value() const {
   Variant v;

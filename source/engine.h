@@ -26,6 +26,7 @@ class Field {
  public:
   int16_t Type() const;
   std::string Name() const;
+  int32_t Attributes() const;  // dbHyperlinkField, or 0
   // The current record's value; a field of a table definition, or a recordset without a current
   // record, raises ComError.
   Variant Value() const;
@@ -99,6 +100,8 @@ class Recordset {
   std::shared_ptr<RecordState> state_;
 };
 
+class AttachmentFiles;
+
 class Database {
  public:
   ::TableDefs TableDefs() const;
@@ -107,6 +110,9 @@ class Database {
   void Close();
   const std::string& path() const { return path_; }
   EngineFlavour flavour() const { return flavour_; }
+  // The files of a table's attachment field, read whole one at a time (source/whole_values.h);
+  // null for a field of another kind.
+  std::unique_ptr<AttachmentFiles> OpenAttachments(const std::string& tableName, const std::string& fieldName) const;
 
  private:
   friend class DBEngine;

@@ -89,6 +89,7 @@ constexpr uint32_t kColLength = 23;           // u16 bytes
 constexpr uint8_t kColFlagFixed = 0x01;
 constexpr uint8_t kColFlagNullable = 0x02;
 constexpr uint8_t kColFlagUpdatable = 0x10;
+constexpr uint8_t kColFlagHyperlink = 0x80;    // on a memo: the values are hyperlinks
 constexpr uint8_t kColExtCompressedUnicode = 0x01;
 constexpr uint32_t kMaxColumns = 255;
 
@@ -218,5 +219,14 @@ constexpr uint8_t kLvKindMask = 0xC0;         // of byte 3
 
 // ---- Table definitions as the reader walks them ----
 constexpr uint32_t kTdRealIndexEntrySize = 12;  // Jet4 and ACE
+
+// ---- Attachment files as an attachment field's FileData holds them ----
+// A wrapper (u32 kind, u32 length of the content), then the content, deflated in zlib's format
+// for the compressed kind: a header (u32 its own length, then the file's extension) and the file.
+constexpr uint32_t kAttachmentRaw = 0;
+constexpr uint32_t kAttachmentCompressed = 1;
+constexpr size_t kAttachmentWrapperSize = 8;
+constexpr size_t kAttachmentContentLength = 4;    // u32 in the wrapper
+constexpr size_t kAttachmentHeaderLengthSize = 4; // u32 at the content's start
 
 }  // namespace jetfmt

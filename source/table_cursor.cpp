@@ -232,6 +232,7 @@ void TableCursor::readColumnFlags(uint32_t definitionPage) {
       auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table_->columns, i));
       if (col->col_num != number) continue;
       columns_[i].extFlags = entry[jetfmt::kColExtFlags];
+      columns_[i].flags = entry[jetfmt::kColFlags];
       columns_[i].calculated = (entry[jetfmt::kColExtFlags] & jetfmt::kColExtCalculated) != 0;
     }
   }
@@ -543,6 +544,7 @@ Variant TableCursor::decode(size_t index, const MdbField& field) {
     if (complex_[index]->joinedText(get32(p), text)) {
       v.vt = VT_BSTR;
       v.text = std::move(text);
+      v.integer = get32(p);  // the key of the values, for those who read them whole
     } else {
       v.vt = VT_NULL;
     }

@@ -23,6 +23,7 @@ struct ColumnInfo {
   bool fixed = false;
   bool calculated = false;  // the value is an expression's stored result
   uint8_t extFlags = 0;
+  uint8_t flags = 0;        // the descriptor's flags (a memo's hyperlink bit among them)
   int16_t daoType = 0;
 };
 

@@ -45,7 +45,8 @@ struct ExtendedDateValue {
 
 struct Variant {
   uint16_t vt = VT_EMPTY;     // VarKind, VT_ARRAY | VT_UI1 for bytes
-  int64_t integer = 0;        // VT_BOOL (-1 / 0), VT_UI1, VT_I2, VT_I4, VT_I8, VT_CY (ten-thousandths)
+  int64_t integer = 0;        // VT_BOOL (-1 / 0), VT_UI1, VT_I2, VT_I4, VT_I8, VT_CY (ten-thousandths);
+                              // for the text of a complex field, the key of its values
   double real = 0;            // VT_R4, VT_R8, VT_DATE (days since 1899-12-30)
   DecimalValue decimal;       // VT_DECIMAL
   ExtendedDateValue extendedDate;  // VT_EXT_DATE

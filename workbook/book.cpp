@@ -12,6 +12,7 @@
 #include "platform/atomic_file.h"
 #include "platform/text.h"
 #include "workbook/formats.h"
+#include "workbook/hyperlinks.h"
 #include "workbook/text.h"
 #include "workbook/xls/compound_file.h"
 #include "workbook/xls/globals.h"
@@ -307,6 +308,19 @@ int xlSheetWriteBoolA(SheetHandle sheet, int row, int col, int value, FormatHand
   return writeCell(sheet, row, col, std::move(c), format);
 }
 
+int xlSheetSetHyperlinkA(SheetHandle sheet, int row, int col, const char* address, const char* location) {
+  if (!sheet) return 0;
+  XlBook* book = sheet->book;
+  if (!sheet->writable) return fail(book, sheetLabel(*sheet) + " cannot take links");
+  int maxRows = book->xml ? kXlsxRows : kXlsRows, maxCols = book->xml ? kXlsxCols : kXlsCols;
+  if (row < 0 || col < 0 || row >= maxRows || col >= maxCols || row < sheet->firstFreeRow)
+    return fail(book, "cell (" + std::to_string(row) + ", " + std::to_string(col) + ") of " + sheetLabel(*sheet) +
+                          " cannot take a link");
+  Hyperlink link{row, col, address ? address : "", location ? location : ""};
+  if (link.address.empty() && link.location.empty()) return fail(book, "a link needs an address or a location");
+  return keepHyperlink(*sheet, link) ? 1 : 0;
+}
+
 int xlBookSaveA(BookHandle book, const char* filename) {
   if (!book) return 0;
   if (!filename || !*filename) return fail(book, "cannot save a workbook: no file name given");
@@ -318,6 +332,7 @@ int xlBookSaveA(BookHandle book, const char* filename) {
       if (s->tempFailure.empty()) s->tempFailure = "the temporary file of " + sheetLabel(*s) + " failed" + systemReason();
       return fail(book, target + ": " + s->tempFailure);
     }
+    if (s->links.isOpen() && !s->links.sync()) return fail(book, target + ": the links of " + sheetLabel(*s) + " failed");
   }
   std::string error;
   // Excel opens a .xlsm only when its package says it may hold macros.

@@ -41,6 +41,8 @@ struct XlSheet {
   int firstWrittenRow = -1;
   SheetLook look;         // frozen rows, autofilter, column widths (sheets added here only)
   bool holdsTable = false;  // a table of this book's conversion was placed on it
+  Spool links;            // hyperlinks of cells written here (workbook/hyperlinks.h)
+  uint32_t linkCount = 0;
 };
 
 struct XlBook {

@@ -44,6 +44,10 @@ SheetHandle xlBookAddSheetA(BookHandle book, const char* name, SheetHandle initS
 int xlSheetWriteStrA(SheetHandle sheet, int row, int col, const char* value, FormatHandle format);
 int xlSheetWriteNumA(SheetHandle sheet, int row, int col, double value, FormatHandle format);
 int xlSheetWriteBoolA(SheetHandle sheet, int row, int col, int value, FormatHandle format);
+// A hyperlink on a cell (its text is written as any other cell): `address` a URL or a file path,
+// relative paths taken from the workbook's folder; `location` a place inside the target or null.
+// The same rows and columns as cell writes, any order; a loaded sheet keeps its own links.
+int xlSheetSetHyperlinkA(SheetHandle sheet, int row, int col, const char* address, const char* location);
 // Writes the book to a temporary file beside filename and renames it over filename, so a failed
 // save leaves an existing file as it was ("FILE: REASON" in xlBookErrorMessageA). Saving again, or over the loaded file, is fine. A book
 // without sheets is not saved (Excel opens no such file).

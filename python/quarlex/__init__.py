@@ -133,7 +133,7 @@ def _switch(name, value):
 
 def convert(source, output, *, tables=None, password=None, book_type="xlsx", overwrite=False,
             header=True, overwrite_table=False, header_only_new=False, records=True,
-            cells=None, layout=None, rows=None):
+            cells=None, layout=None, rows=None, files=False):
     """Converts the Access database `source` into the workbook `output` and returns the
     workbook's path.
 
@@ -151,6 +151,9 @@ def convert(source, output, *, tables=None, password=None, book_type="xlsx", ove
     cells           "typed": date cells, money and decimal formats, exact big integers
     layout          "table": bold frozen header row, autofilter, fitted widths
     rows            rows per sheet before a continuation sheet (default 65,530)
+    files           True writes values no cell holds whole (attachments, OLE objects, texts over
+                    32,767 characters) as files into OUTPUT_files/ beside the workbook, linked
+                    from their cells
 
     Raises ValueError for arguments the library cannot take, SourceNotFoundError when a source
     without wildcards does not exist, and QuarlexError for the library's results 1 to 5. A
@@ -198,5 +201,7 @@ def convert(source, output, *, tables=None, password=None, book_type="xlsx", ove
             raise ValueError("rows must be a whole number from 1 to %d for %s, not %r"
                              % (_MOST_ROWS[book_type], book_type, rows))
         arguments.append("/ROWS=%d" % rows)
+    if files:
+        arguments.append("/FILES=1")
     convert_arguments(arguments)
     return output_text

@@ -8,7 +8,12 @@
 #include <map>
 #include <sstream>
 
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/wait.h>
+
 #include "job/conversion_job.h"
+#include "workbook/export/value_files.h"
 #include "tests/job/fixtures.h"
 
 using namespace jobtest;
@@ -226,5 +231,154 @@ TEST(SharedFiles, EveryFileConvertsAsItsExpectationSaysInBothFormats) {
     if (sheetNames != books[i].sheets) continue;
     for (const auto& sheet : read[i])
       expectSheetAsExpected(sheet, books[i].tables.at(sheet["name"]), books[i].path + " sheet " + sheet["name"].get<std::string>());
+  }
+}
+
+namespace {
+
+// Every hyperlink of a workbook: per sheet, [row, column, cell text, target, hashes of its files].
+nlohmann::json readLinks(const std::string& book) {
+  std::string script = (testsupport::projectRoot() / "tests" / "support" / "read_links.py").string();
+  return nlohmann::json::parse(testsupport::runPython("import runpy, sys\nsys.argv = sys.argv[1:]\n"
+                                                      "runpy.run_path(sys.argv[0], run_name='__main__')\n",
+                                                      {script, book}));
+}
+
+std::vector<nlohmann::json> readWholeValues(const std::filesystem::path& file) {
+  std::vector<nlohmann::json> entries;
+  std::ifstream in(file.string() + ".files.jsonl");
+  for (std::string line; std::getline(in, line);)
+    if (!line.empty()) entries.push_back(nlohmann::json::parse(line));
+  return entries;
+}
+
+size_t filesUnder(const std::filesystem::path& folder) {
+  size_t n = 0;
+  for (const auto& e : std::filesystem::recursive_directory_iterator(folder)) n += e.is_regular_file();
+  return n;
+}
+
+}  // namespace
+
+// With /FILES=1 every whole value an independent reader decodes is in BOOK_files/, byte for byte,
+// and its cell links to it (the file, or the record's folder); a second run into the same
+// workbook adds its own files and links and overwrites none of the first run's.
+TEST(SharedFiles, WholeValuesGoToLinkedFilesInBothFormats) {
+  REQUIRE_SHARED_ACCESS_DATA();
+  auto dir = testsupport::sharedAccessData();
+  testsupport::ScratchDir out;
+  for (std::string name : {"whole-values-ace12.accdb", "attachments-ace14.accdb", "ace-attachments.accdb",
+                           "complexDataTestV2010.accdb"}) {
+    SCOPED_TRACE(name);
+    std::vector<nlohmann::json> wanted = readWholeValues(dir / name);
+    ASSERT_FALSE(wanted.empty());
+    nlohmann::json expectation = readExpectation(dir / name);
+    for (int bookType : {0, 1}) {
+      ConversionOptions o;
+      o.valueFiles = 1;
+      o.bookType = bookType;
+      o.outputPath = (out / (name + (bookType ? ".xlsx" : ".xls"))).string();
+      openInto(&o, dir / name);
+      for (int run = 1; run <= 2; ++run) {
+        o.selectedTables.reset();
+        ASSERT_EQ(OpenSourceDatabase(nullptr, &o, ""), 0);
+        std::string err = capturedStderr([&] { EXPECT_EQ(RunConversionJob(nullptr, &o), JobOutcome::Saved); });
+        EXPECT_EQ(err, "");
+        nlohmann::json links = readLinks(o.outputPath);
+        for (const nlohmann::json& value : wanted) {
+          // The column of the value's field; the records of each run follow their header row.
+          int column = -1;
+          for (const auto& t : expectation["tables"])
+            if (t["name"] == value["table"])
+              for (size_t c = 0; c < t["columns"].size(); ++c)
+                if (t["columns"][c]["name"] == value["column"]) column = static_cast<int>(c);
+          int found = 0;
+          for (const auto& link : links[value["table"].get<std::string>()]) {
+            if (link[1] != column) continue;
+            for (const auto& hash : link[4]) found += hash == value["sha256"];
+          }
+          // Each run's cell reaches it; a record's two files of one content count twice.
+          EXPECT_GE(found, run) << value.dump();
+        }
+        for (const auto& [sheet, cells] : links.items())
+          for (const auto& link : cells) {
+            std::string target = link[3];
+            EXPECT_EQ(target.rfind(valueFilesFolder(std::filesystem::path(o.outputPath).filename().string()) + "/", 0), 0u)
+                << target;
+            EXPECT_EQ(target.find(".."), std::string::npos) << target;
+            EXPECT_FALSE(link[4].empty()) << "a link to no file: " << target;
+          }
+      }
+      std::filesystem::path files = valueFilesFolder(o.outputPath);
+      EXPECT_EQ(filesUnder(files) % 2, 0u);
+    }
+  }
+  // Both formats and both runs wrote into the same folders: four copies of each value, none lost.
+  EXPECT_EQ(filesUnder(out / "attachments-ace14.accdb_files"), 4 * readWholeValues(dir / "attachments-ace14.accdb").size());
+}
+
+// A value file that cannot be written (the file size limit stands in for a full disk) fails the
+// table with the file and the system's reason; the workbook is still saved whole.
+TEST(SharedFiles, ValueFileThatCannotBeWrittenFailsTheRun) {
+  REQUIRE_SHARED_ACCESS_DATA();
+  testsupport::ScratchDir out;
+  std::string book = (out / "full.xlsx").string();
+  std::string errFile = (out / "stderr").string();
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    int fd = open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    dup2(fd, 2);
+    ConversionOptions o;
+    o.valueFiles = 1;
+    o.bookType = 1;
+    o.outputPath = book;
+    o.sourcePath = (testsupport::sharedAccessData() / "whole-values-ace12.accdb").string();
+    if (OpenSourceDatabase(nullptr, &o, "") != 0) _exit(3);
+    // Room for the workbook's own temporary files, not for the 85,599 bytes of the long memo.
+    rlimit limit{60000, 60000};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    _exit(static_cast<int>(RunConversionJob(nullptr, &o)));
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(JobOutcome::TableFailed));
+  std::string err = testsupport::readFileBytes(errFile);
+  EXPECT_NE(err.find("Error: Cannot write the file of a value.\n" + (out / "full_files").string() +
+                     "/Documents/row2_Body.txt: File too large"),
+            std::string::npos)
+      << err;
+  EXPECT_FALSE(std::filesystem::exists(out / "full_files" / "Documents" / "row2_Body.txt"));
+  EXPECT_TRUE(std::filesystem::exists(book));
+}
+
+// Without /FILES=1 an unattended run tells of the values it cut; with /CELLS=TYPED a hyperlink
+// field is a link cell showing its text and a rich-text memo its plain text.
+TEST(SharedFiles, TypedLinksAndPlainTextAndTheCutReported) {
+  REQUIRE_SHARED_ACCESS_DATA();
+  testsupport::ScratchDir out;
+  for (int bookType : {0, 1}) {
+    ConversionOptions o;
+    o.typedCells = 1;
+    o.bookType = bookType;
+    o.outputPath = (out / (bookType ? "typed.xlsx" : "typed.xls")).string();
+    openInto(&o, testsupport::sharedAccessData() / "whole-values-ace12.accdb");
+    std::string err = capturedStderr([&] { EXPECT_EQ(RunConversionJob(nullptr, &o), JobOutcome::Saved); });
+    EXPECT_EQ(err, "Note: table \"Documents\": 1 value was longer than a cell holds (32,767 characters) and cut; "
+                   "/FILES=1 keeps such values whole as files beside the workbook\n");
+    nlohmann::json links = readLinks(o.outputPath)["Documents"];
+    ASSERT_EQ(links.size(), 2u) << links.dump();
+    EXPECT_EQ(links[0][0], 1);
+    EXPECT_EQ(links[0][1], 4);
+    EXPECT_EQ(links[0][2], "Project site");
+    EXPECT_EQ(links[0][3], "https://example.org/projects?id=1");
+    EXPECT_EQ(links[1][2], "mailto:office@example.org");
+    EXPECT_EQ(links[1][3], "mailto:office@example.org");
+    nlohmann::json sheet = readWorkbooks({o.outputPath})[0][0];
+    ASSERT_EQ(sheet["name"], "Documents");
+    EXPECT_EQ(sheet["rows"][1][5], str("Bold start & end\nsecond line"));
+    EXPECT_EQ(sheet["rows"][2][5], str("plain <tag>"));
   }
 }

@@ -1,4 +1,4 @@
-// The switches for ready-to-use workbooks: /CELLS=TYPED, /LAYOUT=TABLE and /ROWS=N.
+// The switches for ready-to-use workbooks: /CELLS=TYPED, /LAYOUT=TABLE, /ROWS=N and /FILES=1.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -13,14 +13,21 @@ TEST(TableSwitches, OffByDefaultAndNotWritten) {
   EXPECT_EQ(o.typedCells, 0);
   EXPECT_EQ(o.tableLayout, 0);
   EXPECT_EQ(o.rowLimit, 0);
+  EXPECT_EQ(o.valueFiles, 0);
   EXPECT_EQ(buildCommandLine(&o).find("/CELLS"), std::string::npos);
+  EXPECT_EQ(buildCommandLine(&o).find("/FILES"), std::string::npos);
 }
 
 TEST(TableSwitches, ExactFormsWithoutRegardToCase) {
   ConversionOptions o;
-  parse(&o, {"-cells=typed", "/Layout=Table"});
+  parse(&o, {"-cells=typed", "/Layout=Table", "/files=1"});
   EXPECT_EQ(o.typedCells, 1);
   EXPECT_EQ(o.tableLayout, 1);
+  EXPECT_EQ(o.valueFiles, 1);
+  parse(&o, {"/FILES=YES", "/FILES=2", "/FILES"});  // ignored
+  EXPECT_EQ(o.valueFiles, 1);
+  parse(&o, {"/FILES=0"});
+  EXPECT_EQ(o.valueFiles, 0);
 
   ConversionOptions other;  // unknown values and longer names are ignored
   parse(&other, {"/CELLS=TYPEDX", "/CELLS=TEXT", "/LAYOUT=TABLES", "/LAYOUT=", "/CELLS"});
@@ -48,10 +55,11 @@ TEST(TableSwitches, BuiltAfterOpenAndBeforeTheLineBreak) {
   o.typedCells = 1;
   o.tableLayout = 1;
   o.rowLimit = 1048575;
+  o.valueFiles = 1;
   o.batch = 1;
   EXPECT_EQ(buildCommandLine(&o),
             "/d/shop.mdb /o/shop.xlsx /OVERWRITE=0 /ONLYNEW=0 /TYPE=2007 /OPEN=1 /CELLS=TYPED /LAYOUT=TABLE "
-            "/ROWS=1048575 /BATCH \n/SILENT ");
+            "/ROWS=1048575 /FILES=1 /BATCH \n/SILENT ");
 
   // The built text parses back into the same switches.
   std::string text = buildCommandLine(&o);
@@ -67,4 +75,5 @@ TEST(TableSwitches, BuiltAfterOpenAndBeforeTheLineBreak) {
   EXPECT_EQ(back.typedCells, 1);
   EXPECT_EQ(back.tableLayout, 1);
   EXPECT_EQ(back.rowLimit, 1048575);
+  EXPECT_EQ(back.valueFiles, 1);
 }

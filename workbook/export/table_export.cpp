@@ -10,11 +10,14 @@
 #include "platform/owner_window.h"
 #include "platform/text.h"
 #include "source/engine.h"
+#include "workbook/book.h"
 #include "workbook/export/cell_value.h"
+#include "workbook/export/link_cells.h"
 #include "workbook/export/record_pipeline.h"
 #include "workbook/export/sheet_placement.h"
 #include "workbook/export/table_layout.h"
 #include "workbook/export/typed_cell_value.h"
+#include "workbook/export/value_files.h"
 
 namespace {
 
@@ -40,21 +43,27 @@ std::vector<char> fieldClasses(const Fields& definition, int count) {
 // texts of text cells are made there too, so the two threads share the work.
 class RecordsetSource : public RecordSource {
  public:
-  // Typed cells need the values as the engine gives them, so their texts are not made ahead.
-  RecordsetSource(Recordset& records, const Fields& definition, bool prepareTexts)
+  // Typed cells need the values as the engine gives them, so their texts are not made ahead;
+  // neither are those of values that go to files (/FILES=1).
+  RecordsetSource(Recordset& records, const Fields& definition, bool prepareTexts, const TableValueFiles* files)
       : records_(records), prepareTexts_(prepareTexts) {
     ::Fields values = records.Fields();
     for (int c = 0; c < values.Count(); ++c) fields_.push_back(values.Item(c));
     classes_ = fieldClasses(definition, fieldCount());
-    for (int c = 0; c < fieldCount(); ++c) types_.push_back(definition.Item(c).Type());
+    for (int c = 0; c < fieldCount(); ++c) {
+      types_.push_back(definition.Item(c).Type());
+      hyperlinks_.push_back((definition.Item(c).Attributes() & dbHyperlinkField) != 0);
+      raw_.push_back(files && files->keepsRawValue(c));
+    }
   }
+  const std::vector<bool>& hyperlinks() const { return hyperlinks_; }
   int fieldCount() const { return static_cast<int>(fields_.size()); }
   const std::vector<char>& classes() const { return classes_; }
   const std::vector<int16_t>& types() const { return types_; }
   bool atEnd() override { return records_.Eof(); }
   void readValue(int field, Variant& into) override {
     fields_[static_cast<size_t>(field)].ValueInto(into);
-    if (prepareTexts_) prepareCellValue(classes_[static_cast<size_t>(field)], into);
+    if (prepareTexts_ && !raw_[static_cast<size_t>(field)]) prepareCellValue(classes_[static_cast<size_t>(field)], into);
   }
   void moveNext() override { records_.MoveNext(); }
 
@@ -64,6 +73,14 @@ class RecordsetSource : public RecordSource {
   std::vector<Field> fields_;
   std::vector<char> classes_;
   std::vector<int16_t> types_;
+  std::vector<bool> hyperlinks_;
+  std::vector<bool> raw_;
+};
+
+// What becomes of values no cell holds whole: their files (/FILES=1), or a count of the cut ones.
+struct WholeValues {
+  TableValueFiles* files = nullptr;
+  int64_t cut = 0;
 };
 
 // One record's cells on the current row. A record the engine failed to read whole gets the
@@ -71,13 +88,19 @@ class RecordsetSource : public RecordSource {
 // With /CELLS=TYPED (`typed` set) the cells take typed forms; with /LAYOUT=TABLE the first
 // records' values are measured for the column widths.
 void writeRecordCells(RecordPipeline& pipeline, const Placement& placement, const RecordsetSource& source,
-                      TypedFormats* typed, TableLayout& layout) {
+                      TypedFormats* typed, TableLayout& layout, WholeValues& whole) {
   RecordView record = pipeline.current();
   for (int c = 0; c < record.count; ++c) {
     Variant& value = record.values[c];
     size_t field = static_cast<size_t>(c);
     if (layoutMeasures(layout)) layoutValue(layout, c, value);
-    if (typed)
+    if (whole.files && whole.files->write(placement.sheet, placement.row, c, value)) continue;
+    if (!whole.files && textLongerThanCell(value)) ++whole.cut;
+    if (typed && value.vt == VT_BSTR && source.hyperlinks()[field])
+      writeHyperlinkCell(placement.sheet, placement.row, c, value.text);
+    else if (typed && value.vt == VT_BSTR && source.types()[field] == dbMemo && isRichText(value.text))
+      writeValidUtf8Cell(placement.sheet, placement.row, c, richTextToPlain(value.text));
+    else if (typed)
       writeTypedCellValue(*typed, placement.sheet, placement.row, c, source.types()[field], value);
     else
       writeCellOfClass(placement.sheet, placement.row, c, source.classes()[field], value);
@@ -113,9 +136,19 @@ void ReportComError(OwnerWindow* owner, const ComError& error) {
   showMessageBox(owner, formatComErrorReport(error), "", MessageIcon::None);
 }
 
+// An unattended run tells once per table of the values it cut, and how to keep them whole.
+void reportCutValues(OwnerWindow* owner, const std::string& tableName, int64_t cut) {
+  if (owner || cut == 0) return;
+  std::fprintf(stderr, "Note: table \"%s\": %lld value%s longer than a cell holds (32,767 characters) and cut; "
+               "/FILES=1 keeps such values whole as files beside the workbook\n",
+               tableName.c_str(), static_cast<long long>(cut), cut == 1 ? " was" : "s were");
+}
+
 bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::string& tableName) {
   std::shared_ptr<Recordset> records;
   TableLayout layout;  // /LAYOUT=TABLE
+  std::unique_ptr<TableValueFiles> files;  // /FILES=1; outlives the reader thread
+  WholeValues whole;
   try {
     ::Fields definition = options->database->TableDefs().Item(tableName).Fields();
     if (owner) owner->setControlText(kTableLabelControl, tableName + " -> " + options->outputPath);
@@ -144,7 +177,10 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
         owner->setProgressStep(kProgressBarControl, 1);
       }
       int64_t start = static_cast<int64_t>(std::time(nullptr));
-      RecordsetSource source(*records, definition, options->typedCells == 0);
+      if (options->valueFiles != 0)
+        whole.files = (files = std::make_unique<TableValueFiles>(*options->database, tableName, definition,
+                                                                 options->outputPath)).get();
+      RecordsetSource source(*records, definition, options->typedCells == 0, whole.files);
       // The engine reads ahead on its own thread; this thread writes the cells.
       RecordPipeline pipeline(source, source.fieldCount());
       for (int32_t index = 0; options->cancelRequested.load() == 0 && !pipeline.atEnd(); ++index) {
@@ -153,7 +189,7 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
           owner->stepProgress(kProgressBarControl);
           ShowTimes(owner, start, static_cast<int64_t>(std::time(nullptr)), index, total);
         }
-        writeRecordCells(pipeline, placement, source, options->typedCells != 0 ? &typed : nullptr, layout);
+        writeRecordCells(pipeline, placement, source, options->typedCells != 0 ? &typed : nullptr, layout, whole);
         options->recordsExported += 1;  // the record is written, whatever becomes of the next one
         layoutRecordWritten(layout, placement);  // /LAYOUT=TABLE
         if (!advanceAfterRecord(options->book, placement.sheetName, &placement, lastRecordRow)) {
@@ -168,7 +204,17 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
     }
     records->Close();
     finishTableLayout(layout);  // /LAYOUT=TABLE
+    reportCutValues(owner, tableName, whole.cut);
     return true;
+  } catch (const ValueFileError& error) {
+    // A value's file cannot be written (a full disk, no permission): the table ends here.
+    try {
+      if (records) records->Close();
+    } catch (const ComError&) {
+    }
+    finishTableLayout(layout);
+    showFailure(owner, "Cannot write the file of a value.", error.path + ": " + error.reason);
+    return false;
   } catch (const ComError& error) {
     if (records) {
       try {

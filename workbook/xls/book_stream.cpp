@@ -2,10 +2,12 @@
 // sheets (copied, or extended with new cells) and the new sheets, inside a compound file.
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "platform/text.h"
 #include "workbook/formats.h"
+#include "workbook/hyperlinks.h"
 #include "workbook/spool.h"
 #include "workbook/xls/compound_file.h"
 #include "workbook/xls/formats.h"
@@ -28,6 +30,29 @@ struct SheetPlan {
 
 bool writeAll(std::FILE* f, const char* p, size_t n) { return std::fwrite(p, 1, n, f) == n; }
 bool writeAll(std::FILE* f, const std::string& s) { return writeAll(f, s.data(), s.size()); }
+
+// The HLINK records of the sheet's links, each handed to out; false when out refuses one.
+// Links too long for a record are left out.
+bool forEachLinkRecord(const XlSheet& sheet, const std::function<bool(const std::string&)>& out) {
+  std::string record;
+  return forEachHyperlink(sheet, [&](const Hyperlink& link) {
+    record.clear();
+    return !appendHyperlinkRecord(record, link) || out(record);
+  });
+}
+
+uint64_t linkRecordsSize(const XlSheet& sheet) {
+  uint64_t size = 0;
+  forEachLinkRecord(sheet, [&](const std::string& r) {
+    size += r.size();
+    return true;
+  });
+  return size;
+}
+
+bool writeLinkRecords(std::FILE* out, const XlSheet& sheet) {
+  return forEachLinkRecord(sheet, [&](const std::string& r) { return writeAll(out, r); });
+}
 
 // A loaded sheet's substream, with its DIMENSIONS and INDEX records brought up to date.
 bool copyLoadedSheet(std::FILE* out, const Globals& g, const SourceSheet& src, const XlSheet& sheet,
@@ -63,7 +88,10 @@ bool copyLoadedSheet(std::FILE* out, const Globals& g, const SourceSheet& src, c
   if (!writeAll(out, prefix)) return false;
   if (grew && !sheet.rows.copyStored([&](const char* p, size_t n) { return writeAll(out, p, n); }))
     return false;
-  return writeAll(out, g.stream.data() + src.insertAt, src.end - src.insertAt);
+  // New links go after the sheet's own, before the records that follow links.
+  size_t linksAt = std::max(src.insertAt, src.linksAt);
+  return writeAll(out, g.stream.data() + src.insertAt, linksAt - src.insertAt) && writeLinkRecords(out, sheet) &&
+         writeAll(out, g.stream.data() + linksAt, src.end - linksAt);
 }
 
 }  // namespace
@@ -141,7 +169,7 @@ bool saveBook(XlBook& book, const std::string& tempPath, std::string& error) {
     SheetPlan plan{&s, {}, {}, 0};
     if (s.source >= 0) {
       sv.source = &g.sources[static_cast<size_t>(s.source)];
-      plan.size = sv.source->end - sv.source->start + s.rows.rawSize();
+      plan.size = sv.source->end - sv.source->start + s.rows.rawSize() + linkRecordsSize(s);
     } else {
       bool any = s.firstWrittenRow >= 0;
       plan.head = newSheetHead(any ? static_cast<uint32_t>(s.firstWrittenRow) : 0,
@@ -150,7 +178,7 @@ bool saveBook(XlBook& book, const std::string& tempPath, std::string& error) {
                                any ? static_cast<uint16_t>(s.maxCol + 1) : 0);
       plan.tail = newSheetTail(i == 0);
       addSheetLook(s.look, g.cellXf, plan.head, plan.tail);
-      plan.size = plan.head.size() + s.rows.rawSize() + plan.tail.size();
+      plan.size = plan.head.size() + s.rows.rawSize() + plan.tail.size() + linkRecordsSize(s);
     }
     saved.push_back(sv);
     plans.push_back(std::move(plan));
@@ -186,9 +214,12 @@ bool saveBook(XlBook& book, const std::string& tempPath, std::string& error) {
       if (saved[i].source) {
         ok = copyLoadedSheet(out, g, *saved[i].source, s, saved[i].offset);
       } else {
+        // The links go between the sheet's view records and its EOF, the tail's last record.
+        const std::string& tail = plans[i].tail;
+        const size_t eof = tail.size() - 4;
         ok = writeAll(out, plans[i].head) &&
              (!s.rows.isOpen() || s.rows.copyStored([&](const char* p, size_t n) { return writeAll(out, p, n); })) &&
-             writeAll(out, plans[i].tail);
+             writeAll(out, tail.data(), eof) && writeLinkRecords(out, s) && writeAll(out, tail.data() + eof, 4);
       }
     }
     if (ok && pos < streamSize) ok = writeAll(out, std::string(static_cast<size_t>(streamSize - pos), '\0'));

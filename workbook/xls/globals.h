@@ -24,6 +24,7 @@ struct SourceSheet {
   size_t dimensions = 0;    // offset of the DIMENSIONS record in the stream, 0 if none
   size_t index = 0;         // offset of the INDEX record, 0 if none
   size_t insertAt = 0;      // where new cell records go
+  size_t linksAt = 0;       // where new HLINK records go: before the records that follow them
   int lastRow = 0;
   uint32_t dimFirstRow = 0, dimLastRow = 0;  // DIMENSIONS as loaded (last exclusive)
   uint16_t dimFirstCol = 0, dimLastCol = 0;

@@ -25,8 +25,21 @@ enum RecordType : uint16_t {
   kTable = 0x0236, kWindow2 = 0x023E, kRk = 0x027E, kStyle = 0x0293, kFormat = 0x041E,
   kShrFmla = 0x04BC, kBof = 0x0809, kMms = 0x00C1, kFnGroupCount = 0x009C,
   kSupBook = 0x01AE, kPane = 0x0041, kSelection = 0x001D, kColInfo = 0x007D, kAutoFilterInfo = 0x009D,
-  kRecalcId = 0x01C1,
+  kRecalcId = 0x01C1, kHLink = 0x01B8, kDVal = 0x01B2, kCodeName = 0x01BA, kSheetExt = 0x0862,
 };
+
+// HLINK: the link object's class, the monikers of its target, and its flags.
+constexpr unsigned char kHLinkClsid[16] = {0xD0, 0xC9, 0xEA, 0x79, 0xF9, 0xBA, 0xCE, 0x11,
+                                           0x8C, 0x82, 0x00, 0xAA, 0x00, 0x4B, 0xA9, 0x0B};
+constexpr unsigned char kUrlMonikerClsid[16] = {0xE0, 0xC9, 0xEA, 0x79, 0xF9, 0xBA, 0xCE, 0x11,
+                                                0x8C, 0x82, 0x00, 0xAA, 0x00, 0x4B, 0xA9, 0x0B};
+constexpr unsigned char kFileMonikerClsid[16] = {0x03, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+                                                 0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
+constexpr uint32_t kHLinkStreamVersion = 2;
+constexpr uint32_t kHLinkHasMoniker = 0x01, kHLinkIsAbsolute = 0x02, kHLinkHasLocation = 0x08;
+constexpr uint16_t kFileMonikerEndServer = 0xFFFF, kFileMonikerVersion = 0xDEAD;
+constexpr size_t kFileMonikerReserved = 20;      // reserved1 (16 bytes) and reserved2 (4 bytes)
+constexpr uint16_t kFileMonikerUnicodeKey = 3;
 
 // Cell formats (XF), fonts and number formats.
 constexpr uint16_t kFontBoldWeight = 700;        // FONT bls

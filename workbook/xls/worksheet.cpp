@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "workbook/text.h"
 #include "workbook/xls/records.h"
 
 namespace xls {
@@ -37,6 +38,75 @@ bool appendCellRecords(std::string& out, int row, const std::vector<Cell>& cells
       }
     }
   }
+  return true;
+}
+
+namespace {
+
+void addBytes(std::string& out, const unsigned char (&bytes)[16]) { out.append(reinterpret_cast<const char*>(bytes), 16); }
+
+void addUtf16(std::string& out, const std::u16string& text) {
+  for (char16_t c : text) add16(out, static_cast<uint16_t>(c));
+}
+
+// A length-prefixed string of the link object: its count of characters, the terminator included.
+void addLinkString(std::string& out, const std::string& utf8) {
+  std::u16string text = toUtf16(utf8);
+  add32(out, static_cast<uint32_t>(text.size() + 1));
+  addUtf16(out, text);
+  add16(out, 0);
+}
+
+// A file path as a file moniker: the "..\" steps up counted apart, backslashes between names,
+// an 8-bit copy for old readers and the full path in UTF-16.
+void addFileMoniker(std::string& out, std::string path) {
+  for (char& c : path)
+    if (c == '/') c = '\\';
+  uint16_t up = 0;
+  while (path.rfind("..\\", 0) == 0) path.erase(0, 3), ++up;
+  std::u16string wide = toUtf16(path);
+  addBytes(out, kFileMonikerClsid);
+  add16(out, up);
+  add32(out, static_cast<uint32_t>(wide.size() + 1));
+  for (char16_t c : wide) out += c < 0x80 ? static_cast<char>(c) : '?';
+  out += '\0';
+  add16(out, kFileMonikerEndServer);
+  add16(out, kFileMonikerVersion);
+  out.append(kFileMonikerReserved, '\0');
+  const uint32_t pathBytes = static_cast<uint32_t>(wide.size() * 2);
+  add32(out, pathBytes + 6);
+  add32(out, pathBytes);
+  add16(out, kFileMonikerUnicodeKey);
+  addUtf16(out, wide);
+}
+
+}  // namespace
+
+bool appendHyperlinkRecord(std::string& out, const Hyperlink& link) {
+  std::string body;
+  add16(body, static_cast<uint16_t>(link.row));
+  add16(body, static_cast<uint16_t>(link.row));
+  add16(body, static_cast<uint16_t>(link.col));
+  add16(body, static_cast<uint16_t>(link.col));
+  addBytes(body, kHLinkClsid);
+  add32(body, kHLinkStreamVersion);
+  const bool url = isUrlAddress(link.address);
+  const bool absolute = url || (!link.address.empty() && link.address[0] == '/');
+  uint32_t flags = (link.address.empty() ? 0 : kHLinkHasMoniker) | (absolute ? kHLinkIsAbsolute : 0) |
+                   (link.location.empty() ? 0 : kHLinkHasLocation);
+  add32(body, flags);
+  if (url) {
+    std::u16string wide = toUtf16(link.address);
+    addBytes(body, kUrlMonikerClsid);
+    add32(body, static_cast<uint32_t>((wide.size() + 1) * 2));
+    addUtf16(body, wide);
+    add16(body, 0);
+  } else if (!link.address.empty()) {
+    addFileMoniker(body, link.address);
+  }
+  if (!link.location.empty()) addLinkString(body, link.location);
+  if (body.size() > kMaxRecordData) return false;
+  addRecord(out, kHLink, body);
   return true;
 }
 
@@ -112,6 +182,7 @@ bool scanSheet(std::string_view s, SourceSheet& src, std::string& error) {
       ++depth;
     } else if (r.type == kEof) {
       if (--depth == 0) {
+        if (src.linksAt == 0) src.linksAt = off;
         src.end = next;
         break;
       }
@@ -125,6 +196,9 @@ bool scanSheet(std::string_view s, SourceSheet& src, std::string& error) {
         src.dimLastCol = get16(r.body.data() + 10);
       } else if (r.type == kWsBool && r.body.size() >= 2 && (r.body[0] & kWsBoolDialog)) {
         src.worksheet = false;  // a dialog sheet: kept as it is, never written to
+      } else if ((r.type == kDVal || r.type == kCodeName || r.type == kSheetExt) && src.linksAt == 0) {
+        src.linksAt = off;
+        inCells = false;
       } else if (r.type == kIndex && r.body.size() >= 16) {
         src.index = off;
       } else if (isCellTable(r.type)) {

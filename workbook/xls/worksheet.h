@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "workbook/book.h"
+#include "workbook/hyperlinks.h"
 #include "workbook/xls/globals.h"
 
 namespace xls {
@@ -14,6 +15,9 @@ namespace xls {
 // Cell records of one row; texts are added to the shared strings.
 bool appendCellRecords(std::string& out, int row, const std::vector<Cell>& cells, uint16_t xf,
                        SharedStrings& sst, std::string& error);
+
+// The HLINK record of a cell's link; false when the link does not fit one record.
+bool appendHyperlinkRecord(std::string& out, const Hyperlink& link);
 
 // A new sheet's records before its cells, and after them.
 std::string newSheetHead(uint32_t firstRow, uint32_t lastRowExclusive, uint16_t firstCol,

@@ -7,6 +7,7 @@
 #include <strings.h>
 
 #include "workbook/formats.h"
+#include "workbook/hyperlinks.h"
 
 namespace xlsx {
 
@@ -76,10 +77,101 @@ bool scanSheet(ZipReader& zip, SourceSheet& s, std::string& error) {
   return true;
 }
 
+// An attribute value with XML's special characters escaped and control characters left out.
+std::string attributeText(const std::string& text) {
+  std::string out;
+  for (char ch : text) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default:
+        if (c >= 0x20 || c == '\t') out += ch;
+    }
+  }
+  return out;
+}
+
+// The ids of a sheet's link relationships: idPrefix and the link's number from 1.
+std::string linkId(const std::string& idPrefix, uint32_t number) { return idPrefix + std::to_string(number); }
+
+// One <hyperlink> per link of the sheet. In a loaded sheet each declares the relationships
+// namespace itself, whatever the part's own prefixes are.
+bool writeLinkElements(DeflateToZip& out, const XlSheet& sheet, const std::string& prefix,
+                       const std::string& idPrefix, bool declareRelNs) {
+  uint32_t number = 0;
+  std::string element;
+  return forEachHyperlink(sheet, [&](const Hyperlink& link) {
+    ++number;
+    element = "<" + prefix + "hyperlink ";
+    if (declareRelNs) element += "xmlns:r=\"" + std::string(kRelNs) + "\" ";
+    element += "ref=\"" + rangeText(link.row, link.col, link.row, link.col) + "\"";
+    if (!link.address.empty()) element += " r:id=\"" + linkId(idPrefix, number) + "\"";
+    if (!link.location.empty()) element += " location=\"" + attributeText(link.location) + "\"";
+    element += "/>";
+    return out.write(element);
+  });
+}
+
+bool writeLinkRelationships(DeflateToZip& out, const XlSheet& sheet, const std::string& idPrefix) {
+  uint32_t number = 0;
+  std::string element;
+  return forEachHyperlink(sheet, [&](const Hyperlink& link) {
+    ++number;
+    if (link.address.empty()) return true;
+    element = "<Relationship Id=\"" + linkId(idPrefix, number) + "\" Type=\"" + kHyperlinkRelType +
+              "\" Target=\"" + attributeText(addressUri(link.address)) + "\" TargetMode=\"External\"/>";
+    return out.write(element);
+  });
+}
+
+// The sheet's relationships part with its links added: `existing` is the loaded part, or empty.
+bool writeSheetRelationships(ZipWriter& zip, const std::string& part, const std::string& existing,
+                             const XlSheet& sheet, const std::string& idPrefix, std::string& error) {
+  std::string head = newRelationshipsHead(), tail = newRelationshipsTail();
+  if (!existing.empty()) {
+    size_t end = existing.rfind("</");
+    size_t emptyEnd = existing.rfind("/>");
+    if (end != std::string::npos) {
+      head = existing.substr(0, end);
+      tail = existing.substr(end);
+    } else if (emptyEnd != std::string::npos) {  // <Relationships .../>
+      size_t nameStart = existing.rfind('<', emptyEnd) + 1;
+      size_t nameEnd = existing.find_first_of(" \t\r\n/", nameStart);
+      head = existing.substr(0, emptyEnd) + ">";
+      tail = "</" + existing.substr(nameStart, nameEnd - nameStart) + ">" + existing.substr(emptyEnd + 2);
+    } else {
+      error = part + " is damaged";
+      return false;
+    }
+  }
+  if (!zip.beginDeflated(part, head.size() + tail.size() + 256 * uint64_t{sheet.linkCount}, error)) return false;
+  DeflateToZip out(zip);
+  bool ok = out.write(head) && writeLinkRelationships(out, sheet, idPrefix) && out.write(tail) && out.finish() &&
+            zip.endDeflated(out.size(), out.crc(), error);
+  if (!ok && error.empty()) error = "cannot write " + part;
+  return ok;
+}
+
+// An id prefix that begins none of the part's relationship ids.
+std::string freeIdPrefix(const std::string& relsXml, std::string& error) {
+  std::vector<Relationship> rels;
+  if (!relsXml.empty() && !readRelationships(relsXml, rels, error)) return {};
+  std::string prefix = "rIdLink";
+  for (bool clash = true; clash;) {
+    clash = false;
+    for (const Relationship& r : rels) clash = clash || r.id.rfind(prefix, 0) == 0;
+    if (clash) prefix += 'x';
+  }
+  return prefix;
+}
+
 // The worksheet's bytes as saved: pieces of the loaded part or a new head, the spooled rows,
 // the row still being written, and the tail.
 bool writeSheetEntry(ZipWriter& zip, Package* pkg, const XlSheet& sheet, const std::string& part,
-                     bool selected, std::string& error) {
+                     bool selected, const std::string& idPrefix, std::string& error) {
   const SourceSheet* src = sheet.source >= 0 ? &pkg->sources[static_cast<size_t>(sheet.source)] : nullptr;
   std::string prefix = src ? src->scan.prefix : "";
   std::string pendingXml;
@@ -116,12 +208,20 @@ bool writeSheetEntry(ZipWriter& zip, Package* pkg, const XlSheet& sheet, const s
     struct Edit {
       uint64_t start, end;
       std::string text;
+      bool links = false;  // the sheet's links follow the text
+      std::string after;   // and this text follows them
     };
     std::vector<Edit> edits;
     if (!dimension.empty()) edits.push_back({scan.dimensionStart, scan.dimensionEnd, dimension});
     if (scan.sheetDataEmptyTag) {
       edits.push_back({scan.sheetDataStart, scan.sheetDataEnd, "<" + prefix + "sheetData>"});
       tailXml = "</" + prefix + "sheetData>";
+    }
+    if (sheet.linkCount > 0) {
+      Edit links{scan.linksAt, scan.linksAt, "<" + prefix + "hyperlinks>", true, "</" + prefix + "hyperlinks>"};
+      if (scan.linksInside) links.text = links.after = "";
+      if (scan.hyperlinksEmptyTag) links.end = scan.hyperlinksEnd;
+      edits.push_back(links);
     }
     std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.start < b.start; });
     uint64_t pos = 0, skipUntil = 0;
@@ -139,8 +239,11 @@ bool writeSheetEntry(ZipWriter& zip, Package* pkg, const XlSheet& sheet, const s
         }
         DeflateToZip& out = inTail ? tail : head;
         if (nextEdit < edits.size() && edits[nextEdit].start <= pos) {
-          if (!out.write(edits[nextEdit].text)) return false;
-          skipUntil = edits[nextEdit++].end;
+          const Edit& edit = edits[nextEdit++];
+          if (!out.write(edit.text)) return false;
+          if (edit.links && !(writeLinkElements(out, sheet, prefix, idPrefix, true) && out.write(edit.after)))
+            return false;
+          skipUntil = edit.end;
           continue;
         }
         if (!inTail && pos == split) {
@@ -181,7 +284,15 @@ bool writeSheetEntry(ZipWriter& zip, Package* pkg, const XlSheet& sheet, const s
   ok = ok && head.flush();
   if (ok && sheet.rows.isOpen())
     ok = sheet.rows.copyStored([&](const char* d, size_t k) { return zip.writeStored(d, k); });
-  ok = ok && tail.write(pendingXml) && tail.write(tailXml) && tail.finish();
+  // Links go before the page margins, where the schema puts them.
+  size_t margins = sheet.linkCount > 0 ? tailXml.find("<pageMargins") : std::string::npos;
+  if (margins == std::string::npos) {
+    ok = ok && tail.write(pendingXml) && tail.write(tailXml) && tail.finish();
+  } else {
+    ok = ok && tail.write(pendingXml) && tail.write(tailXml.data(), margins) && tail.write("<hyperlinks>") &&
+         writeLinkElements(tail, sheet, "", idPrefix, false) && tail.write("</hyperlinks>") &&
+         tail.write(tailXml.data() + margins, tailXml.size() - margins) && tail.finish();
+  }
   if (ok) {
     uint64_t size = head.size() + sheet.rows.rawSize() + tail.size();
     uint32_t crc = static_cast<uint32_t>(crc32_combine64(head.crc(), sheet.rows.rawCrc(),
@@ -193,7 +304,7 @@ bool writeSheetEntry(ZipWriter& zip, Package* pkg, const XlSheet& sheet, const s
   return ok;
 }
 
-bool sheetChanged(const XlSheet& s) { return s.rows.rawSize() > 0 || s.pendingRow >= 0; }
+bool sheetChanged(const XlSheet& s) { return s.rows.rawSize() > 0 || s.pendingRow >= 0 || s.linkCount > 0; }
 
 bool saveNew(XlBook& book, const std::string& path, bool macroEnabled, std::string& error) {
   ZipWriter zip;
@@ -214,8 +325,12 @@ bool saveNew(XlBook& book, const std::string& path, bool macroEnabled, std::stri
       !zip.addBytes("xl/_rels/workbook.xml.rels", newWorkbookRelationships(targets), error) ||
       !zip.addBytes("xl/styles.xml", stylesXml, error))
     return false;
-  for (size_t i = 0; i < book.sheets.size(); ++i)
-    if (!writeSheetEntry(zip, nullptr, *book.sheets[i], parts[i], i == 0, error)) return false;
+  for (size_t i = 0; i < book.sheets.size(); ++i) {
+    const XlSheet& sheet = *book.sheets[i];
+    if (!writeSheetEntry(zip, nullptr, sheet, parts[i], i == 0, "rId", error)) return false;
+    if (sheet.linkCount > 0 && !writeSheetRelationships(zip, relsPartOf(parts[i]), "", sheet, "rId", error))
+      return false;
+  }
   return zip.close(error);
 }
 
@@ -289,12 +404,51 @@ bool saveLoaded(XlBook& book, Package& pkg, const std::string& path, bool macroE
     if (s->source >= 0 && sheetChanged(*s))
       changed.emplace_back(pkg.sources[static_cast<size_t>(s->source)].part, s.get());
 
+  // Sheets that take links: their relationships parts as loaded (empty when they have none)
+  // and the id prefix their new relationships take.
+  struct LinkedSheet {
+    const XlSheet* sheet;
+    std::string relsPart, relsXml, idPrefix;
+    bool loadedRels = false;
+  };
+  std::vector<LinkedSheet> linked;
+  for (auto& s : book.sheets) {
+    if (s->linkCount == 0) continue;
+    LinkedSheet l{s.get(), {}, {}, "rId", false};
+    if (s->source >= 0) {
+      l.relsPart = relsPartOf(pkg.sources[static_cast<size_t>(s->source)].part);
+      if (const ZipEntry* e = pkg.zip.find(l.relsPart)) {
+        l.relsPart = partNameOf(e->name);
+        l.loadedRels = true;
+        if (!pkg.zip.read(*e, kSmallPartLimit, l.relsXml, error)) return false;
+      }
+      l.idPrefix = freeIdPrefix(l.relsXml, error);
+      if (l.idPrefix.empty()) return false;
+    } else {
+      l.relsPart = relsPartOf(addedParts[static_cast<size_t>(std::find(added.begin(), added.end(), s.get()) - added.begin())]);
+    }
+    linked.push_back(std::move(l));
+  }
+  auto linksOf = [&](const XlSheet* s) -> const LinkedSheet* {
+    for (const LinkedSheet& l : linked)
+      if (l.sheet == s) return &l;
+    return nullptr;
+  };
+
   ZipWriter zip;
   if (!zip.open(path, error)) return false;
   for (const ZipEntry& e : pkg.zip.entries()) {
     const std::string name = partNameOf(e.name);
     auto is = [&](const std::string& part) { return strcasecmp(name.c_str(), part.c_str()) == 0; };
     if (std::any_of(dropParts.begin(), dropParts.end(), is)) continue;
+    auto relsOfLinked = std::find_if(linked.begin(), linked.end(),
+                                     [&](const LinkedSheet& l) { return l.loadedRels && is(l.relsPart); });
+    if (relsOfLinked != linked.end()) {
+      if (!writeSheetRelationships(zip, e.name, relsOfLinked->relsXml, *relsOfLinked->sheet, relsOfLinked->idPrefix,
+                                   error))
+        return false;
+      continue;
+    }
     bool ok;
     if (typesChanged && is("[Content_Types].xml")) ok = zip.addBytes(e.name, typesXml, error);
     else if (structure && is(pkg.workbookPart)) ok = zip.addBytes(e.name, workbookXml, error);
@@ -303,7 +457,8 @@ bool saveLoaded(XlBook& book, Package& pkg, const std::string& path, bool macroE
     else {
       auto c = std::find_if(changed.begin(), changed.end(), [&](auto& p) { return is(p.first); });
       if (c != changed.end()) {
-        ok = writeSheetEntry(zip, &pkg, *c->second, e.name, false, error);
+        const LinkedSheet* l = linksOf(c->second);
+        ok = writeSheetEntry(zip, &pkg, *c->second, e.name, false, l ? l->idPrefix : "rId", error);
       } else {
         ok = zip.addStored(e, [&] {
           return pkg.zip.streamStored(e, [&](const char* p, size_t n) { return zip.writeStored(p, n); },
@@ -314,7 +469,9 @@ bool saveLoaded(XlBook& book, Package& pkg, const std::string& path, bool macroE
     if (!ok) return false;
   }
   for (size_t i = 0; i < added.size(); ++i)
-    if (!writeSheetEntry(zip, &pkg, *added[i], addedParts[i], false, error)) return false;
+    if (!writeSheetEntry(zip, &pkg, *added[i], addedParts[i], false, "rId", error)) return false;
+  for (const LinkedSheet& l : linked)
+    if (!l.loadedRels && !writeSheetRelationships(zip, l.relsPart, "", *l.sheet, l.idPrefix, error)) return false;
   return zip.close(error);
 }
 

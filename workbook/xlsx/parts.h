@@ -13,6 +13,10 @@ extern const char* const kMainNs;
 extern const char* const kRelNs;
 extern const char* const kWorksheetRelType;
 extern const char* const kWorksheetContentType;
+extern const char* const kHyperlinkRelType;
+// A new relationships part: its head up to the first relationship, and its end.
+std::string newRelationshipsHead();
+std::string newRelationshipsTail();
 
 // [Content_Types].xml; macroEnabled gives the workbook the main content type of .xlsm
 std::string newContentTypes(const std::vector<std::string>& sheetParts, bool macroEnabled = false);

@@ -11,9 +11,15 @@ const char* const kRelNs = "http://schemas.openxmlformats.org/officeDocument/200
 const char* const kWorksheetRelType =
     "http://schemas.openxmlformats.org/officeDocument/2006/relationships/worksheet";
 
+const char* const kHyperlinkRelType =
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships/hyperlink";
+
 static const char* kRelsHead =
     "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
     "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">";
+
+std::string newRelationshipsHead() { return kRelsHead; }
+std::string newRelationshipsTail() { return "</Relationships>"; }
 
 std::string newRootRelationships() {
   return std::string(kRelsHead) +

@@ -253,6 +253,18 @@ static const char* localName(const char* name) {
   return colon ? colon + 1 : name;
 }
 
+// The worksheet's elements that come after <hyperlinks>, in the order of the schema.
+static bool followsHyperlinks(const char* local) {
+  static const char* const kAfter[] = {"printOptions", "pageMargins", "pageSetup", "headerFooter", "rowBreaks",
+                                       "colBreaks", "customProperties", "cellWatches", "ignoredErrors",
+                                       "smartTags", "drawing", "legacyDrawing", "legacyDrawingHF", "drawingHF",
+                                       "picture", "oleObjects", "controls", "webPublishItems", "tableParts",
+                                       "extLst"};
+  for (const char* name : kAfter)
+    if (std::strcmp(local, name) == 0) return true;
+  return false;
+}
+
 SheetScanner::SheetScanner() {
   XML_Parser p = XML_ParserCreate(nullptr);
   parser_ = p;
@@ -285,6 +297,12 @@ void SheetScanner::onStart(void* self, const char* name, const char** attrs) {
       if (std::strcmp(attrs[i], "ref") == 0)
         s->scan_.dimensionKnown = parseRange(attrs[i + 1], s->scan_.dimFirstRow, s->scan_.dimFirstCol,
                                              s->scan_.dimLastRow, s->scan_.dimLastCol);
+  } else if (s->depth_ == 2 && std::strcmp(local, "hyperlinks") == 0 && !s->scan_.linksAtKnown) {
+    s->scan_.hyperlinksStart = static_cast<uint64_t>(XML_GetCurrentByteIndex(p));
+    s->scan_.hyperlinksEnd = s->scan_.hyperlinksStart + static_cast<uint64_t>(XML_GetCurrentByteCount(p));
+  } else if (s->depth_ == 2 && !s->scan_.linksAtKnown && followsHyperlinks(local)) {
+    s->scan_.linksAt = static_cast<uint64_t>(XML_GetCurrentByteIndex(p));
+    s->scan_.linksAtKnown = true;
   } else if (s->depth_ == 3 && std::strcmp(local, "row") == 0) {
     int row = s->nextRow_;
     for (int i = 0; attrs[i]; i += 2)
@@ -309,6 +327,18 @@ void SheetScanner::onEnd(void* self, const char* name) {
     } else {
       s->scan_.insertAt = at;
     }
+  } else if (s->depth_ == 2 && std::strcmp(local, "hyperlinks") == 0 && !s->scan_.linksAtKnown) {
+    s->scan_.linksAtKnown = true;
+    if (XML_GetCurrentByteCount(p) == 0) {
+      s->scan_.hyperlinksEmptyTag = true;
+      s->scan_.linksAt = s->scan_.hyperlinksStart;
+    } else {
+      s->scan_.linksInside = true;
+      s->scan_.linksAt = static_cast<uint64_t>(XML_GetCurrentByteIndex(p));
+    }
+  } else if (s->depth_ == 1 && !s->scan_.linksAtKnown) {  // </worksheet>
+    s->scan_.linksAt = static_cast<uint64_t>(XML_GetCurrentByteIndex(p));
+    s->scan_.linksAtKnown = true;
   } else if (s->depth_ == 2 && std::strcmp(local, "dimension") == 0) {
     uint64_t at = static_cast<uint64_t>(XML_GetCurrentByteIndex(p));
     int count = XML_GetCurrentByteCount(p);

@@ -37,6 +37,13 @@ struct SheetScan {
   uint64_t dimensionStart = 0, dimensionEnd = 0;
   int dimFirstRow = 0, dimLastRow = 0, dimFirstCol = 0, dimLastCol = 0;  // zero-based, inclusive
   bool dimensionKnown = false;
+  // Where new hyperlinks go: inside the sheet's <hyperlinks> (before its end tag), or where that
+  // element belongs when there is none (before the first element that follows it).
+  uint64_t linksAt = 0;
+  bool linksInside = false;         // linksAt lies inside an existing <hyperlinks>
+  bool hyperlinksEmptyTag = false;  // <hyperlinks/>, replaced whole
+  uint64_t hyperlinksStart = 0, hyperlinksEnd = 0;
+  bool linksAtKnown = false;
 };
 
 // Feeds the part's bytes in pieces; false with a reason for XML that is not well formed.

@@ -1,0 +1,214 @@
+#include "workbook/export/value_files.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "source/dao_types.h"
+#include "source/engine.h"
+#include "source/whole_values.h"
+#include "workbook/book.h"
+#include "workbook/text.h"
+
+namespace {
+
+// Names a second value would take: "name~2.ext", "name~3.ext", ...
+constexpr int kMostTwins = 100000;
+
+std::string systemReason(int error) { return std::strerror(error); }
+
+// Splits "name.ext" at its last dot (a leading dot starts no extension).
+void splitExtension(const std::string& name, std::string& stem, std::string& extension) {
+  size_t dot = name.rfind('.');
+  if (dot == std::string::npos || dot == 0 || name.size() - dot > 16) {
+    stem = name;
+    extension.clear();
+  } else {
+    stem = name.substr(0, dot);
+    extension = name.substr(dot);
+  }
+}
+
+std::string twinName(const std::string& name, int number) {
+  if (number == 1) return name;
+  std::string stem, extension;
+  splitExtension(name, stem, extension);
+  return stem + "~" + std::to_string(number) + extension;
+}
+
+bool writeAll(int fd, const uint8_t* data, size_t size) {
+  while (size > 0) {
+    ssize_t n = ::write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Makes the folder and those above it that are missing.
+bool makeFolders(const std::string& path, int& error) {
+  for (size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
+    std::string part = path.substr(0, at);
+    if (!part.empty() && ::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
+      error = errno;
+      return false;
+    }
+    if (at == std::string::npos) return true;
+  }
+}
+
+}  // namespace
+
+std::string valueFilesFolder(const std::string& workbookPath) {
+  size_t slash = workbookPath.rfind('/');
+  size_t dot = workbookPath.rfind('.');
+  std::string stem = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1)
+                         ? workbookPath.substr(0, dot)
+                         : workbookPath;
+  return stem + "_files";
+}
+
+std::string safeFileName(const std::string& name) {
+  std::string out;
+  for (char ch : name) {
+    unsigned char c = static_cast<unsigned char>(ch);
+    out += c < 0x20 || c == 0x7F || std::strchr("/\\:*?\"<>|", c) ? '_' : ch;
+  }
+  out = cleanUtf8(out.c_str(), out.size());  // bytes of no character become U+FFFD
+  if (!out.empty() && out[0] == '.') out[0] = '_';
+  while (!out.empty() && (out.back() == '.' || out.back() == ' ')) out.back() = '_';
+  if (out.empty()) out = "_";
+  if (out.size() > kLongestFileName) {
+    std::string stem, extension;
+    splitExtension(out, stem, extension);
+    size_t room = kLongestFileName - std::min(extension.size(), kLongestFileName / 2);
+    size_t cut = std::min(room, stem.size());
+    while (cut > 0 && (static_cast<unsigned char>(stem[cut]) & 0xC0) == 0x80) --cut;  // not inside a character
+    out = stem.substr(0, cut) + extension.substr(0, kLongestFileName - cut);
+  }
+  return out;
+}
+
+bool textLongerThanCell(const Variant& value) {
+  if (value.vt == VT_BSTR) return value.text.size() > kCellTextLimit && utf16Length(value.text) > kCellTextLimit;
+  return value.vt == VT_BYTES && value.bytes.size() * 2 > kCellTextLimit;  // written as hexadecimal digits
+}
+
+TableValueFiles::TableValueFiles(const Database& database, const std::string& tableName, const Fields& definition,
+                                 const std::string& workbookPath) {
+  std::string folder = valueFilesFolder(workbookPath);
+  size_t slash = folder.rfind('/');
+  bookFolder_ = slash == std::string::npos ? "" : folder.substr(0, slash + 1);
+  filesFolder_ = folder.substr(bookFolder_.size());
+  for (int c = 0; c < definition.Count(); ++c) {
+    Field field = definition.Item(c);
+    int16_t type = field.Type();
+    Kind kind = Kind::None;
+    std::unique_ptr<AttachmentFiles> files;
+    if (type == dbAttachment) {
+      files = database.OpenAttachments(tableName, field.Name());
+      if (files) kind = Kind::Attachment;
+    } else if (type == dbLongBinary) {
+      kind = Kind::Ole;
+    } else if (type == dbMemo || type == dbText) {
+      kind = Kind::Text;
+    }
+    kinds_.push_back(kind);
+    names_.push_back(field.Name());
+    attachments_.push_back(std::move(files));
+  }
+}
+
+TableValueFiles::~TableValueFiles() = default;
+
+bool TableValueFiles::keepsRawValue(int field) const { return kinds_.at(static_cast<size_t>(field)) == Kind::Ole; }
+
+std::string TableValueFiles::sheetFolder(SheetHandle sheet) {
+  auto found = sheetFolders_.find(sheet);
+  if (found != sheetFolders_.end()) return found->second;
+  std::string folder = filesFolder_ + "/" + safeFileName(xlSheetNameA(sheet));
+  int error = 0;
+  if (!makeFolders(bookFolder_ + folder, error)) throw ValueFileError{bookFolder_ + folder, systemReason(error)};
+  sheetFolders_[sheet] = folder;
+  return folder;
+}
+
+// Writes a new file into the folder (relative to the workbook's), never over another one: a
+// name taken already gets "~2", "~3"... Returns the file's path relative to the workbook's folder.
+std::string TableValueFiles::writeFile(const std::string& folder, const std::string& name, const uint8_t* data,
+                                       size_t size) {
+  for (int number = 1; number <= kMostTwins; ++number) {
+    std::string relative = folder + "/" + twinName(name, number);
+    std::string path = bookFolder_ + relative;
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno == EEXIST) continue;
+    if (fd < 0) throw ValueFileError{path, systemReason(errno)};
+    bool written = writeAll(fd, data, size);
+    int error = errno;
+    if (::close(fd) != 0 && written) written = false, error = errno;
+    if (!written) {
+      ::unlink(path.c_str());  // no file half written
+      throw ValueFileError{path, systemReason(error ? error : EIO)};
+    }
+    return relative;
+  }
+  throw ValueFileError{bookFolder_ + folder + "/" + name, "too many files of that name"};
+}
+
+// A new folder in the folder, named as writeFile names files.
+std::string TableValueFiles::makeFolder(const std::string& folder, const std::string& name) {
+  for (int number = 1; number <= kMostTwins; ++number) {
+    std::string relative = folder + "/" + twinName(name, number);
+    std::string path = bookFolder_ + relative;
+    if (::mkdir(path.c_str(), 0777) == 0) return relative;
+    if (errno != EEXIST) throw ValueFileError{path, systemReason(errno)};
+  }
+  throw ValueFileError{bookFolder_ + folder + "/" + name, "too many folders of that name"};
+}
+
+bool TableValueFiles::write(SheetHandle sheet, int row, int field, Variant& value) {
+  const size_t f = static_cast<size_t>(field);
+  const Kind kind = kinds_.at(f);
+  if (kind == Kind::None || value.isNull()) return false;
+  // Files are named by the record's row as the sheet shows it and the field.
+  const std::string prefix = "row" + std::to_string(row + 1) + "_" + names_[f];
+  std::string link;
+  if (kind == Kind::Text) {
+    if (!textLongerThanCell(value) || value.vt != VT_BSTR) return false;
+    link = writeFile(sheetFolder(sheet), safeFileName(prefix + ".txt"),
+                     reinterpret_cast<const uint8_t*>(value.text.data()), value.text.size());
+    writeValidUtf8Cell(sheet, row, field, value.text);  // cut to what a cell holds
+  } else if (kind == Kind::Ole) {
+    if (value.vt != VT_BYTES) return false;
+    OleContent content = oleContent(value.bytes);
+    if (content.linked) return false;  // no file here: the cell shows what is stored
+    const uint8_t* data = value.bytes.data() + content.offset;
+    std::string name = content.name.empty()
+                           ? prefix + contentExtension(data, content.size, content.className)
+                           : prefix + "_" + content.name;
+    link = writeFile(sheetFolder(sheet), safeFileName(name), data, content.size);
+    std::string shown = link.substr(link.rfind('/') + 1);
+    writeValidUtf8Cell(sheet, row, field, shown);
+  } else {
+    if (value.vt != VT_BSTR || !attachments_[f]) return false;
+    // One file: beside the others; several: a folder of the record's own.
+    uint32_t key = static_cast<uint32_t>(value.integer);
+    const size_t count = attachments_[f]->count(key);
+    if (count == 0) return false;
+    std::string folder;
+    if (count > 1) folder = makeFolder(sheetFolder(sheet), safeFileName(prefix));
+    attachments_[f]->forEach(key, [&](const std::string& name, const std::vector<uint8_t>& bytes) {
+      std::string file = count > 1 ? safeFileName(name) : safeFileName(prefix + "_" + name);
+      std::string written = writeFile(count > 1 ? folder : sheetFolder(sheet), file, bytes.data(), bytes.size());
+      if (count == 1) link = written;
+    });
+    if (count > 1) link = folder;
+    writeValidUtf8Cell(sheet, row, field, value.text);
+  }
+  if (!link.empty()) xlSheetSetHyperlinkA(sheet, row, field, link.c_str(), nullptr);
+  return true;
+}
