@@ -4,7 +4,9 @@
 #include <optional>
 #include <string>
 
+#include "app/terminal_progress.h"
 #include "app/usage.h"
+#include "app/wizard_library.h"
 #include "job/batch_runner.h"
 #include "job/progress.h"
 #include "options/command_line.h"
@@ -45,10 +47,19 @@ int runProgram(int argc, char** argv, ProgramFlavour flavour) {
   ConversionOptions options;
   readProgramSettings(&options);
   parseCommandLine(&options, argc, argv);
-  if (unattendedPathChosen(options)) return runUnattended(&options);
-  if (runWizard(&options, argc, argv, flavour)) return 0;
+  if (unattendedPathChosen(options)) {
+    // On a terminal the run shows its progress on one line of standard error, cleared at the end.
+    std::optional<TerminalProgress> progress;
+    if (standardErrorIsTerminal()) options.progressWindow = &progress.emplace(&options);
+    int code = runUnattended(&options);
+    options.progressWindow = nullptr;
+    return code;
+  }
+  std::string whyNot;
+  if (openWizard(&options, argc, argv, flavour, &whyNot)) return 0;
   std::string program = fileNameOf(argc > 0 && argv[0] ? argv[0] : "quarlex");
-  printLine(program + ": the wizard cannot be shown here (no display). Nothing was converted.\n"
+  printLine(program + ": the wizard cannot be shown here (" + (whyNot.empty() ? "no display" : whyNot) +
+            "). Nothing was converted.\n"
             "To convert without the wizard add /SILENT, for example:\n  " + program +
             " /data/shop.accdb /data/shop.xlsx /TYPE=2007 /SILENT");
   return 1;

@@ -50,13 +50,15 @@ BatchResult RunBatch(ConversionOptions* options, BatchCaller caller) {
     options->sourcePath = folder + name;
     if (OpenSourceDatabase(nullptr, options, "") != 0) {
       // Unattended callers have no other way to learn which file was skipped.
-      showMessageBox(nullptr, "Cannot open the database " + options->sourcePath + ".", "Error", MessageIcon::Error);
+      showMessageBox(options->progressWindow, "Cannot open the database " + options->sourcePath + ".", "Error",
+                     MessageIcon::Error);
       ++result.failedToOpen;
       continue;
     }
     if (deriveNames) options->outputPath = deriveOutputPath(options->outputFolder, options->sourcePath);
     options->outputPath = alignExtensionWithBookType(options->outputPath, options->bookType);
-    switch (RunConversionJob(nullptr, options)) {
+    // The programs' terminal progress line, if any; none in the libraries.
+    switch (RunConversionJob(options->progressWindow, options)) {
       case JobOutcome::Saved: break;
       case JobOutcome::TableFailed: ++result.jobsWithFailures; break;
       case JobOutcome::NotSaved: ++result.jobsNotSaved; break;

@@ -1,5 +1,6 @@
-// The window a job reports to: the wizard's progress page, or none in unattended runs and in the
-// libraries. Without a window a message box becomes one line on standard error and never waits.
+// The window a job reports to: the wizard's progress page, the progress line of an unattended run
+// on a terminal, or none (other unattended runs, the libraries). Without a window a message box
+// becomes one line on standard error and never waits.
 #pragma once
 
 #include <cstdint>
