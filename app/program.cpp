@@ -5,7 +5,9 @@
 #include <string>
 
 #include "app/interrupt.h"
+#include "app/terminal_progress.h"
 #include "app/usage.h"
+#include "app/wizard_library.h"
 #include "job/batch_runner.h"
 #include "job/progress.h"
 #include "options/command_line.h"
@@ -27,19 +29,25 @@ void printLine(const std::string& line) {
   std::fflush(stderr);
 }
 
+// An error line of the unattended run; through the terminal's progress line, when there is one,
+// so that the line is cleared first.
+void printError(const ConversionOptions& options, const std::string& text) {
+  showMessageBox(options.progressWindow, text, "Error", MessageIcon::Error);
+}
+
 int runUnattended(ConversionOptions* options) {
   InterruptHandling interrupts(&options->cancelRequested);
   const std::string pattern = options->sourcePath;
-  if (pattern.empty()) printLine("Error: no source database was given.");
+  if (pattern.empty()) printError(*options, "no source database was given.");
   BatchResult result = RunBatch(options, BatchCaller::Program);
   if (result.interrupted) {
     int signal = interruptionSignal();
-    printLine("Error: interrupted by " + signalName(signal) + "; the workbook being written was not saved.");
+    printError(*options, "interrupted by " + signalName(signal) + "; the workbook being written was not saved.");
     writeStatus(options, kStatusFailed);
     return exitCodeForSignal(signal);
   }
   // A plain path that names no file is a failure; a wildcard that matches nothing is not.
-  if (result.sourceMissing) printLine("Error: no file matches " + pattern);
+  if (result.sourceMissing) printError(*options, "no file matches " + pattern);
   bool ok = !pattern.empty() && result.allConverted();
   writeStatus(options, ok ? kStatusSuccessful : kStatusFailed);
   return ok ? 0 : 1;
@@ -53,10 +61,19 @@ int runProgram(int argc, char** argv, ProgramFlavour flavour) {
   ConversionOptions options;
   readProgramSettings(&options);
   parseCommandLine(&options, argc, argv);
-  if (unattendedPathChosen(options)) return runUnattended(&options);
-  if (runWizard(&options, argc, argv, flavour)) return 0;
+  if (unattendedPathChosen(options)) {
+    // On a terminal the run shows its progress on one line of standard error, cleared at the end.
+    std::optional<TerminalProgress> progress;
+    if (standardErrorIsTerminal()) options.progressWindow = &progress.emplace(&options);
+    int code = runUnattended(&options);
+    options.progressWindow = nullptr;
+    return code;
+  }
+  std::string whyNot;
+  if (openWizard(&options, argc, argv, flavour, &whyNot)) return 0;
   std::string program = fileNameOf(argc > 0 && argv[0] ? argv[0] : "quarlex");
-  printLine(program + ": the wizard cannot be shown here (no display). Nothing was converted.\n"
+  printLine(program + ": the wizard cannot be shown here (" + (whyNot.empty() ? "no display" : whyNot) +
+            "). Nothing was converted.\n"
             "To convert without the wizard add /SILENT, for example:\n  " + program +
             " /data/shop.accdb /data/shop.xlsx /TYPE=2007 /SILENT");
   return 1;

@@ -10,6 +10,6 @@ enum class ProgramFlavour { Classic, Access2007 };
 // 1 when an unattended run converted less than asked or the wizard could not be shown.
 int runProgram(int argc, char** argv, ProgramFlavour flavour);
 
-// Shows the wizard over the record and returns when it closes; false when no wizard can be shown
-// (no display, or a build without the wizard).
+// Shows the wizard over the record and returns when it closes; false when there is no display.
+// Part of the wizard's library: the programs reach it through openWizard (app/wizard_library.h).
 bool runWizard(ConversionOptions* options, int argc, char** argv, ProgramFlavour flavour);

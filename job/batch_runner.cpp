@@ -32,7 +32,7 @@ int reportMissingTables(const ConversionOptions* options, const std::string& fil
     if (end == std::string::npos) end = filter.size();
     std::string name = filter.substr(begin, end - begin);
     if (!name.empty() && listed.find(";" + name + ";") == std::string::npos) {
-      showMessageBox(nullptr, "The database " + options->sourcePath + " has no table " + name + "; it was not converted.",
+      showMessageBox(options->progressWindow, "The database " + options->sourcePath + " has no table " + name + "; it was not converted.",
                      "Error", MessageIcon::Error);
       ++missing;
     }
@@ -73,14 +73,15 @@ BatchResult RunBatch(ConversionOptions* options, BatchCaller caller) {
     std::string whyNotOpened;
     if (OpenSourceDatabase(nullptr, options, "", &whyNotOpened) != 0) {
       // Unattended callers have no other way to learn which file was skipped, nor why.
-      showFailure(nullptr, "Cannot open the database " + options->sourcePath + ".", whyNotOpened);
+      showFailure(options->progressWindow, "Cannot open the database " + options->sourcePath + ".", whyNotOpened);
       ++result.failedToOpen;
       continue;
     }
     if (filter) result.tablesMissing += reportMissingTables(options, *filter);
     if (deriveNames) options->outputPath = deriveOutputPath(options->outputFolder, options->sourcePath);
     options->outputPath = alignExtensionWithBookType(options->outputPath, options->bookType);
-    switch (RunConversionJob(nullptr, options)) {
+    // The programs' terminal progress line, if any; none in the libraries.
+    switch (RunConversionJob(options->progressWindow, options)) {
       case JobOutcome::Saved: break;
       case JobOutcome::TableFailed: ++result.jobsWithFailures; break;
       case JobOutcome::NotSaved: ++result.jobsNotSaved; break;

@@ -26,7 +26,7 @@ struct ConversionOptions {
   std::string password;                       // empty means none
   int32_t overwriteFile = 0;                  // 0 load and extend; 1 or 2 replace the file
   int32_t overwriteTable = 0;                 // 0 append to a same-named sheet; 1 or 2 replace it
-  OwnerWindow* progressWindow = nullptr;      // the wizard's progress page, or none
+  OwnerWindow* progressWindow = nullptr;      // the wizard's progress page, a terminal's line, or none
   OwnedText selectedTables;                   // ;A;;B; — tables to export, names as the database spells them
   OwnedText tableFilter;                      // ;ORDERS;CUSTOMERS; from TABLES=, upper case
   int32_t exportRecords = 1;                  // 0: header rows only

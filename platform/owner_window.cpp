@@ -13,6 +13,16 @@ void showMessageBox(OwnerWindow* owner, const std::string& text, const std::stri
   std::fflush(stderr);
 }
 
+void showNote(OwnerWindow* owner, const std::string& line) {
+  if (owner) {
+    owner->showNote(line);
+    return;
+  }
+  std::string text = line + "\n";
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+}
+
 void showFailure(OwnerWindow* owner, const std::string& message, const std::string& fileAndReason) {
   showMessageBox(owner, fileAndReason.empty() ? message : message + "\n" + fileAndReason, "Error", MessageIcon::Error);
 }

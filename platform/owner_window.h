@@ -1,5 +1,6 @@
-// The window a job reports to: the wizard's progress page, or none in unattended runs and in the
-// libraries. Without a window a message box becomes one line on standard error and never waits.
+// The window a job reports to: the wizard's progress page, the progress line of an unattended run
+// on a terminal, or none (other unattended runs, the libraries). Without a window a message box
+// becomes one line on standard error and never waits.
 #pragma once
 
 #include <cstdint>
@@ -22,11 +23,16 @@ class OwnerWindow {
   virtual void setProgressStep(int controlId, int32_t step) = 0;
   virtual void stepProgress(int controlId) = 0;
   virtual void repaint() = 0;
+  // A line of information for a reader of standard error; windows have no place for it.
+  virtual void showNote(const std::string& /*line*/) {}
 };
 
 // Shows the message in the owner's box, or prints "Error: " and the text on standard error. A
 // text of several lines is a message (its first line) with its details (the rest).
 void showMessageBox(OwnerWindow* owner, const std::string& text, const std::string& caption, MessageIcon icon);
+
+// A line of information ("Note: ...") on standard error, or through the owner, which may drop it.
+void showNote(OwnerWindow* owner, const std::string& line);
 
 // A failure on a file: the message, then a line naming the file and the reason ("FILE: REASON"),
 // in an "Error" box.

@@ -4,6 +4,8 @@
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
+#include <iterator>
 
 #include "tests/job/fixtures.h"
 
@@ -238,4 +240,134 @@ TEST_F(ProgramTest, SignalsStopTheRunAndKeepNothingOfIt) {
       EXPECT_NE(entry.path().filename().string().rfind(".quarlex", 0), 0u) << entry.path();
   }
   EXPECT_NE(testsupport::readFileBytes(dir / "err.txt").find("Error: interrupted by SIGINT"), std::string::npos);
+}
+
+namespace {
+
+// Runs the program with standard error on a pseudo-terminal COLUMNS wide; prints the exit code on
+// the first line, then everything the terminal received.
+constexpr const char* kOnTerminal = R"(
+import fcntl, os, pty, struct, subprocess, sys, termios
+master, slave = pty.openpty()
+fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 24, int(sys.argv[1]), 0, 0))
+process = subprocess.Popen(sys.argv[2:], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=slave)
+os.close(slave)
+received = b""
+while True:
+    try:
+        chunk = os.read(master, 4096)
+    except OSError:
+        break
+    if not chunk:
+        break
+    received += chunk
+print(process.wait())
+sys.stdout.write(received.decode("utf-8", "replace"))
+)";
+
+// What the terminal showed, cut at each "\r" (the pty turns "\n" into "\r\n").
+std::vector<std::string> terminalSegments(const std::string& received) {
+  std::vector<std::string> segments;
+  size_t start = received.find('\n') + 1;
+  for (size_t at = start; at <= received.size(); ++at) {
+    if (at == received.size() || received[at] == '\r') {
+      segments.push_back(received.substr(start, at - start));
+      start = at + 1;
+    }
+  }
+  return segments;
+}
+
+}  // namespace
+
+TEST_F(ProgramTest, ProgressLineOnATerminalOnly) {
+  // Not a terminal: SilentConvertsOnePlainPath sees nothing on standard error.
+  std::string shown = testsupport::runPython(kOnTerminal, {"200", (dir / "quarlex2007").string(), path("shop.accdb"),
+                                                           path("shop.xlsx"), "/TYPE=2007", "/SILENT", "/STATUS"});
+  EXPECT_EQ(shown.substr(0, 2), "0\n") << shown;
+  EXPECT_NE(shown.find("shop.accdb: Orders 0 of 4"), std::string::npos) << shown;
+  // Cleared at the end: the last thing written is blanks over the line, the cursor back at its start.
+  std::vector<std::string> segments = terminalSegments(shown);
+  ASSERT_GE(segments.size(), 2u) << shown;
+  EXPECT_EQ(segments.back(), "");
+  EXPECT_EQ(segments[segments.size() - 2].find_first_not_of(' '), std::string::npos) << shown;
+  EXPECT_EQ(status(), "[QUARLEX]\nResult=Successful\n");
+
+  // A narrow terminal: the line never reaches the last column, the counts stay whole. An error
+  // (the workbook's folder is missing) begins on a cleared line.
+  shown = testsupport::runPython(kOnTerminal, {"20", (dir / "quarlex2007").string(), path("shop.accdb"),
+                                               path("none/shop.xls"), "/SILENT"});
+  EXPECT_EQ(shown.substr(0, 2), "1\n") << shown;
+  segments = terminalSegments(shown);
+  auto error = std::find_if(segments.begin(), segments.end(), [](auto& s) { return s.rfind("Error: ", 0) == 0; });
+  ASSERT_NE(error, segments.end()) << shown;
+  ASSERT_NE(error, segments.begin());
+  EXPECT_EQ(std::prev(error)->find_first_not_of(' '), std::string::npos) << shown;
+  bool countsShown = false;
+  for (auto line = segments.begin(); line != error; ++line) {
+    EXPECT_LE(line->size(), 19u) << *line;
+    if (line->rfind("...", 0) == 0 && line->find(" 0 of 4") != std::string::npos) countsShown = true;
+  }
+  EXPECT_TRUE(countsShown) << shown;
+}
+
+TEST_F(ProgramTest, UnattendedRunsLoadNoQt) {
+  for (const char* name : {"quarlex2007", "quarlex"}) {
+    auto libraries = testsupport::runCommand({"ldd", (std::filesystem::path(QUARLEX_BIN_DIR) / name).string()});
+    EXPECT_EQ(libraries.exitCode, 0);
+    EXPECT_EQ(libraries.out.find("libQt"), std::string::npos) << libraries.out;
+  }
+#ifdef QUARLEX_WIZARD_LIBRARY_FILE
+  EXPECT_NE(testsupport::runCommand({"ldd", QUARLEX_WIZARD_LIBRARY_FILE}).out.find("libQt6Widgets"), std::string::npos);
+  // The copies here have no wizard's library beside them: they convert all the same, and the
+  // wizard path names what is missing.
+  auto r = run({path("shop.accdb"), path("shop.xls"), "/SILENT"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(std::filesystem::exists(dir / "shop.xls"));
+  r = run({path("shop.accdb"), path("w.xls")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("libquarlex_wizard.so"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("/SILENT"), std::string::npos) << r.err;
+
+  // The built program opens the wizard from its library, Qt with it.
+  std::string loaded = testsupport::runPython(R"(
+import os, subprocess, sys, time
+env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_CONFIG_HOME=sys.argv[2])
+process = subprocess.Popen([sys.argv[1]], env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+maps = ""
+for _ in range(600):
+    time.sleep(0.1)
+    maps = open("/proc/%d/maps" % process.pid).read() if process.poll() is None else ""
+    if "libquarlex_wizard.so" in maps and "libQt6Widgets" in maps:
+        break
+process.kill()
+process.wait()
+print("wizard" if "libquarlex_wizard.so" in maps else "none", "qt" if "libQt6Widgets" in maps else "no qt")
+)", {(std::filesystem::path(QUARLEX_BIN_DIR) / "quarlex2007").string(), path("config")});
+  EXPECT_EQ(loaded, "wizard qt\n");
+#endif
+}
+
+TEST(BashCompletion, SwitchesValuesAndPaths) {
+  testsupport::ScratchDir dir;
+  for (const char* name : {"shop.accdb", "Old.XLSX", "notes.txt"}) testsupport::writeFileBytes(dir / name, "");
+  std::filesystem::create_directory(dir / "out");
+  auto complete = [&](const std::string& words) {
+    auto r = testsupport::runCommand(
+        {"bash", "--norc", "-c",
+         "source packaging/bash-completion/quarlex && COMP_WORDS=(" + words +
+             ") && COMP_CWORD=$((${#COMP_WORDS[@]} - 1)) && _quarlex && printf '%s\\n' \"${COMPREPLY[@]}\" | sort"},
+        {"LC_ALL=C"});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return r.out;
+  };
+  EXPECT_EQ(complete("quarlex2007 /TY"), "/TYPE=2007\n/TYPE=ANY\n");
+  EXPECT_EQ(complete("quarlex -ov"), "-OVERWRITE=0\n-OVERWRITE=1\n-OVERWRITETABLE=0\n-OVERWRITETABLE=1\n");
+  // Bash splits at "=": only the part after it is replaced.
+  EXPECT_EQ(complete("quarlex2007 /TYPE ="), "2007\nANY\n");
+  EXPECT_EQ(complete("quarlex2007 /type = a"), "ANY\n");
+  std::string folder = dir.path().string() + "/";
+  EXPECT_EQ(complete("quarlex2007 " + folder), folder + "Old.XLSX\n" + folder + "out\n" + folder + "shop.accdb\n");
+  EXPECT_EQ(complete("quarlex2007 /STATUS = " + folder + "n"), folder + "notes.txt\n");
+  EXPECT_EQ(complete("quarlex2007 --v"), "--version\n");
 }

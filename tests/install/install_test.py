@@ -88,7 +88,8 @@ class InstalledTree(unittest.TestCase):
             "include/quarlex.h", lib + "/pkgconfig/quarlex.pc",
             "share/man/man1/quarlex2007.1.gz", "share/man/man1/quarlex.1.gz", "share/man/man3/libquarlex_d.3.gz",
             "share/man/man3/libquarlex_d2007.3.gz", "share/man/man3/QUARLEX_Converter.3.gz",
-            "share/man/man3/QUARLEX_ConverterStr.3.gz",
+            "share/man/man3/QUARLEX_ConverterStr.3.gz", lib + "/quarlex/libquarlex_wizard.so",
+            "share/bash-completion/completions/quarlex2007", "share/bash-completion/completions/quarlex",
             "share/applications/quarlex2007.desktop", "share/applications/quarlex.desktop",
             "share/mime/packages/quarlex.xml", "share/icons/hicolor/scalable/apps/quarlex.svg",
             "share/icons/hicolor/48x48/apps/quarlex.png",
@@ -249,6 +250,26 @@ class InstalledPrograms(unittest.TestCase):
             self.assertIn("/SILENT", result.stderr)
 
 
+    def test_qt_is_loaded_only_with_the_wizard(self):
+        for program in ("quarlex2007", "quarlex"):
+            self.assertNotIn("libQt", run(["ldd", installed("bin/" + program)]).stdout)
+        wizard = installed(LIBDIR + "/quarlex/libquarlex_wizard.so")
+        self.assertIn("libQt6Widgets", run(["ldd", wizard]).stdout)
+        exported = run(["nm", "-D", "--defined-only", wizard]).stdout.split("\n")
+        self.assertEqual([line.split()[-1] for line in exported if re.match(r"^\S+ [TWDBV] ", line)],
+                         ["quarlex_show_wizard"])
+        # The installed program finds its wizard's library: only the display is missing.
+        result = run([installed("bin/quarlex2007")], env=program_env(), check=False)
+        self.assertEqual(result.returncode, 1)
+        self.assertIn("the wizard cannot be shown here (no display)", result.stderr)
+
+    def test_bash_completes_the_switches(self):
+        completion = installed("share/bash-completion/completions/quarlex")
+        result = run(["bash", "--norc", "-c", 'source "$0" && COMP_WORDS=(quarlex /TY) COMP_CWORD=1 && _quarlex '
+                      '&& echo "${COMPREPLY[@]}"', completion])
+        self.assertEqual(result.stdout, "/TYPE=2007 /TYPE=ANY\n")
+
+
 class PythonModule(unittest.TestCase):
     def python(self, code, *script_args, env=None, check=True):
         merged = library_env()
@@ -355,11 +376,14 @@ class DebianPackage(unittest.TestCase):
                          "./usr/share/man/man1/quarlex2007.1.gz", "./usr/share/man/man3/libquarlex_d.3.gz",
                          "./usr/share/applications/quarlex2007.desktop", "./usr/share/mime/packages/quarlex.xml",
                          "./usr/share/icons/hicolor/scalable/apps/quarlex.svg",
-                         "./usr/lib/python3/dist-packages/quarlex/__init__.py"):
+                         "./usr/lib/python3/dist-packages/quarlex/__init__.py",
+                         "./usr/share/bash-completion/completions/quarlex2007",
+                         "./usr/share/bash-completion/completions/quarlex"):
                 self.assertIn(path, files)
             libdir = "./usr/" + LIBDIR
             self.assertIn("%s/libquarlex_d.so.%s" % (libdir, args.version), files)
             self.assertIn("%s/pkgconfig/quarlex.pc" % libdir, files)
+            self.assertIn("%s/quarlex/libquarlex_wizard.so" % libdir, files)
             self.assertEqual([path for path in files if path != "./" and not path.startswith("./usr/")], [])
 
             depends = run(["dpkg-deb", "--field", package, "Depends"]).stdout

@@ -15,7 +15,8 @@ accesswriter::Format formatFor(const std::filesystem::path& path);
 // and its field caption file beside it (extension replaced by "ini").
 accesswriter::Summary writeSample(const std::filesystem::path& path);
 
-// One table "Synthetic" of `rows` records and `columns` fields of mixed types, for benchmarks.
-accesswriter::Summary writeSynthetic(const std::filesystem::path& path, uint64_t rows, int columns);
+// `tables` tables ("Synthetic", "Synthetic2", ...) of `rows` records and `columns` fields of mixed
+// types each, for benchmarks.
+accesswriter::Summary writeSynthetic(const std::filesystem::path& path, uint64_t rows, int columns, int tables = 1);
 
 }  // namespace mkdb

@@ -10,7 +10,7 @@ namespace {
 int usage() {
   std::fprintf(stderr,
                "usage: quarlex-mkdb --sample PATH\n"
-               "       quarlex-mkdb --synthetic PATH --rows N --columns M\n"
+               "       quarlex-mkdb --synthetic PATH --rows N --columns M [--tables T]\n"
                "PATH ending in .mdb writes an Access 2000-2003 file, .accdb an Access 2016 file.\n");
   return 2;
 }
@@ -28,8 +28,8 @@ bool number(const char* text, uint64_t& out) {
 
 int main(int argc, char** argv) {
   std::string mode, path;
-  uint64_t rows = 0, columns = 0;
-  bool haveRows = false, haveColumns = false;
+  uint64_t rows = 0, columns = 0, tables = 1;
+  bool haveRows = false, haveColumns = false, haveTables = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -43,13 +43,16 @@ int main(int argc, char** argv) {
     } else if (a == "--columns" && number(next, columns)) {
       haveColumns = true;
       ++i;
+    } else if (a == "--tables" && number(next, tables)) {
+      haveTables = true;
+      ++i;
     } else {
       std::fprintf(stderr, "quarlex-mkdb: unexpected argument \"%s\"\n", a.c_str());
       return usage();
     }
   }
   try {
-    if (mode == "--sample" && !haveRows && !haveColumns) {
+    if (mode == "--sample" && !haveRows && !haveColumns && !haveTables) {
       auto s = mkdb::writeSample(path);
       std::printf("%s: %llu pages\n", path.c_str(), static_cast<unsigned long long>(s.pages));
       return 0;
@@ -59,7 +62,11 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "quarlex-mkdb: --columns must be 1 to 255\n");
         return 2;
       }
-      auto s = mkdb::writeSynthetic(path, rows, int(columns));
+      if (tables < 1 || tables > 1000) {
+        std::fprintf(stderr, "quarlex-mkdb: --tables must be 1 to 1000\n");
+        return 2;
+      }
+      auto s = mkdb::writeSynthetic(path, rows, int(columns), int(tables));
       std::printf("%s: %llu records, %llu pages\n", path.c_str(),
                   static_cast<unsigned long long>(s.rowCounts.at(0)),
                   static_cast<unsigned long long>(s.pages));

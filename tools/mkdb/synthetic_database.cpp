@@ -1,4 +1,5 @@
 #include <cctype>
+#include <memory>
 #include <string>
 
 #include "tools/mkdb/databases.h"
@@ -13,7 +14,7 @@ Format formatFor(const std::filesystem::path& path) {
   return ext == ".mdb" ? Format::Jet4 : Format::Ace16;
 }
 
-Summary writeSynthetic(const std::filesystem::path& path, uint64_t rows, int columns) {
+Summary writeSynthetic(const std::filesystem::path& path, uint64_t rows, int columns, int tables) {
   Options options;
   options.format = formatFor(path);
   // The mix repeats across the columns; the first column is the record number.
@@ -32,43 +33,49 @@ Summary writeSynthetic(const std::filesystem::path& path, uint64_t rows, int col
     f.scale = 2;
     fields.push_back(f);
   }
-  uint64_t n = 0;
-  std::string text;
-  RowSource source = [&, fields](Row& row) {
-    if (n >= rows) return false;
-    ++n;
-    row.resize(fields.size());
-    for (size_t c = 0; c < fields.size(); ++c) {
-      uint64_t k = n * 2654435761u + c * 40503u;
-      if (c > 0 && k % 17 == 0) {
-        row[c] = Null{};
-        continue;
-      }
-      switch (fields[c].type) {
-        case FieldType::Long: row[c] = int64_t(c == 0 ? n : k % 2000000000); break;
-        case FieldType::Text: row[c] = "item " + std::to_string(k % 100000); break;
-        case FieldType::Double: row[c] = double(k % 1000000) / 128.0; break;
-        case FieldType::DateTime: row[c] = Date{36526.0 + double(k % 9000) + double(k % 86400) / 86400.0}; break;
-        case FieldType::Currency: row[c] = Currency{int64_t(k % 100000000) - 50000000}; break;
-        case FieldType::Boolean: row[c] = (k & 1) != 0; break;
-        case FieldType::Integer: row[c] = int64_t(k % 65536) - 32768; break;
-        case FieldType::Memo: row[c] = "note " + std::to_string(n) + " of the synthetic table"; break;
-        case FieldType::Decimal: row[c] = Decimal{std::to_string(k % 1000000) + "." + std::to_string(10 + k % 90)}; break;
-        case FieldType::Single: row[c] = double(k % 4096) / 8.0; break;
-        case FieldType::Byte: row[c] = int64_t(k % 256); break;
-        case FieldType::BigInt: row[c] = int64_t(k) * 1000003; break;
-        case FieldType::Guid: {
-          Guid g;
-          for (size_t b = 0; b < 16; ++b) g.bytes[b] = uint8_t((k >> (b % 8 * 8)) ^ b);
-          row[c] = g;
-          break;
+  // Each table counts its own records.
+  auto makeSource = [rows, fields] {
+    auto counter = std::make_shared<uint64_t>(0);
+    return RowSource([rows, fields, counter](Row& row) {
+      uint64_t& n = *counter;
+      if (n >= rows) return false;
+      ++n;
+      row.resize(fields.size());
+      for (size_t c = 0; c < fields.size(); ++c) {
+        uint64_t k = n * 2654435761u + c * 40503u;
+        if (c > 0 && k % 17 == 0) {
+          row[c] = Null{};
+          continue;
         }
-        default: row[c] = Null{}; break;
+        switch (fields[c].type) {
+          case FieldType::Long: row[c] = int64_t(c == 0 ? n : k % 2000000000); break;
+          case FieldType::Text: row[c] = "item " + std::to_string(k % 100000); break;
+          case FieldType::Double: row[c] = double(k % 1000000) / 128.0; break;
+          case FieldType::DateTime: row[c] = Date{36526.0 + double(k % 9000) + double(k % 86400) / 86400.0}; break;
+          case FieldType::Currency: row[c] = Currency{int64_t(k % 100000000) - 50000000}; break;
+          case FieldType::Boolean: row[c] = (k & 1) != 0; break;
+          case FieldType::Integer: row[c] = int64_t(k % 65536) - 32768; break;
+          case FieldType::Memo: row[c] = "note " + std::to_string(n) + " of the synthetic table"; break;
+          case FieldType::Decimal: row[c] = Decimal{std::to_string(k % 1000000) + "." + std::to_string(10 + k % 90)}; break;
+          case FieldType::Single: row[c] = double(k % 4096) / 8.0; break;
+          case FieldType::Byte: row[c] = int64_t(k % 256); break;
+          case FieldType::BigInt: row[c] = int64_t(k) * 1000003; break;
+          case FieldType::Guid: {
+            Guid g;
+            for (size_t b = 0; b < 16; ++b) g.bytes[b] = uint8_t((k >> (b % 8 * 8)) ^ b);
+            row[c] = g;
+            break;
+          }
+          default: row[c] = Null{}; break;
+        }
       }
-    }
-    return true;
+      return true;
+    });
   };
-  return writeDatabase(path, options, {Table{"Synthetic", fields, source}});
+  std::vector<Table> list;
+  for (int t = 0; t < tables; ++t)
+    list.push_back(Table{t == 0 ? "Synthetic" : "Synthetic" + std::to_string(t + 1), fields, makeSource()});
+  return writeDatabase(path, options, list);
 }
 
 }  // namespace mkdb

@@ -138,10 +138,11 @@ void ReportComError(OwnerWindow* owner, const ComError& error) {
 
 // An unattended run tells once per table of the values it cut, and how to keep them whole.
 void reportCutValues(OwnerWindow* owner, const std::string& tableName, int64_t cut) {
-  if (owner || cut == 0) return;
-  std::fprintf(stderr, "Note: table \"%s\": %lld value%s longer than a cell holds (32,767 characters) and cut; "
-               "/FILES=1 keeps such values whole as files beside the workbook\n",
-               tableName.c_str(), static_cast<long long>(cut), cut == 1 ? " was" : "s were");
+  if (cut == 0) return;
+  showNote(owner, "Note: table \"" + tableName + "\": " + std::to_string(cut) +
+                      (cut == 1 ? " value was" : " values were") +
+                      " longer than a cell holds (32,767 characters) and cut; "
+                      "/FILES=1 keeps such values whole as files beside the workbook");
 }
 
 bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::string& tableName) {
