@@ -158,19 +158,23 @@ int32_t readProfileInt(const std::string& section, const std::string& key, int32
 }
 
 bool writeProfileString(const std::string& section, const std::string& key, const std::string& value,
-                        const std::string& file) {
+                        const std::string& file, std::string* error) {
+  auto fail = [&](const char* reason) {
+    if (error) *error = reason;
+    return false;
+  };
   // Names and values are single lines; a line break would make a second entry.
   auto oneLine = [](const std::string& s) { return s.find_first_of("\r\n") == std::string::npos; };
   if (section.empty() || key.empty() || !oneLine(section) || !oneLine(key) || !oneLine(value) ||
       section.find(']') != std::string::npos || key.find('=') != std::string::npos)
-    return false;
+    return fail("the name or the value cannot be written into a settings file");
 
   FolderWriteLock lock(file);
   std::string content;
   struct stat st {};
   if (stat(file.c_str(), &st) == 0) {
     auto existing = readWholeFile(file);
-    if (!existing) return false;  // unreadable or not a settings file: leave it alone
+    if (!existing) return fail("it cannot be read, or is not a settings file");  // leave it alone
     content = std::move(*existing);
   }
   const std::string newline = content.find("\r\n") != std::string::npos ? "\r\n" : "\n";
@@ -198,6 +202,8 @@ bool writeProfileString(const std::string& section, const std::string& key, cons
     if (!text.empty() && text.back() != '\n') text += newline;
     text += "[" + section + "]" + newline + key + "=" + value + newline;
   }
-  std::string error;
-  return replaceFileWithText(file, text, error);
+  std::string why;
+  if (replaceFileWithText(file, text, why)) return true;
+  if (error) *error = why;
+  return false;
 }
