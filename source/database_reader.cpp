@@ -55,9 +55,10 @@ int OpenSourceDatabase(SourceWindow* owner, ConversionOptions* options, const st
     }
     if (!path.empty()) options->sourcePath = path;
     return openAndList(owner, options, engine);
-  } catch (const ComError&) {
+  } catch (const ComError& error) {
     // A database whose table definitions cannot be read is no more use than one that did not open.
     options->database.reset();
+    if (owner) owner->openFailed(error.description());
     return 1;
   }
 }
