@@ -85,7 +85,10 @@ JobOutcome RunConversionJob(OwnerWindow* owner, ConversionOptions* options) {
       std::string name = tables->Item(index).Name();
       if (!options->selectedTables || options->selectedTables->find(";" + name + ";") == std::string::npos) continue;
       if (options->cancelRequested.load() != 0) break;
-      if (!ExportTable(owner, options, name)) allExported = false;
+      if (!ExportTable(owner, options, name)) {
+        allExported = false;
+        options->failedTables.push_back(name);
+      }
       options->tablesExported += 1;
     }
   } catch (const ComError& error) {

@@ -27,7 +27,7 @@ void reportUnwritableStatusFile(const std::string& file, const std::string& reas
 void writeStatus(const ConversionOptions* options, const std::string& value) {
   if (options->statusFile.empty()) return;
   std::string reason;
-  if (!writeProfileString("QUARLEX", "Result", value, options->statusFile, reason))
+  if (!writeProfileString("QUARLEX", "Result", value, options->statusFile, &reason))
     reportUnwritableStatusFile(options->statusFile, reason);
 }
 

@@ -157,6 +157,9 @@ std::string argumentText(const std::string& text) {
   return text.find_first_of(" \t") == std::string::npos ? text : "\"" + text + "\"";
 }
 
+// The table list holds ";", which a shell takes for the end of a command: it is always quoted.
+std::string tablesArgument(const std::string& filter) { return "\"/TABLES=" + filter + "\" "; }
+
 }  // namespace
 
 void parseCommandLine(ConversionOptions* options, int argc, const char* const* argv) {
@@ -196,11 +199,11 @@ std::string buildCommandLine(const ConversionOptions* options) {
     // fits, so the text never names a table that was not in the filter.
     std::string filter = *options->tableFilter;
     size_t room = kCommandLineMaxLength - std::min(kCommandLineMaxLength, text.size() + rest.size() + ending.size());
-    std::string part = argumentText("/TABLES=" + filter) + " ";
+    std::string part = tablesArgument(filter);
     while (part.size() > room && filter.size() > 1) {
       auto cut = filter.rfind(';', filter.size() - 2);
       filter = cut == std::string::npos || cut == 0 ? std::string() : filter.substr(0, cut + 1);
-      part = filter.empty() ? std::string() : argumentText("/TABLES=" + filter) + " ";
+      part = filter.empty() ? std::string() : tablesArgument(filter);
     }
     if (part.size() <= room) text += part;
   }

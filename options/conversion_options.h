@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 class Database;     // source/engine.h: the open source database
 struct XlBook;      // workbook/xl.h: a workbook handle (BookHandle)
@@ -42,6 +43,7 @@ struct ConversionOptions {
   std::atomic<int32_t> cancelRequested{0};    // set by the interface thread, read by the worker
   int32_t tablesExported = 0;                 // adds up over all jobs of the record's life
   int32_t recordsExported = 0;
+  std::vector<std::string> failedTables;      // tables whose export met a failure, over all jobs too
   int32_t logEnabled = 0;
   int32_t openOutput = 1;
   int32_t batch = 0;

@@ -1,36 +1,74 @@
 #include "options/settings.h"
 
+#include <filesystem>
+#include <system_error>
+
 #include "options/conversion_options.h"
 #include "platform/paths.h"
 #include "platform/private_profile.h"
+#include "platform/registry_file.h"
 #include "platform/text.h"
 
 namespace {
 constexpr size_t kCaptionMaxBytes = 259;
 const char* const kCommonSection = "Common";
 const char* const kFieldsSection = "FIELDS";
+
+// Each key keeps the value it has when the file does not hold it, so a later file overrides an
+// earlier one key by key.
+void overlaySettings(ConversionOptions* options, const std::string& settingsFile) {
+  options->logEnabled = readProfileInt(kCommonSection, "Log", options->logEnabled, settingsFile);
+  options->overwriteFile = readProfileInt(kCommonSection, "OverWrite", options->overwriteFile, settingsFile);
+  options->openOutput = readProfileInt(kCommonSection, "Open", options->openOutput, settingsFile);
+}
+
+void setSettingsDefaults(ConversionOptions* options) {
+  options->logEnabled = 0;
+  options->overwriteFile = 0;
+  options->openOutput = 1;
+}
 }  // namespace
 
 std::string programSettingsPath() { return replaceExtensionAfterLastDot(executablePath(), ".ini"); }
+
+std::string userSettingsPath() { return userSettingsFolder() + fileNameOf(programSettingsPath()); }
 
 std::string fieldCaptionPath(const ConversionOptions* options) {
   return replaceExtensionAfterLastDot(options->sourcePath, "ini");
 }
 
-void readProgramSettings(ConversionOptions* options) { readProgramSettings(options, programSettingsPath()); }
-
-void readProgramSettings(ConversionOptions* options, const std::string& settingsFile) {
-  options->logEnabled = readProfileInt(kCommonSection, "Log", 0, settingsFile);
-  options->overwriteFile = readProfileInt(kCommonSection, "OverWrite", 0, settingsFile);
-  options->openOutput = readProfileInt(kCommonSection, "Open", 1, settingsFile);
+void readProgramSettings(ConversionOptions* options) {
+  readProgramSettings(options, programSettingsPath(), userSettingsPath());
 }
 
-void writeProgramSettings(ConversionOptions* options) { writeProgramSettings(options, programSettingsPath()); }
+void readProgramSettings(ConversionOptions* options, const std::string& programFile, const std::string& userFile) {
+  setSettingsDefaults(options);
+  overlaySettings(options, programFile);
+  overlaySettings(options, userFile);
+}
 
-void writeProgramSettings(ConversionOptions* options, const std::string& settingsFile) {
-  writeProfileString(kCommonSection, "Log", std::to_string(options->logEnabled), settingsFile);
-  writeProfileString(kCommonSection, "OverWrite", std::to_string(options->overwriteFile), settingsFile);
-  writeProfileString(kCommonSection, "Open", std::to_string(options->openOutput), settingsFile);
+void readProgramSettings(ConversionOptions* options, const std::string& settingsFile) {
+  setSettingsDefaults(options);
+  overlaySettings(options, settingsFile);
+}
+
+bool writeProgramSettings(ConversionOptions* options, std::string* error) {
+  return writeProgramSettings(options, userSettingsPath(), error);
+}
+
+bool writeProgramSettings(ConversionOptions* options, const std::string& settingsFile, std::string* error) {
+  std::error_code made;
+  std::filesystem::path folder = std::filesystem::path(settingsFile).parent_path();
+  if (!folder.empty() && !std::filesystem::is_directory(folder, made)) {
+    std::filesystem::create_directories(folder, made);
+    if (made) {
+      if (error) *error = made.message();
+      return false;
+    }
+  }
+  return writeProfileString(kCommonSection, "Log", std::to_string(options->logEnabled), settingsFile, error) &&
+         writeProfileString(kCommonSection, "OverWrite", std::to_string(options->overwriteFile), settingsFile, error) &&
+         writeProfileString(kCommonSection, "Open", std::to_string(options->openOutput), settingsFile, error);
 }
 
 std::string readFieldCaption(const std::string& fieldName, const ConversionOptions* options) {

@@ -159,30 +159,24 @@ int32_t readProfileInt(const std::string& section, const std::string& key, int32
 }
 
 bool writeProfileString(const std::string& section, const std::string& key, const std::string& value,
-                        const std::string& file) {
-  std::string error;
-  return writeProfileString(section, key, value, file, error);
-}
-
-bool writeProfileString(const std::string& section, const std::string& key, const std::string& value,
-                        const std::string& file, std::string& error) {
+                        const std::string& file, std::string* error) {
+  auto fail = [&](const char* reason) {
+    if (error) *error = reason;
+    return false;
+  };
   // Names and values are single lines; a line break would make a second entry.
   auto oneLine = [](const std::string& s) { return s.find_first_of("\r\n") == std::string::npos; };
   if (section.empty() || key.empty() || !oneLine(section) || !oneLine(key) || !oneLine(value) ||
-      section.find(']') != std::string::npos || key.find('=') != std::string::npos) {
-    error = "the entry does not fit an INI file";
-    return false;
-  }
+      section.find(']') != std::string::npos || key.find('=') != std::string::npos)
+    return fail("the name or the value cannot be written into a settings file");
 
   FolderWriteLock lock(file);
   std::string content;
   struct stat st {};
   if (stat(file.c_str(), &st) == 0) {
     auto existing = readWholeFile(file);
-    if (!existing) {  // unreadable or not a settings file: leave it alone
-      error = S_ISREG(st.st_mode) ? "it cannot be read as a settings file" : "it is not a regular file";
-      return false;
-    }
+    if (!existing)  // unreadable or not a settings file: leave it alone
+      return fail(S_ISREG(st.st_mode) ? "it cannot be read as a settings file" : "it is not a regular file");
     content = std::move(*existing);
   }
   const std::string newline = content.find("\r\n") != std::string::npos ? "\r\n" : "\n";
@@ -210,5 +204,8 @@ bool writeProfileString(const std::string& section, const std::string& key, cons
     if (!text.empty() && text.back() != '\n') text += newline;
     text += "[" + section + "]" + newline + key + "=" + value + newline;
   }
-  return replaceFileWithText(file, text, error);
+  std::string why;
+  if (replaceFileWithText(file, text, why)) return true;
+  if (error) *error = why;
+  return false;
 }

@@ -22,10 +22,7 @@ int32_t readProfileInt(const std::string& section, const std::string& key, int32
                        const std::string& file);
 
 // Sets `key` in `section` to `value`. The new file replaces the old one by a rename, so a reader
-// or a second writer never sees a torn file. Returns false when the file cannot be written.
+// or a second writer never sees a torn file. Returns false when the file cannot be written, with
+// the reason in `error` when one is given.
 bool writeProfileString(const std::string& section, const std::string& key, const std::string& value,
-                        const std::string& file);
-
-// The same, with the reason in `error` when the file cannot be written.
-bool writeProfileString(const std::string& section, const std::string& key, const std::string& value,
-                        const std::string& file, std::string& error);
+                        const std::string& file, std::string* error = nullptr);

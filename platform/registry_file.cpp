@@ -19,7 +19,9 @@ std::string configHome() {
 }
 }  // namespace
 
-std::string registryFilePath() { return configHome() + "/Fallowmere/Wizards.ini"; }
+std::string userSettingsFolder() { return configHome() + "/Fallowmere/"; }
+
+std::string registryFilePath() { return userSettingsFolder() + "Wizards.ini"; }
 
 std::optional<std::string> readRegistryValue(const std::string& name) {
   return readProfileValue(kKeySection, name, registryFilePath());

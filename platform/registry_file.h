@@ -6,6 +6,10 @@
 #include <optional>
 #include <string>
 
+// The current user's folder of Fallowmere settings, ending in '/': $XDG_CONFIG_HOME/Fallowmere/
+// (~/.config when the variable is unset).
+std::string userSettingsFolder();
+
 // The file that holds the key's values.
 std::string registryFilePath();
 

@@ -60,6 +60,7 @@ int OpenSourceDatabase(SourceWindow* owner, ConversionOptions* options, const st
     // A database whose table definitions cannot be read is no more use than one that did not open.
     options->database.reset();
     if (failure) *failure = options->sourcePath + ": " + openFailureReason(error);
+    if (owner) owner->openFailed(openFailureReason(error));
     return 1;
   }
 }

@@ -16,6 +16,8 @@ class SourceWindow {
   virtual void resetTableList() = 0;
   virtual void addTable(const std::string& name) = 0;
   virtual void selectAllTables() = 0;
+  // The database did not open; `reason` is the engine's description of why.
+  virtual void openFailed(const std::string& reason) { (void)reason; }
 };
 
 // The engine the reader creates; set once by each deliverable at start-up (default Dao36).

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QDesktopServices>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPixmap>
 #include <QPushButton>
@@ -25,6 +26,9 @@ bool isFile(const std::filesystem::path& path) {
   std::error_code error;
   return std::filesystem::is_regular_file(path, error);
 }
+
+// How long Cancel waits for the worker to come to its next record before asking without naming it.
+constexpr int kHoldWaitMilliseconds = 300;
 
 const char* const kCaptions[] = {
     "Fallowmere Wizard",
@@ -75,10 +79,9 @@ ConversionWizard::ConversionWizard(ConversionOptions* options, WizardSetup setup
 
 ConversionWizard::~ConversionWizard() {
   if (auto* progress = dynamic_cast<ProgressPage*>(page(kProgressPage))) progress->sink()->detach();
-  if (worker_.joinable()) {
-    options_->cancelRequested = 1;
-    waitForWorker();
-  }
+  // A conversion still running stops without a question; one that ended leaves the flag alone.
+  if (workerRunning()) options_->cancelRequested = 1;
+  waitForWorker();
   if (options_->progressWindow == static_cast<ProgressPage*>(page(kProgressPage))->sink()) options_->progressWindow = nullptr;
 }
 
@@ -120,9 +123,13 @@ bool ConversionWizard::openUrl(const QUrl& url) const {
   return setup_.openUrl ? setup_.openUrl(url) : QDesktopServices::openUrl(url);
 }
 
-void ConversionWizard::openHelp() {
+void ConversionWizard::openHelp(const QString& section) {
   std::string help = findHelpFile(setup_.programFolder);
-  if (!help.empty()) openUrl(QUrl::fromLocalFile(QString::fromStdString(help)));
+  if (help.empty()) return;
+  QUrl url = QUrl::fromLocalFile(QString::fromStdString(help));
+  // The compiled help has no sections to jump to.
+  if (!section.isEmpty() && url.path().endsWith(QString::fromUtf8(kHelpPage))) url.setFragment(section);
+  openUrl(url);
 }
 
 void ConversionWizard::startWorker() {
@@ -130,7 +137,7 @@ void ConversionWizard::startWorker() {
   workerRunning_ = true;
   OwnerWindow* owner = options_->progressWindow;
   worker_ = std::thread([this, owner] {
-    conversionSucceeded_ = RunConversionJob(owner, options_) == JobOutcome::Saved;
+    outcome_ = RunConversionJob(owner, options_);
     // Whatever the outcome, the wizard moves on to the result page.
     QMetaObject::invokeMethod(this, [this] { workerFinished(); }, Qt::QueuedConnection);
     workerRunning_ = false;
@@ -147,11 +154,52 @@ void ConversionWizard::waitForWorker() {
 }
 
 void ConversionWizard::reject() {
-  if (currentId() == kProgressPage) {
-    options_->cancelRequested = 1;
-    static_cast<ProgressPage*>(page(kProgressPage))->sink()->detach();
+  if (currentId() == kProgressPage && workerRunning()) {
+    // The worker presses Next when it has stopped; the result page then says where.
+    confirmStop();
+    return;
   }
   QWizard::reject();
+}
+
+ProgressSink* ConversionWizard::progressSink() { return static_cast<ProgressPage*>(page(kProgressPage))->sink(); }
+
+bool ConversionWizard::confirmStop() {
+  ProgressSink* sink = progressSink();
+  // Held before its next record, the worker stops right after it, as the question says.
+  std::string table;
+  int64_t stopRecord = 0;
+  if (sink->holdWorker(kHoldWaitMilliseconds)) {
+    ProgressSink::TableAtWork atWork = sink->tableAtWork();
+    if (atWork.total >= 0) {
+      table = tableOfProgressLabel(atWork.label, options_->outputPath);
+      stopRecord = atWork.done + 1;
+    }
+  }
+  QMessageBox box(QMessageBox::Question, windowTitle(), stopQuestion(table, stopRecord),
+                  QMessageBox::Yes | QMessageBox::No, this);
+  box.setObjectName(QStringLiteral("stopQuestion"));
+  box.setDefaultButton(QMessageBox::No);
+  bool stop = box.exec() == QMessageBox::Yes;
+  if (stop && workerRunning()) {
+    options_->cancelRequested = 1;
+    stopRequested_ = true;
+  }
+  sink->releaseWorker();
+  return stop;
+}
+
+std::string tableOfProgressLabel(const std::string& label, const std::string& workbook) {
+  const std::string suffix = " -> " + workbook;
+  if (label.size() >= suffix.size() && label.compare(label.size() - suffix.size(), suffix.size(), suffix) == 0)
+    return label.substr(0, label.size() - suffix.size());
+  return label;
+}
+
+QString stopQuestion(const std::string& table, int64_t stopRecord) {
+  QString question = QStringLiteral("Stop the conversion? The tables converted so far are kept");
+  if (table.empty()) return question + QStringLiteral(".");
+  return question + QStringLiteral("; %1 stops at record %2.").arg(QString::fromStdString(table)).arg(stopRecord);
 }
 
 std::string findHelpFile(const std::string& programFolder) {
@@ -163,10 +211,11 @@ std::string findHelpFile(const std::string& programFolder) {
   return {};
 }
 
-QPushButton* makeHelpButton(ConversionWizard* wizard, QWidget* parent) {
+QPushButton* makeHelpButton(ConversionWizard* wizard, QWidget* parent, const char* section) {
   auto* help = new QPushButton(QStringLiteral("?"), parent);
   help->setObjectName(QStringLiteral("control1048"));
   help->setFixedWidth(help->fontMetrics().horizontalAdvance(QStringLiteral("?")) + 16);
-  QObject::connect(help, &QPushButton::clicked, wizard, [wizard] { wizard->openHelp(); });
+  QObject::connect(help, &QPushButton::clicked, wizard,
+                   [wizard, section] { wizard->openHelp(QString::fromUtf8(section)); });
   return help;
 }

@@ -39,7 +39,7 @@ OutputPage::OutputPage(ConversionWizard* wizard) : WizardPage(wizard) {
 
   auto* prompt = new QLabel(QStringLiteral("You should enter the name of the output .XLS file"), this);
   // Made in reading order, which is the order Tab walks them: "?" sits at the top right.
-  QPushButton* help = makeHelpButton(wizard, this);
+  QPushButton* help = makeHelpButton(wizard, this, "output");
   path_ = new QComboBox(this);
   path_->setObjectName(QStringLiteral("control200"));
   path_->setEditable(true);
@@ -135,13 +135,15 @@ bool OutputPage::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void OutputPage::browse() {
+  // The dialog starts in the folder of the name in the field, with that name filled in.
+  QString start = path_->currentText();
   if (wizard_->setup().chooseFile) {
-    QString chosen = wizard_->setup().chooseFile(true, workbookFilter());
+    QString chosen = wizard_->setup().chooseFile(true, workbookFilter(), start);
     if (!chosen.isEmpty())
       path_->setEditText(QString::fromStdString(applyBookTypeRule(chosen.toStdString(), options_->bookType)));
     return;
   }
-  QFileDialog dialog(this, QString(), QString(), workbookFilter());
+  QFileDialog dialog(this, QString(), start, workbookFilter());
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
   dialog.setDefaultSuffix(QStringLiteral("xls"));

@@ -4,6 +4,8 @@
 #include <QDialog>
 #include <QTimer>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "app/wizard/progress_sink.h"
 #include "app/wizard/wizard_page.h"
@@ -41,6 +43,7 @@ class SourcePage : public WizardPage, public SourceWindow {
   void resetTableList() override;
   void addTable(const std::string& name) override;
   void selectAllTables() override;
+  void openFailed(const std::string& reason) override;
 
   bool validatePage() override;
 
@@ -53,10 +56,19 @@ class SourcePage : public WizardPage, public SourceWindow {
  private:
   void openFromField();
   void browse();
+  // OpenSourceDatabase, then the line that says why the table list is empty.
+  int openSource(const std::string& path);
+  void showWhyEmpty();
+  // The /TABLES= filter that repeats the choice of tables, or none when every table is chosen.
+  std::optional<std::string> choiceFilter() const;
 
   QComboBox* path_;
   QListWidget* tables_;
+  QLabel* whyEmpty_;
   QLineEdit* password_;
+  std::string openFailure_;   // the engine's reason when the last open failed
+  bool relisted_ = false;     // the reader emptied the list for a new listing
+  bool listFiltered_ = false; // the list holds only the tables of /TABLES=
 };
 
 class OutputPage : public WizardPage {
@@ -110,10 +122,19 @@ class ResultPage : public WizardPage {
   void activated() override;
 
  private:
+  // How the run ended, from the job's outcome, the user's stop and what the progress page saw.
+  enum class RunEnd { Complete, Failed, Incomplete, Stopped };
+  RunEnd runEnd();
+  void tellFailure();
+  void tellTables(RunEnd end);
   void showCommandLine();
+  void saveSettings();
 
   QLabel* title_;
+  QLabel* summary_;
   QLabel* counts_;
+  QLabel* detail_;
+  QLabel* reason_;
   QCheckBox* openNew_;
   QCheckBox* saveSettings_;
 };

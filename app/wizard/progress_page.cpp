@@ -2,6 +2,7 @@
 #include <QProgressBar>
 #include <QVBoxLayout>
 
+#include "app/wizard/elided_label.h"
 #include "app/wizard/pages.h"
 #include "options/conversion_options.h"
 
@@ -21,7 +22,8 @@ ProgressPage::ProgressPage(ConversionWizard* wizard) : WizardPage(wizard) {
   bar_->setTextVisible(false);
   bar_->setRange(0, 100);
   bar_->setValue(0);
-  table_ = new QLabel(QStringLiteral("Be patient..."), this);
+  // "TABLE -> WORKBOOK": a long path loses its middle, not its end.
+  table_ = new ElidedLabel(QStringLiteral("Be patient..."), this);
   table_->setObjectName(QStringLiteral("control1021"));
   times_ = new QLabel(QStringLiteral("..."), this);
   times_->setObjectName(QStringLiteral("control1022"));

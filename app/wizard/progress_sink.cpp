@@ -6,6 +6,7 @@
 #include <QProgressBar>
 #include <QString>
 #include <algorithm>
+#include <chrono>
 
 ProgressSink::ProgressSink(QWidget* owner, QProgressBar* bar, QLabel* tableLabel, QLabel* timeLabel)
     : owner_(owner), bar_(bar), tableLabel_(tableLabel), timeLabel_(timeLabel) {}
@@ -15,8 +16,10 @@ ProgressSink::~ProgressSink() { detach(); }
 void ProgressSink::setControlText(int controlId, const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (controlId == kTableLabelControl) {
+    // A new table: its records are counted once its range is set.
     tableText_ = text;
     tableTextNew_ = true;
+    tableTotal_.store(-1, std::memory_order_relaxed);
   } else if (controlId == kTimeTextControl) {
     timeText_ = text;
     timeTextNew_ = true;
@@ -29,6 +32,7 @@ void ProgressSink::setProgressRange(int controlId, int32_t low, int32_t high) {
   high_.store(high, std::memory_order_relaxed);
   // Each table's bar starts from its beginning.
   position_.store(low, std::memory_order_relaxed);
+  tableTotal_.store(static_cast<int64_t>(high) - low, std::memory_order_relaxed);
 }
 
 void ProgressSink::setProgressStep(int controlId, int32_t step) {
@@ -69,6 +73,7 @@ void ProgressSink::showMessage(const std::string& text, const std::string& capti
   message->caption = caption;
   message->icon = icon;
   std::unique_lock<std::mutex> lock(mutex_);
+  lastMessage_ = JobMessage{text, caption, icon};
   if (detached_) {
     lock.unlock();
     showMessageBox(nullptr, text, caption, icon);
@@ -97,11 +102,12 @@ void ProgressSink::showQueuedMessages() {
                              : message->icon == MessageIcon::Information ? QMessageBox::Information
                                                                          : QMessageBox::NoIcon;
     QString caption = message->caption.empty() ? owner_->window()->windowTitle() : QString::fromStdString(message->caption);
-    // A failure's first line is the message; the lines after it (the file and the reason) are its details.
+    // A failure's first line is the message; the lines after it (the file and the reason) are shown
+    // under it, not hidden behind a button.
     const std::string& text = message->text;
     size_t lineEnd = text.find('\n');
     QMessageBox box(icon, caption, QString::fromStdString(text.substr(0, lineEnd)), QMessageBox::Ok, owner_);
-    if (lineEnd != std::string::npos) box.setDetailedText(QString::fromStdString(text.substr(lineEnd + 1)));
+    if (lineEnd != std::string::npos) box.setInformativeText(QString::fromStdString(text.substr(lineEnd + 1)));
     box.setObjectName(QStringLiteral("jobMessage"));
     box.exec();
     {
@@ -119,4 +125,43 @@ void ProgressSink::detach() {
     messages_.clear();
   }
   messageDone_.notify_all();
+  holdChanged_.notify_all();
+}
+
+std::optional<ProgressSink::JobMessage> ProgressSink::lastMessage() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return lastMessage_;
+}
+
+ProgressSink::TableAtWork ProgressSink::tableAtWork() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  TableAtWork table;
+  table.label = tableText_;
+  table.total = tableTotal_.load(std::memory_order_relaxed);
+  table.done = position_.load(std::memory_order_relaxed) - low_.load(std::memory_order_relaxed);
+  return table;
+}
+
+void ProgressSink::repaint() {
+  if (!holdAsked_.load(std::memory_order_acquire)) return;
+  std::unique_lock<std::mutex> lock(mutex_);
+  held_ = true;
+  holdChanged_.notify_all();
+  holdChanged_.wait(lock, [this] { return !holdAsked_.load() || detached_; });
+  held_ = false;
+}
+
+bool ProgressSink::holdWorker(int milliseconds) {
+  holdAsked_.store(true, std::memory_order_release);
+  std::unique_lock<std::mutex> lock(mutex_);
+  return holdChanged_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return held_ || detached_; }) &&
+         held_;
+}
+
+void ProgressSink::releaseWorker() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    holdAsked_.store(false);
+  }
+  holdChanged_.notify_all();
 }

@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
@@ -16,6 +17,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/wizard/elided_label.h"
 #include "app/wizard/pages.h"
 #include "app/wizard/title_font.h"
 #include "job/progress.h"
@@ -28,8 +30,22 @@ QPixmap watermarkBand();
 namespace {
 
 const char* const kRule = "---------------------------";
+const char* const kCaptionStart = "Fallowmere Wizard | ";
 // The box grows with its text up to this share of the screen's width, then scrolls.
 constexpr double kWidestShareOfScreen = 0.8;
+
+// A message of the job as a headline and the line under it. The engine's error report says what
+// went wrong in its description; a failure's lines after the first name the file and the reason.
+std::pair<QString, QString> failureLines(const std::string& text) {
+  const std::string description = "Description = ";
+  if (size_t at = text.find(description); at != std::string::npos) {
+    size_t begin = at + description.size();
+    return {QString::fromStdString(text.substr(begin, text.find('\n', begin) - begin)), QString()};
+  }
+  size_t lineEnd = text.find('\n');
+  QString rest = lineEnd == std::string::npos ? QString() : QString::fromStdString(text.substr(lineEnd + 1)).trimmed();
+  return {QString::fromStdString(text.substr(0, lineEnd)), rest.replace(QLatin1Char('\n'), QStringLiteral("; "))};
+}
 
 }  // namespace
 
@@ -128,9 +144,20 @@ ResultPage::ResultPage(ConversionWizard* wizard) : WizardPage(wizard) {
   title_ = new QLabel(QStringLiteral("Conversion complete"), this);
   title_->setObjectName(QStringLiteral("control1000"));
   title_->setWordWrap(true);
-  auto* finished = new QLabel(QStringLiteral("Fallowmere Wizard has finished its work."), this);
+  summary_ = new QLabel(QStringLiteral("Fallowmere Wizard has finished its work."), this);
+  summary_->setObjectName(QStringLiteral("summary"));
+  summary_->setWordWrap(true);
   counts_ = new QLabel(QStringLiteral("0 records have been exported."), this);
   counts_->setObjectName(QStringLiteral("control1019"));
+  counts_->setWordWrap(true);
+  // Which tables failed or where the conversion stopped; and the file and reason of a failure.
+  detail_ = new QLabel(this);
+  detail_->setObjectName(QStringLiteral("detail"));
+  detail_->setWordWrap(true);
+  detail_->hide();
+  reason_ = new ElidedLabel(QString(), this);
+  reason_->setObjectName(QStringLiteral("reason"));
+  reason_->hide();
   openNew_ = new QCheckBox(QStringLiteral("Open new file"), this);
   openNew_->setObjectName(QStringLiteral("control1020"));
   saveSettings_ = new QCheckBox(QStringLiteral("Save new settings"), this);
@@ -144,12 +171,14 @@ ResultPage::ResultPage(ConversionWizard* wizard) : WizardPage(wizard) {
   commandRow->addStretch(1);
   auto* bottom = new QHBoxLayout;
   bottom->addStretch(1);
-  bottom->addWidget(makeHelpButton(wizard, this));
+  bottom->addWidget(makeHelpButton(wizard, this, "result"));
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(title_);
   layout->addSpacing(8);
-  layout->addWidget(finished);
+  layout->addWidget(summary_);
   layout->addWidget(counts_);
+  layout->addWidget(detail_);
+  layout->addWidget(reason_);
   layout->addSpacing(4);
   layout->addWidget(openNew_);
   layout->addWidget(saveSettings_);
@@ -159,44 +188,118 @@ ResultPage::ResultPage(ConversionWizard* wizard) : WizardPage(wizard) {
   layout->addLayout(bottom);
 }
 
+ResultPage::RunEnd ResultPage::runEnd() {
+  if (wizard_->outcome() == JobOutcome::NotSaved) return RunEnd::Failed;
+  if (wizard_->stopRequested()) {
+    ProgressSink::TableAtWork atWork = wizard_->progressSink()->tableAtWork();
+    bool cut = atWork.total >= 0 && atWork.done < atWork.total;
+    // A stop that came after the last table changed nothing.
+    if (cut || options_->tablesExported < wizard_->tableChoice().chosen) return RunEnd::Stopped;
+  }
+  return wizard_->outcome() == JobOutcome::TableFailed ? RunEnd::Incomplete : RunEnd::Complete;
+}
+
 void ResultPage::created() {
   if (options_->titleFont) title_->setFont(options_->titleFont->font);
   openNew_->setChecked(options_->openOutput != 0);
-  if (options_->batch && !options_->wait) wizard_->pressFinishLater();
+  // A run that did not convert everything waits for the user, who should read why.
+  if (options_->batch && !options_->wait && runEnd() == RunEnd::Complete) wizard_->pressFinishLater();
 }
 
 void ResultPage::activated() {
+  RunEnd end = runEnd();
   // Callers that read the status file learn whether the workbook is complete.
-  writeStatus(options_, wizard_->conversionSucceeded() ? kStatusSuccessful : kStatusFailed);
-  if (options_->tablesExported != 0)
-    counts_->setText(QStringLiteral("%1 tables (%2 records) have been imported.")
-                         .arg(options_->tablesExported)
-                         .arg(options_->recordsExported));
-  // There is no workbook to open when the job did not save it whole.
-  if (!wizard_->conversionSucceeded()) {
+  writeStatus(options_, end == RunEnd::Complete ? kStatusSuccessful : kStatusFailed);
+  if (end == RunEnd::Failed)
+    tellFailure();
+  else
+    tellTables(end);
+  wizard_->setWindowTitle(QString::fromUtf8(kCaptionStart) + title_->text());
+  // There is no workbook to open when the job did not save it.
+  if (end == RunEnd::Failed) {
     openNew_->setChecked(false);
     openNew_->setEnabled(false);
   }
   allowNext(true);
 }
 
+void ResultPage::tellFailure() {
+  title_->setText(QStringLiteral("Conversion failed"));
+  summary_->setText(QStringLiteral("The workbook was not saved."));
+  std::optional<ProgressSink::JobMessage> message = wizard_->progressSink()->lastMessage();
+  auto [headline, reason] = message ? failureLines(message->text) : std::pair<QString, QString>();
+  counts_->setText(headline.isEmpty() ? QStringLiteral("The conversion met an error.") : headline);
+  reason_->setText(reason);
+  reason_->setVisible(!reason.isEmpty());
+}
+
+void ResultPage::tellTables(RunEnd end) {
+  if (end == RunEnd::Complete) {
+    // The texts of a run that converted everything.
+    if (options_->tablesExported != 0)
+      counts_->setText(QStringLiteral("%1 tables (%2 records) have been imported.")
+                           .arg(options_->tablesExported)
+                           .arg(options_->recordsExported));
+    return;
+  }
+  QStringList details;
+  int whole = options_->tablesExported - static_cast<int>(options_->failedTables.size());
+  if (end == RunEnd::Stopped) {
+    title_->setText(QStringLiteral("Conversion stopped"));
+    summary_->setText(QStringLiteral("The conversion was stopped. The tables converted so far are kept."));
+    ProgressSink::TableAtWork atWork = wizard_->progressSink()->tableAtWork();
+    if (atWork.total >= 0 && atWork.done < atWork.total) {
+      whole -= 1;
+      details << QStringLiteral("%1 stops at record %2 of %3.")
+                     .arg(QString::fromStdString(tableOfProgressLabel(atWork.label, options_->outputPath)))
+                     .arg(atWork.done)
+                     .arg(atWork.total);
+    }
+  } else {
+    title_->setText(QStringLiteral("Conversion incomplete"));
+    summary_->setText(QStringLiteral("Some tables could not be converted."));
+  }
+  counts_->setText(QStringLiteral("%1 of %2 tables (%3 records) have been imported.")
+                       .arg(std::max(whole, 0))
+                       .arg(wizard_->tableChoice().chosen)
+                       .arg(options_->recordsExported));
+  if (!options_->failedTables.empty()) {
+    QStringList names;
+    for (const std::string& name : options_->failedTables) names << QString::fromStdString(name);
+    details << QStringLiteral("Not converted: %1.").arg(names.join(QStringLiteral(", ")));
+  }
+  detail_->setText(details.join(QLatin1Char('\n')));
+  detail_->setVisible(!details.isEmpty());
+}
+
 void ResultPage::showCommandLine() {
-  CommandLineBox box(QStringLiteral("Press Ctrl-C to copy command line parameters to the clipboard"),
-                     QString::fromStdString(buildCommandLine(options_)), this);
+  // The reader has used and dropped the filter of the command line: the choice made on the source
+  // page is what repeats this run.
+  OwnedText filter = options_->tableFilter;
+  options_->tableFilter = wizard_->tableChoice().filter;
+  QString text = QString::fromStdString(buildCommandLine(options_));
+  options_->tableFilter = filter;
+  CommandLineBox box(QStringLiteral("Press Ctrl-C to copy command line parameters to the clipboard"), text, this);
+  box.exec();
+}
+
+void ResultPage::saveSettings() {
+  const std::string& given = wizard_->setup().settingsFile;
+  std::string file = given.empty() ? userSettingsPath() : given;
+  std::string why;
+  if (writeProgramSettings(options_, file, &why)) return;
+  QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), QStringLiteral("Cannot save the settings."),
+                  QMessageBox::Ok, this);
+  box.setObjectName(QStringLiteral("settingsFailure"));
+  box.setInformativeText(QString::fromStdString(file + ": " + why));
   box.exec();
 }
 
 bool ResultPage::validatePage() {
-  if (saveSettings_->isChecked()) {
-    const std::string& file = wizard_->setup().settingsFile;
-    if (file.empty())
-      writeProgramSettings(options_);
-    else
-      writeProgramSettings(options_, file);
-  }
+  if (saveSettings_->isChecked()) saveSettings();
   // The program chosen by the desktop opens the workbook; when none does, nothing is said. The
   // job wrote a relative path from the current folder, and a file URL must be absolute.
-  if (openNew_->isChecked() && openNew_->isEnabled() && wizard_->conversionSucceeded()) {
+  if (openNew_->isChecked() && openNew_->isEnabled() && wizard_->outcome() != JobOutcome::NotSaved) {
     QString workbook = QFileInfo(QString::fromStdString(options_->outputPath)).absoluteFilePath();
     wizard_->openUrl(QUrl::fromLocalFile(workbook));
   }

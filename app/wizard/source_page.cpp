@@ -10,11 +10,13 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "app/wizard/elided_label.h"
 #include "app/wizard/pages.h"
 #include "app/wizard/wizard_texts.h"
 #include "job/progress.h"
 #include "options/conversion_options.h"
 #include "options/recent_paths.h"
+#include "platform/text.h"
 
 namespace {
 const char* const kLastSource = "LastMDBFile";
@@ -37,7 +39,7 @@ SourcePage::SourcePage(ConversionWizard* wizard) : WizardPage(wizard) {
 
   auto* prompt = new QLabel(QStringLiteral("You should enter the name of a .MDB file:"), this);
   // Made in reading order, which is the order Tab walks them: "?" sits at the top right.
-  QPushButton* help = makeHelpButton(wizard, this);
+  QPushButton* help = makeHelpButton(wizard, this, "source");
   path_ = new QComboBox(this);
   path_->setObjectName(QStringLiteral("control1017"));
   path_->setEditable(true);
@@ -50,6 +52,9 @@ SourcePage::SourcePage(ConversionWizard* wizard) : WizardPage(wizard) {
   tables_->setObjectName(QStringLiteral("control1015"));
   tables_->setSortingEnabled(true);
   tables_->setSelectionMode(QAbstractItemView::MultiSelection);
+  // Why the list is empty, when it is: the database did not open, or has no tables.
+  whyEmpty_ = new ElidedLabel(QString(), this);
+  whyEmpty_->setObjectName(QStringLiteral("emptyListReason"));
 
   auto* passwordPrompt = new QLabel(QStringLiteral("Password (if exist):"), this);
   password_ = new QLineEdit(this);
@@ -76,6 +81,7 @@ SourcePage::SourcePage(ConversionWizard* wizard) : WizardPage(wizard) {
   layout->addLayout(top);
   layout->addLayout(pathRow);
   layout->addWidget(tables_, 1);
+  layout->addWidget(whyEmpty_);
   layout->addLayout(passwordRow);
 
   connect(browseButton, &QPushButton::clicked, this, [this] { command([this] { browse(); }); });
@@ -83,7 +89,7 @@ SourcePage::SourcePage(ConversionWizard* wizard) : WizardPage(wizard) {
   connect(path_, qOverload<int>(&QComboBox::activated), this, [this](int index) {
     command([this, index] {
       std::string chosen = path_->itemText(index).toStdString();
-      if (!chosen.empty()) OpenSourceDatabase(this, options_, chosen);
+      if (!chosen.empty()) openSource(chosen);
     });
   });
   connect(password_, &QLineEdit::textEdited, this, [this] { command([this] { openFromField(); }); });
@@ -94,7 +100,12 @@ SourcePage::SourcePage(ConversionWizard* wizard) : WizardPage(wizard) {
 }
 
 std::string SourcePage::passwordText() { return password_->text().toStdString(); }
-void SourcePage::resetTableList() { tables_->clear(); }
+void SourcePage::resetTableList() {
+  tables_->clear();
+  openFailure_.clear();
+  relisted_ = true;
+}
+void SourcePage::openFailed(const std::string& reason) { openFailure_ = reason; }
 void SourcePage::addTable(const std::string& name) { tables_->addItem(new TableItem(QString::fromStdString(name))); }
 void SourcePage::selectAllTables() { tables_->selectAll(); }
 
@@ -106,19 +117,57 @@ bool SourcePage::eventFilter(QObject* watched, QEvent* event) {
 
 void SourcePage::openFromField() {
   std::string path = path_->currentText().toStdString();
-  if (!path.empty()) OpenSourceDatabase(this, options_, path);
+  if (!path.empty()) openSource(path);
+}
+
+int SourcePage::openSource(const std::string& path) {
+  bool filtered = options_->tableFilter.has_value();
+  relisted_ = false;
+  int result = OpenSourceDatabase(this, options_, path);
+  if (relisted_) listFiltered_ = filtered && result == 0;
+  showWhyEmpty();
+  return result;
+}
+
+void SourcePage::showWhyEmpty() {
+  QString why;
+  if (tables_->count() == 0) {
+    if (!openFailure_.empty())
+      why = QString::fromStdString(openFailure_);
+    else if (options_->database)
+      why = listFiltered_ ? QStringLiteral("None of the tables named by /TABLES= is in this database.")
+                          : QStringLiteral("This database has no tables.");
+  }
+  whyEmpty_->setText(why);
+}
+
+std::optional<std::string> SourcePage::choiceFilter() const {
+  int chosen = static_cast<int>(tables_->selectedItems().size());
+  if (chosen == tables_->count() && !listFiltered_) return std::nullopt;
+  std::string filter = ";";
+  for (int row = 0; row < tables_->count(); ++row) {
+    QListWidgetItem* item = tables_->item(row);
+    if (item->isSelected()) filter += asciiUpper(item->text().toStdString()) + ";";
+  }
+  return filter;
 }
 
 void SourcePage::browse() {
   QString filter = flavourTexts(wizard_->setup().flavour).sourceFilter;
+  // The dialog starts in the folder of the path in the field, with its file selected.
+  QString start = path_->currentText();
   QString file = wizard_->setup().chooseFile
-                     ? wizard_->setup().chooseFile(false, filter)
-                     : QFileDialog::getOpenFileName(this, QString(), QString(), filter, nullptr,
+                     ? wizard_->setup().chooseFile(false, filter, start)
+                     : QFileDialog::getOpenFileName(this, QString(), start, filter, nullptr,
                                                     QFileDialog::HideNameFilterDetails);
   if (file.isEmpty()) return;
   path_->setEditText(file);
-  if (OpenSourceDatabase(this, options_, file.toStdString()) == 1)
-    QMessageBox::critical(this, QStringLiteral("Error"), QStringLiteral("Unable to open this MDB file. "));
+  if (openSource(file.toStdString()) == 1) {
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"), QStringLiteral("Unable to open this MDB file. "),
+                    QMessageBox::Ok, this);
+    box.setInformativeText(QString::fromStdString(openFailure_));
+    box.exec();
+  }
 }
 
 void SourcePage::afterCommand() { allowNext(!tables_->selectedItems().isEmpty()); }
@@ -146,7 +195,7 @@ void SourcePage::created() {
   for (const std::string& recent : loadRecentList(kRecentSources)) path_->addItem(QString::fromStdString(recent));
   path_->setCurrentIndex(-1);
   path_->setEditText(field);
-  if (open) OpenSourceDatabase(this, options_, field.toStdString());
+  if (open) openSource(field.toStdString());
   writeStatus(options_, kStatusSourceSelection);
   if (options_->batch) wizard_->pressNextLater();
 }
@@ -162,6 +211,7 @@ bool SourcePage::validatePage() {
     return false;
   }
   options_->selectedTables = selected;
+  wizard_->setTableChoice({static_cast<int>(tables_->selectedItems().size()), choiceFilter()});
   writeLastPath(kLastSource, options_->sourcePath);
   updateRecentList(options_->sourcePath, kRecentSources);
   return true;

@@ -37,7 +37,7 @@ WelcomePage::WelcomePage(ConversionWizard* wizard) : WizardPage(wizard) {
   web->setObjectName(QStringLiteral("control1039"));
   connect(web, &QPushButton::clicked, wizard, [wizard] { wizard->openUrl(QUrl(QString::fromUtf8(kProductWebPage))); });
 
-  QPushButton* help = makeHelpButton(wizard, this);
+  QPushButton* help = makeHelpButton(wizard, this, "welcome");
   setTabOrder(help, web);
   auto* links = new QHBoxLayout;
   links->addWidget(help);

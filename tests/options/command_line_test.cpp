@@ -211,7 +211,7 @@ TEST(CommandLineBuild, EveryPartInItsPlace) {
   o.overwriteTable = 1;    // never written
   o.selectedTables = ";Orders;";
   EXPECT_EQ(buildCommandLine(&o),
-            "/data/shop.mdb /out/shop.xls /PASSWORD=pw /TABLES=;ORDERS;STAFF; /OVERWRITE=1 /RECORDS=0 /MAXLEN=40 "
+            "/data/shop.mdb /out/shop.xls /PASSWORD=pw \"/TABLES=;ORDERS;STAFF;\" /OVERWRITE=1 /RECORDS=0 /MAXLEN=40 "
             "/ONLYNEW=1 /TYPE=2007 /ORDER=Name /STATUS=/tmp/status.log /OPEN=0 /BATCH /WAIT \n/SILENT ");
 }
 
@@ -239,9 +239,10 @@ TEST(CommandLineBuild, LongFilterIsCutAfterAWholeName) {
   o.tableFilter = filter;
   std::string text = buildCommandLine(&o);
   EXPECT_LE(text.size(), kCommandLineMaxLength);
-  auto begin = text.find("/TABLES=");
+  auto begin = text.find("\"/TABLES=");
   ASSERT_NE(begin, std::string::npos);
-  auto end = text.find(' ', begin);
+  begin += 1;
+  auto end = text.find("\" ", begin);
   std::string kept = text.substr(begin + 8, end - begin - 8);
   ASSERT_GT(kept.size(), 2u);
   EXPECT_EQ(kept.back(), ';');

@@ -49,6 +49,32 @@ TEST(SettingsFile, CommandLineOverridesSettings) {
   EXPECT_EQ(two.overwriteFile, 2);
 }
 
+TEST(SettingsFile, TheUsersFileWinsKeyByKey) {
+  ScratchDir dir;
+  std::string program = (dir / "quarlex2007.ini").string();
+  std::string user = (dir / "user" / "quarlex2007.ini").string();
+  testsupport::writeFileBytes(program, "[Common]\nOverWrite=1\nOpen=0\nLog=1\n");
+  ConversionOptions o;
+  readProgramSettings(&o, program, user);  // no user file yet
+  EXPECT_EQ(o.overwriteFile, 1);
+  EXPECT_EQ(o.openOutput, 0);
+  o.openOutput = 1;
+  o.logEnabled = 0;
+  std::string error;
+  ASSERT_TRUE(writeProgramSettings(&o, user, &error)) << error;  // makes the folder
+  testsupport::writeFileBytes(user, "[Common]\nOpen=1\nLog=0\n");
+  ConversionOptions both;
+  readProgramSettings(&both, program, user);
+  EXPECT_EQ(both.overwriteFile, 1);
+  EXPECT_EQ(both.openOutput, 1);
+  EXPECT_EQ(both.logEnabled, 0);
+
+  // A file that cannot be written says why.
+  testsupport::writeFileBytes(dir / "plain", "x");
+  EXPECT_FALSE(writeProgramSettings(&o, (dir / "plain" / "q.ini").string(), &error));
+  EXPECT_FALSE(error.empty());
+}
+
 TEST(SettingsFile, WriteKeepsOtherLinesAndOrder) {
   ScratchDir dir;
   std::string ini = (dir / "q.ini").string();
@@ -117,6 +143,7 @@ class RecentPaths : public ::testing::Test {
 
 TEST_F(RecentPaths, RegistryFileLivesUnderXdgConfigHome) {
   EXPECT_EQ(registryFilePath(), (dir_ / "Fallowmere" / "Wizards.ini").string());
+  EXPECT_EQ(userSettingsPath(), (dir_ / "Fallowmere" / "test_options.ini").string());
   EXPECT_FALSE(readLastPath("LastMDBFile").found);
   writeLastPath("LastMDBFile", "/data/shop.mdb");
   LastPath last = readLastPath("lastmdbfile");

@@ -279,8 +279,8 @@ TEST_F(WizardTest, AFailedSaveOffersNothingToOpen) {
   auto* openNew = control<QCheckBox>(1020);
   EXPECT_FALSE(openNew->isChecked());
   EXPECT_FALSE(openNew->isEnabled());
-  // The counts stay what the conversion did.
-  EXPECT_EQ(control<QLabel>(1019)->text(), "2 tables (8 records) have been imported.");
+  // No count of imported tables for a workbook that is not there.
+  EXPECT_EQ(control<QLabel>(1019)->text(), "Cannot save XLS file.");
   wizard->button(QWizard::FinishButton)->click();
   EXPECT_FALSE(wizard->isVisible());
   EXPECT_TRUE(opened.empty());
@@ -304,11 +304,18 @@ TEST_F(WizardTest, HelpOpensTheCompiledHelpElseTheHelpPage) {
   // A page beside the program comes before that.
   testsupport::writeFileBytes(dir / "program/wizards.html", "<html></html>");
   EXPECT_EQ(pressHelp().toStdString(), path("program/wizards.html"));
+  // The page opens at the section of the page "?" was pressed on.
+  EXPECT_EQ(opened[0].fragment(), "welcome");
+  options.sourcePath = path("shop.accdb");
+  shopDb();
+  clickNext();
+  EXPECT_EQ(pressHelp().toStdString(), path("program/wizards.html"));
+  EXPECT_EQ(opened[0].fragment(), "source");
+  wizard->back();
   // wizards.chm in the program's folder comes first, from every page that has "?".
   testsupport::writeFileBytes(dir / "program/wizards.chm", "ITSF");
   EXPECT_EQ(pressHelp().toStdString(), path("program/wizards.chm"));
-  options.sourcePath = path("shop.accdb");
-  shopDb();
+  EXPECT_EQ(opened[0].fragment(), "");
   clickNext();
   EXPECT_EQ(pressHelp().toStdString(), path("program/wizards.chm"));
 }

@@ -1,6 +1,7 @@
 // The pages' own controls: the table list, the output name and type, the overwrite boxes, the
 // texts of the two programs, help, and the title font.
 #include <QTest>
+#include <set>
 
 #include "app/wizard/book_type_rule.h"
 #include "app/wizard/wizard_texts.h"
@@ -194,4 +195,41 @@ TEST_F(WizardTest, OpenDialogFiltersOfTheTwoPrograms) {
             "MDB (Access) files (*.mdb, *.accdb, *.accde, *.accdt, *.accdr) (*.mdb *.accdb *.accde *.accdt *.accdr);;"
             "All files (*.*) (*)");
   EXPECT_EQ(workbookFilter(), "XLS files (*.xls, *.xlsx) (*.xls *.xlsx);;All files (*.*) (*)");
+}
+
+TEST_F(WizardTest, TheSourcePageSaysWhyTheListIsEmpty) {
+  REQUIRE_SHARED_ACCESS_DATA();
+  const std::filesystem::path shared = testsupport::sharedAccessData();
+  std::filesystem::copy_file(shared / "jet4-2000-password.mdb", dir / "locked.mdb");
+  std::filesystem::copy_file(shared / "jet4-empty.mdb", dir / "empty.mdb");
+  testsupport::writeFileBytes(dir / "notes.mdb", std::string("just some notes\n") + std::string(4096, 'n'));
+  startWizard();
+  clickNext();
+  auto* field = control<QComboBox>(1017);
+  auto* password = control<QLineEdit>(1022);
+  auto* why = wizard->currentPage()->findChild<QLabel*>("emptyListReason");
+  ASSERT_NE(why, nullptr);
+  auto lineFor = [&](const std::string& file, const QString& typed) {
+    password->setText(typed);
+    field->lineEdit()->selectAll();
+    QTest::keyClicks(field->lineEdit(), QString::fromStdString(path(file)));
+    EXPECT_EQ(control<QListWidget>(1015)->count(), 0) << file;
+    return why->text().toStdString();
+  };
+  std::string missing = lineFor("locked.mdb", "");
+  std::string wrong = lineFor("locked.mdb", "wrong");
+  std::string notAccess = lineFor("notes.mdb", "");
+  std::string none = lineFor("empty.mdb", "");
+  std::set<std::string> lines{missing, wrong, notAccess, none};
+  EXPECT_EQ(lines.size(), 4u) << missing << " | " << wrong << " | " << notAccess << " | " << none;
+  EXPECT_EQ(lines.count(""), 0u);
+  EXPECT_EQ(none, "This database has no tables.");
+
+  // The right password lists the table and clears the line.
+  field->lineEdit()->selectAll();
+  QTest::keyClicks(field->lineEdit(), QString::fromStdString(path("locked.mdb")));
+  password->selectAll();
+  QTest::keyClicks(password, "password");
+  EXPECT_EQ(control<QListWidget>(1015)->count(), 1);
+  EXPECT_EQ(why->text(), "");
 }

@@ -7,7 +7,9 @@
 #include <QTimer>
 
 #include "app/program.h"
+#include "app/wizard/elided_label.h"
 #include "app/wizard/wizard_texts.h"
+#include "options/settings.h"
 #include "tests/wizard/wizard_fixture.h"
 
 using namespace wizardtest;
@@ -28,7 +30,7 @@ void closeNextMessageBox(BoxSeen* seen) {
     seen->seen = true;
     seen->caption = box->windowTitle();
     seen->text = box->text();
-    seen->detail = box->detailedText();
+    seen->detail = box->informativeText();
     seen->flags = box->textInteractionFlags();
     box->accept();
     return true;
@@ -164,7 +166,7 @@ TEST_F(WizardTest, BatchStopsOnTheOutputPageWithoutAName) {
   EXPECT_EQ(status(), "Output file selection");
 }
 
-TEST_F(WizardTest, CancelDuringALargeTableStillSavesTheWorkbook) {
+TEST_F(WizardTest, CancelAsksFirstAndTheResultPageSaysWhereItStopped) {
   jobtest::writeDb(dir / "big.mdb", {jobtest::countingTable("Big", 200000), jobtest::countingTable("After", 3)});
   options.sourcePath = path("big.mdb");
   options.outputPath = path("big.xlsx");
@@ -180,29 +182,64 @@ TEST_F(WizardTest, CancelDuringALargeTableStillSavesTheWorkbook) {
   ASSERT_TRUE(waitUntil([&] { return bar->value() > 0; }));
   EXPECT_EQ(bar->maximum(), 200000);
   EXPECT_EQ(control<QLabel>(1021)->text().toStdString(), "Big -> " + path("big.xlsx"));
-  wizard->button(QWizard::CancelButton)->click();
-  EXPECT_FALSE(wizard->isVisible());
-  EXPECT_EQ(options.cancelRequested.load(), 1);
-  wizard->waitForWorker();
 
-  // The table under way counts as exported; the one after it is not started.
-  EXPECT_EQ(options.tablesExported, 1);
-  EXPECT_GT(options.recordsExported, 0);
-  EXPECT_LT(options.recordsExported, 200000);
+  // Cancel asks first; No goes on.
+  QString question;
+  auto answer = [&](QMessageBox::StandardButton button) {
+    whenModalOpens([&question, button](QWidget* modal) {
+      auto* box = qobject_cast<QMessageBox*>(modal);
+      if (!box || box->objectName() != "stopQuestion") return false;
+      question = box->text();
+      box->button(button)->click();
+      return true;
+    });
+  };
+  answer(QMessageBox::No);
+  wizard->button(QWizard::CancelButton)->click();
+  EXPECT_TRUE(wizard->isVisible());
+  EXPECT_EQ(options.cancelRequested.load(), 0);
+  EXPECT_TRUE(question.startsWith("Stop the conversion? The tables converted so far are kept; Big stops at record "))
+      << question.toStdString();
+  int64_t before = question.section(' ', -1).chopped(1).toLongLong();
+  ASSERT_TRUE(waitUntil([&] { return bar->value() > before; }));
+
+  // Closing the window is the same Cancel: Yes stops at the record the question names, and the
+  // wizard stays to say so.
+  answer(QMessageBox::Yes);
+  wizard->close();
+  int64_t stop = question.section(' ', -1).chopped(1).toLongLong();
+  ASSERT_GT(stop, before);
+  ASSERT_TRUE(reachesPage(kResultPage));
+  settle();
+  EXPECT_TRUE(wizard->isVisible()) << "a stopped batch waits on the result page";
+  EXPECT_EQ(wizard->windowTitle(), "Fallowmere Wizard | Conversion stopped");
+  EXPECT_EQ(control<QLabel>(1000)->text(), "Conversion stopped");
+  EXPECT_EQ(control<QLabel>(1019)->text().toStdString(),
+            "0 of 2 tables (" + std::to_string(stop) + " records) have been imported.");
+  EXPECT_EQ(wizard->currentPage()->findChild<QLabel*>("detail")->text().toStdString(),
+            "Big stops at record " + std::to_string(stop) + " of 200000.");
+  EXPECT_EQ(status(), "Failed");
+  EXPECT_EQ(options.recordsExported, stop);
+  EXPECT_TRUE(control<QCheckBox>(1020)->isEnabled());
+
+  // The records converted so far are in the workbook; the table after it is not started.
   std::string rows = testsupport::runPython(
       "import openpyxl, sys\n"
       "b = openpyxl.load_workbook(sys.argv[1], read_only=True)\n"
       "print(b.sheetnames, b['Big'].max_row)\n",
       {path("big.xlsx")});
-  EXPECT_EQ(rows, "['Big'] " + std::to_string(options.recordsExported + 1) + "\n");
+  EXPECT_EQ(rows, "['Big'] " + std::to_string(stop + 1) + "\n");
 }
 
-TEST_F(WizardTest, AJobErrorIsShownAndTheWizardStillMovesOn) {
+TEST_F(WizardTest, AFailedSaveEndsOnAResultPageThatSaysWhy) {
   shopDb();
+  // A long path loses its middle on the page instead of widening the window.
+  std::string folder = "no/such";
+  for (int i = 0; i < 8; ++i) folder += "/" + std::string(40, 'd');
+  const std::string output = path(folder + "/out.xls");
   options.sourcePath = path("shop.accdb");
-  options.outputPath = path("no/such/folder/out.xls");
+  options.outputPath = output;
   options.batch = 1;
-  options.wait = 1;
   BoxSeen box;
   startWizard();
   ASSERT_TRUE(reachesPage(kProgressPage));
@@ -211,12 +248,69 @@ TEST_F(WizardTest, AJobErrorIsShownAndTheWizardStillMovesOn) {
   ASSERT_TRUE(box.seen);
   EXPECT_EQ(box.caption, "Error");
   EXPECT_EQ(box.text, "Cannot save XLS file.");
-  // The file and the system's reason are the box's details.
-  EXPECT_EQ(box.detail.toStdString().rfind(path("no/such/folder/out.xls") + ": ", 0), 0u) << box.detail.toStdString();
+  // The file and the system's reason are the box's informative text, not hidden.
+  EXPECT_EQ(box.detail.toStdString().rfind(output + ": ", 0), 0u) << box.detail.toStdString();
   EXPECT_NE(box.detail.toStdString().find("No such file or directory"), std::string::npos);
-  // The result page does not claim success for a workbook that was not saved.
+
+  // The result page does not claim success for a workbook that was not saved, and stays.
+  settle();
+  EXPECT_TRUE(wizard->isVisible());
   EXPECT_EQ(status(), "Failed");
-  EXPECT_EQ(control<QLabel>(1019)->text(), "2 tables (8 records) have been imported.");
+  EXPECT_EQ(wizard->windowTitle(), "Fallowmere Wizard | Conversion failed");
+  EXPECT_EQ(control<QLabel>(1000)->text(), "Conversion failed");
+  EXPECT_EQ(wizard->currentPage()->findChild<QLabel*>("summary")->text(), "The workbook was not saved.");
+  EXPECT_EQ(control<QLabel>(1019)->text(), "Cannot save XLS file.");
+  auto* reason = wizard->currentPage()->findChild<ElidedLabel*>("reason");
+  ASSERT_NE(reason, nullptr);
+  EXPECT_EQ(reason->text(), box.detail);
+  EXPECT_TRUE(reason->shownText().contains(QChar(0x2026))) << reason->shownText().toStdString();
+  EXPECT_TRUE(reason->shownText().endsWith("No such file or directory"));
+  EXPECT_LT(wizard->minimumSizeHint().width(), 1000);
+}
+
+TEST_F(WizardTest, APartlyFailedConversionSaysWhichTablesFailed) {
+  // A table whose second record holds a memo with a damaged length, then a good one.
+  auto next = std::make_shared<int>(0);
+  accesswriter::Table broken{"Broken", {{"N", accesswriter::FieldType::Long}, {"Note", accesswriter::FieldType::Memo}},
+                             [next](accesswriter::Row& row) {
+                               if (*next >= 3) return false;
+                               int n = (*next)++;
+                               row = {accesswriter::Value(int64_t{n}),
+                                      accesswriter::Value(std::string(n == 1 ? "BROKEN-RECORD" : "fine"))};
+                               return true;
+                             }};
+  accesswriter::Options format;
+  format.compressText = false;  // the memo's characters stand as UTF-16 in the file
+  accesswriter::writeDatabase(dir / "broken.mdb", format, {broken, jobtest::countingTable("After", 3)});
+  std::string bytes = testsupport::readFileBytes(dir / "broken.mdb");
+  std::string marker;
+  for (char c : std::string("BROKEN-RECORD")) marker += std::string{c, '\0'};
+  size_t at = bytes.find(marker);
+  ASSERT_TRUE(at != std::string::npos && at >= 12);
+  // An inline long value: 3 bytes of length, a flag byte and 8 more before the characters.
+  bytes.replace(at - 12, 3, "\xFF\xFF\x7F");
+  testsupport::writeFileBytes(dir / "broken.mdb", bytes);
+
+  options.sourcePath = path("broken.mdb");
+  options.outputPath = path("broken.xlsx");
+  options.bookType = 1;
+  options.batch = 1;
+  startWizard();
+  ASSERT_TRUE(reachesPage(kProgressPage));
+  BoxSeen engineBox;
+  closeNextMessageBox(&engineBox);
+  ASSERT_TRUE(reachesPage(kResultPage));
+  settle();
+  EXPECT_TRUE(engineBox.seen);
+  EXPECT_TRUE(wizard->isVisible());
+  EXPECT_EQ(control<QLabel>(1000)->text(), "Conversion incomplete");
+  EXPECT_EQ(control<QLabel>(1019)->text(), "1 of 2 tables (4 records) have been imported.");
+  EXPECT_EQ(wizard->currentPage()->findChild<QLabel*>("detail")->text(), "Not converted: Broken.");
+  EXPECT_EQ(status(), "Failed");
+  // The workbook holds what was converted and can be opened.
+  EXPECT_TRUE(control<QCheckBox>(1020)->isEnabled());
+  EXPECT_EQ(jobtest::sheetNames(testsupport::readWorkbook(path("broken.xlsx"))),
+            nlohmann::json::array({"Broken", "After"}));
 }
 
 TEST_F(WizardTest, FinishSavesSettingsAndOpensTheWorkbook) {
@@ -225,8 +319,10 @@ TEST_F(WizardTest, FinishSavesSettingsAndOpensTheWorkbook) {
   options.outputPath = path("done.xls");
   options.openOutput = 1;
   options.logEnabled = 1;
+  settingsFile.clear();  // the user's own, not the one beside the program
   startWizard();
   clickNext();
+  control<QListWidget>(1015)->item(0)->setSelected(false);  // Customers
   clickNext();
   ASSERT_EQ(wizard->currentId(), kOutputPage);
   // The overwrite choice of the output page is what the settings keep.
@@ -235,6 +331,7 @@ TEST_F(WizardTest, FinishSavesSettingsAndOpensTheWorkbook) {
   clickNext();
   ASSERT_TRUE(reachesPage(kResultPage));
 
+  // The command line repeats the run: the one table chosen, quoted for the shell.
   QString shown;
   whenModalOpens([&](QWidget* modal) {
     if (modal->objectName() != "commandLineBox") return false;
@@ -243,15 +340,35 @@ TEST_F(WizardTest, FinishSavesSettingsAndOpensTheWorkbook) {
     return true;
   });
   control<QPushButton>(1034)->click();
-  EXPECT_NE(shown.toStdString().find(path("done.xls")), std::string::npos) << shown.toStdString();
+  EXPECT_EQ(shown.toStdString().rfind(path("shop.accdb") + " " + path("done.xls") + " \"/TABLES=;ORDERS;\" ", 0), 0u)
+      << shown.toStdString();
 
   EXPECT_TRUE(control<QCheckBox>(1020)->isChecked());
   control<QCheckBox>(1021)->click();
   wizard->button(QWizard::FinishButton)->click();
   EXPECT_FALSE(wizard->isVisible());
-  EXPECT_EQ(testsupport::readFileBytes(path("settings.ini")), "[Common]\nLog=1\nOverWrite=1\nOpen=1\n");
+  const std::string userFile = path("config/Fallowmere/test_wizard.ini");
+  EXPECT_EQ(userSettingsPath(), userFile);
+  EXPECT_EQ(testsupport::readFileBytes(userFile), "[Common]\nLog=1\nOverWrite=1\nOpen=1\n");
+  EXPECT_FALSE(std::filesystem::exists(programSettingsPath()));
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(path("done.xls"))));
+
+  // A settings file that cannot be written is reported, and Finish still ends the wizard.
+  wizard.reset();
+  std::filesystem::remove(userFile);
+  std::filesystem::create_directory(userFile);
+  options.batch = options.wait = 1;
+  startWizard();
+  ASSERT_TRUE(reachesPage(kResultPage));
+  control<QCheckBox>(1021)->click();
+  BoxSeen box;
+  closeNextMessageBox(&box);
+  wizard->button(QWizard::FinishButton)->click();
+  ASSERT_TRUE(box.seen);
+  EXPECT_EQ(box.text, "Cannot save the settings.");
+  EXPECT_EQ(box.detail.toStdString().rfind(userFile + ": ", 0), 0u) << box.detail.toStdString();
+  EXPECT_FALSE(wizard->isVisible());
 }
 
 TEST_F(WizardTest, FinishWithoutTheBoxesWritesNothing) {
@@ -277,24 +394,33 @@ TEST_F(WizardTest, BrowsingToADatabaseThatDoesNotOpenSaysSo) {
   ASSERT_TRUE(box.seen);
   EXPECT_EQ(box.caption, "Error");
   EXPECT_EQ(box.text, "Unable to open this MDB file. ");
+  // The engine's reason is told in the box and stays under the empty list.
+  EXPECT_FALSE(box.detail.isEmpty());
+  EXPECT_EQ(wizard->currentPage()->findChild<QLabel*>("emptyListReason")->text(), box.detail);
   ASSERT_EQ(dialogs.size(), 1u);
+  EXPECT_EQ(dialogStarts[0], "");
   EXPECT_FALSE(dialogs[0].first);
   EXPECT_EQ(dialogs[0].second, flavourTexts(ProgramFlavour::Classic).sourceFilter);
   EXPECT_EQ(control<QComboBox>(1017)->currentText(), chosenFile);
   EXPECT_FALSE(nextButton()->isEnabled());
 
-  // A good one opens without a word; the output dialog's answer follows the type.
+  // A good one opens without a word; the output dialog's answer follows the type. Each dialog
+  // starts from the path in its page's field.
   shopDb();
   chosenFile = QString::fromStdString(path("shop.accdb"));
   control<QPushButton>(1012)->click();
   EXPECT_EQ(control<QListWidget>(1015)->count(), 2);
+  EXPECT_EQ(wizard->currentPage()->findChild<QLabel*>("emptyListReason")->text(), "");
   EXPECT_TRUE(nextButton()->isEnabled());
   clickNext();
   control<QComboBox>(1021)->setCurrentIndex(1);
+  control<QComboBox>(200)->setEditText(QString::fromStdString(path("old.xlsx")));
   chosenFile = QString::fromStdString(path("picked.xls"));
   control<QPushButton>(1015)->click();
   EXPECT_EQ(options.outputPath, path("picked.xlsx"));
   ASSERT_EQ(dialogs.size(), 3u);
   EXPECT_TRUE(dialogs[2].first);
   EXPECT_EQ(dialogs[2].second, workbookFilter());
+  EXPECT_EQ(dialogStarts[1].toStdString(), path("broken.mdb"));
+  EXPECT_EQ(dialogStarts[2].toStdString(), path("old.xlsx"));
 }

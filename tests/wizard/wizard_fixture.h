@@ -58,11 +58,8 @@ class WizardTest : public ::testing::Test {
   }
 
   void TearDown() override {
-    if (wizard) {
-      wizard->reject();
-      wizard->waitForWorker();
-      wizard.reset();
-    }
+    // The wizard's end stops a conversion still running, without asking, and waits for it.
+    wizard.reset();
     QApplication::processEvents();
   }
 
@@ -70,13 +67,14 @@ class WizardTest : public ::testing::Test {
     WizardSetup setup;
     setup.flavour = flavour;
     setup.programFolder = (dir / "program").string() + "/";
-    setup.settingsFile = path("settings.ini");
+    setup.settingsFile = settingsFile;
     setup.openUrl = [this](const QUrl& url) {
       opened.push_back(url);
       return false;
     };
-    setup.chooseFile = [this](bool save, const QString& filter) {
+    setup.chooseFile = [this](bool save, const QString& filter, const QString& start) {
       dialogs.push_back({save, filter});
+      dialogStarts.push_back(start);
       return chosenFile;
     };
     wizard = std::make_unique<ConversionWizard>(&options, setup);
@@ -137,7 +135,9 @@ class WizardTest : public ::testing::Test {
   std::unique_ptr<ConversionWizard> wizard;
   std::vector<QUrl> opened;
   std::vector<std::pair<bool, QString>> dialogs;  // the file dialogs asked for: save?, filter
+  std::vector<QString> dialogStarts;              // and the path each starts from
   QString chosenFile;                             // what they answer
+  std::string settingsFile = path("settings.ini");  // empty: the user's own settings file
 
 };
 
