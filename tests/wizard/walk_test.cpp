@@ -268,6 +268,27 @@ TEST_F(WizardTest, AFailedSaveEndsOnAResultPageThatSaysWhy) {
   EXPECT_LT(wizard->minimumSizeHint().width(), 1000);
 }
 
+TEST_F(WizardTest, TheDatabaseTypedAsItsOwnOutputIsLeftAlone) {
+  shopDb();
+  const std::string before = testsupport::readFileBytes(dir / "shop.accdb");
+  options.sourcePath = path("shop.accdb");
+  startWizard();
+  clickNext();
+  clickNext();
+  QTest::keyClicks(control<QComboBox>(200)->lineEdit(), QString::fromStdString(path("shop.accdb")));
+  BoxSeen box;
+  closeNextMessageBox(&box);
+  clickNext();
+  ASSERT_TRUE(reachesPage(kResultPage));
+  EXPECT_EQ(box.text, "Cannot load XLS file.");
+  EXPECT_EQ(box.detail.toStdString().rfind(path("shop.accdb") + ": it is the database being converted", 0), 0u)
+      << box.detail.toStdString();
+  EXPECT_EQ(control<QLabel>(1000)->text(), "Conversion failed");
+  EXPECT_EQ(control<QLabel>(1019)->text(), "Cannot load XLS file.");
+  EXPECT_EQ(wizard->currentPage()->findChild<ElidedLabel*>("reason")->text(), box.detail);
+  EXPECT_EQ(testsupport::readFileBytes(dir / "shop.accdb"), before);
+}
+
 TEST_F(WizardTest, APartlyFailedConversionSaysWhichTablesFailed) {
   // A table whose second record holds a memo with a damaged length, then a good one.
   auto next = std::make_shared<int>(0);
