@@ -41,8 +41,7 @@ Switches begin with / or -, their names in any case; unknown ones are ignored.
   /CELLS=TYPED         date cells, money and decimal formats, exact big integers
   /LAYOUT=TABLE        bold frozen header row, autofilter, fitted column widths
   /ROWS=N              rows per sheet before a continuation sheet (65,530)
-  /FILES=1             attachments, OLE objects and texts too long for a cell
-                       as files in BOOK_files/ beside the workbook, linked
+  /FILES=1             values no cell holds whole, as files in BOOK_files/
   /STATUS=FILE         keep the run's progress in FILE (INI format)
   /STATUS              the same, in status.log beside the program
   /OPEN=0              the wizard does not offer to open the new workbook

@@ -359,6 +359,7 @@ TEST(SharedFiles, ValueFileThatCannotBeWrittenFailsTheRun) {
 TEST(SharedFiles, TypedLinksAndPlainTextAndTheCutReported) {
   REQUIRE_SHARED_ACCESS_DATA();
   testsupport::ScratchDir out;
+  std::vector<std::string> books;
   for (int bookType : {0, 1}) {
     ConversionOptions o;
     o.typedCells = 1;
@@ -380,5 +381,20 @@ TEST(SharedFiles, TypedLinksAndPlainTextAndTheCutReported) {
     ASSERT_EQ(sheet["name"], "Documents");
     EXPECT_EQ(sheet["rows"][1][5], str("Bold start & end\nsecond line"));
     EXPECT_EQ(sheet["rows"][2][5], str("plain <tag>"));
+    books.push_back(o.outputPath);
+  }
+  // What a person sees in a spreadsheet program: the link's text that opens its address, and the
+  // rich text's words on their lines.
+  std::vector<std::string> args{testsupport::python(), (testsupport::projectRoot() / "tests/support/calc_read.py").string()};
+  args.insert(args.end(), books.begin(), books.end());
+  auto calc = testsupport::runCommand(args);
+  ASSERT_EQ(calc.exitCode, 0) << calc.err;
+  nlohmann::json seen = nlohmann::json::parse(calc.out);
+  for (const std::string& book : books) {
+    SCOPED_TRACE(book);
+    const nlohmann::json& rows = seen[book]["sheets"][0]["rows"];
+    EXPECT_EQ(rows[1][4], (nlohmann::json{{"s", "Project site"}, {"link", "https://example.org/projects?id=1"}}));
+    EXPECT_EQ(rows[2][4], (nlohmann::json{{"s", "mailto:office@example.org"}, {"link", "mailto:office@example.org"}}));
+    EXPECT_EQ(rows[1][5], (nlohmann::json{{"s", "Bold start & end\nsecond line"}}));
   }
 }

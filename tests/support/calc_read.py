@@ -7,7 +7,8 @@ where SHEET is
   {"name", "rows": [[CELL, ...], ...], "frozen": [columns, rows] or null,
    "filters": ["A1:C10", ...], "widths": [column width in 1/100 mm, ...]}
 and CELL is null (empty), {"n": number}, {"s": text} or {"f": formula, "v": shown text}, with
-"fmt" (the number format's code) and "bold": true added where the cell has them. Only the first
+"fmt" (the number format's code), "bold": true and "link" (the address of a hyperlink in its
+text) added where the cell has them. Only the first
 --max-rows rows (default 200) and the used columns are read; --full reads every row.
 
 Usage: calc_read.py [--max-rows N | --full] BOOK...
@@ -101,6 +102,12 @@ def read_cell(cell, formats):
         out = {"n": cell.getValue()}
     elif kind == TEXT:
         out = {"s": cell.getString()}
+        fields = cell.getTextFields().createEnumeration()
+        while fields.hasMoreElements():
+            field = fields.nextElement()
+            if field.getPropertySetInfo().hasPropertyByName("URL"):
+                out["link"] = field.URL
+                break
     else:
         out = {"f": cell.getFormula(), "v": cell.getString()}
     key = cell.NumberFormat
