@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "platform/little_endian.h"
 #include "platform/rc4.h"
 
 namespace {
@@ -91,9 +92,8 @@ Bytes iterateHash(HashKind kind, Bytes start, uint32_t count) {
   Bytes h = std::move(start);
   bool ok = true;
   for (uint32_t i = 0; ok && i < count; ++i) {
-    const unsigned char counter[4] = {static_cast<unsigned char>(i), static_cast<unsigned char>(i >> 8),
-                                      static_cast<unsigned char>(i >> 16),
-                                      static_cast<unsigned char>(i >> 24)};
+    unsigned char counter[4];
+    le::put32(counter, i);
     unsigned int length = 0;
     ok = EVP_DigestInit_ex(ctx, md, nullptr) == 1 && EVP_DigestUpdate(ctx, counter, 4) == 1 &&
          EVP_DigestUpdate(ctx, h.data(), h.size()) == 1 &&
