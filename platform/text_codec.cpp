@@ -2,6 +2,8 @@
 
 #include <iconv.h>
 
+#include "platform/little_endian.h"
+
 namespace {
 
 constexpr char32_t kReplacement = 0xFFFD;
@@ -137,7 +139,7 @@ namespace {
 void appendUtf16Le(std::string& out, const uint8_t* data, size_t length) {
   uint16_t pending = 0;
   for (size_t pos = 0; pos + 1 < length; pos += 2) {
-    const uint16_t unit = static_cast<uint16_t>(data[pos] | (data[pos + 1] << 8));
+    const uint16_t unit = le::get16(data + pos);
     if (unit < 0x80 && !pending) out += static_cast<char>(unit);
     else appendUnit(out, unit, pending);
   }
@@ -178,7 +180,7 @@ void decodeAccessTextInto(std::string& out, const uint8_t* data, size_t length) 
       if (data[pos] < 0x80 && !pending) out += static_cast<char>(data[pos++]);  // ASCII, most texts
       else appendUnit(out, data[pos++], pending);
     } else if (length - pos >= 2) {
-      appendUnit(out, static_cast<uint16_t>(data[pos] | (data[pos + 1] << 8)), pending);
+      appendUnit(out, le::get16(data + pos), pending);
       pos += 2;
     } else {
       break;

@@ -9,10 +9,11 @@
 #include <cstring>
 #include <vector>
 
-#include "source/com_error.h"
-#include "source/rc4.h"
+#include "platform/little_endian.h"
 #include "platform/text_codec.h"
+#include "source/com_error.h"
 #include "source/jet_format.h"
+#include "source/jet_header_mask.h"
 
 namespace {
 
@@ -23,12 +24,6 @@ constexpr size_t kCodePageOffset = jetfmt::kHdrCodePage;
 constexpr size_t kPageKeyOffset = jetfmt::kHdrDbKey;
 constexpr size_t kPasswordOffset = jetfmt::kHdrPassword;
 constexpr size_t kCreationDateOffset = jetfmt::kHdrCreationDate;  // Jet4 and later: masks the password
-
-uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t get32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) | (static_cast<uint32_t>(p[2]) << 16) |
-         (static_cast<uint32_t>(p[3]) << 24);
-}
 
 [[noreturn]] void fail(int32_t hr, const std::string& what, const std::string& path, const std::string& reason) {
   throw ComError(hr, kSource, what + ": " + path, reason);
@@ -75,10 +70,9 @@ JetHeader readJetHeader(const std::string& path) {
     fail(daoerror::kUnrecognizedFormat, "The database file is truncated or damaged", path,
          damage("the file is cut short"));
 
-  rc4Apply(jetfmt::kHdrRc4Key, sizeof jetfmt::kHdrRc4Key, &page[kHeaderMaskStart],
-           header.version == JetVersion::Jet3 ? jetfmt::kHdrRc4LengthJet3 : jetfmt::kHdrRc4Length);
-  header.codePage = get16(&page[kCodePageOffset]);
-  uint32_t key = get32(&page[kPageKeyOffset]);
+  jetfmt::toggleHeaderMask(page.data(), page.size());
+  header.codePage = le::get16(&page[kCodePageOffset]);
+  uint32_t key = le::get32(&page[kPageKeyOffset]);
   if (header.version >= JetVersion::Ace12) {
     header.officeEncrypted = key != 0;
   } else {
@@ -98,8 +92,8 @@ JetHeader readJetHeader(const std::string& path) {
     uint32_t mask = 0;
     if (std::isfinite(created) && created > -2147483648.0 && created < 2147483648.0)
       mask = static_cast<uint32_t>(static_cast<int32_t>(std::floor(created)));
-    uint8_t maskBytes[4] = {static_cast<uint8_t>(mask), static_cast<uint8_t>(mask >> 8), static_cast<uint8_t>(mask >> 16),
-                            static_cast<uint8_t>(mask >> 24)};
+    uint8_t maskBytes[4];
+    le::put32(maskBytes, mask);
     for (size_t i = 0; i < sizeof stored; ++i) stored[i] ^= maskBytes[i % 4];
     size_t n = 0;
     while (n + 1 < sizeof stored && (stored[n] | stored[n + 1]) != 0) n += 2;

@@ -6,13 +6,14 @@
 #include <unistd.h>
 #include <unordered_set>
 
+#include "platform/little_endian.h"
 #include "platform/text_codec.h"
 #include "source/com_error.h"
 #include "source/complex_values.h"
 #include "source/dao_types.h"
 #include "source/jet_format.h"
+#include "source/jet_header_mask.h"
 #include "source/quiet_stderr.h"
-#include "source/rc4.h"
 
 namespace {
 
@@ -20,11 +21,6 @@ constexpr int kMaxColumns = 256;
 constexpr unsigned kMaxIndexes = 1000;
 constexpr unsigned kMaxRowsPerPage = 1000;
 constexpr int kMaxOverflowHops = 64;
-
-uint16_t get16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint32_t get24(const uint8_t* p) { return p[0] | (p[1] << 8) | (static_cast<uint32_t>(p[2]) << 16); }
-uint32_t get32(const uint8_t* p) { return get24(p) | (static_cast<uint32_t>(p[3]) << 24); }
-uint64_t get64(const uint8_t* p) { return get32(p) | (static_cast<uint64_t>(get32(p + 4)) << 32); }
 
 int16_t daoTypeOf(int mdbType) {
   switch (mdbType) {
@@ -222,12 +218,12 @@ void TableCursor::readColumnFlags(uint32_t definitionPage) {
       definition.insert(definition.end(), buf + jetfmt::kTdContinuationData, buf + pageSize);
     }
     if (definition.size() >= needed) break;
-    page = get32(buf + jetfmt::kTdNextPage);
+    page = le::get32(buf + jetfmt::kTdNextPage);
   }
   if (definition.size() < needed) damaged("its column descriptors are cut short");
   const uint8_t* entry = definition.data() + jetfmt::kTdColumnsStart + static_cast<size_t>(table_->num_real_idxs) * jetfmt::kTdRealIndexEntrySize;
   for (size_t c = 0; c < numColumns; ++c, entry += jetfmt::kColEntrySize) {
-    int number = get16(entry + jetfmt::kColNumber);
+    int number = le::get16(entry + jetfmt::kColNumber);
     for (unsigned i = 0; i < table_->num_cols; ++i) {
       auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table_->columns, i));
       if (col->col_num != number) continue;
@@ -269,12 +265,7 @@ bool TableCursor::readPage(uint32_t page, uint8_t* into) const {
     got += static_cast<size_t>(n);
   }
   std::memset(into + got, 0, pageSize - got);
-  if (page != 0 && mdb_->f->db_key != 0) {
-    const uint32_t key = mdb_->f->db_key ^ page;
-    const uint8_t keyBytes[4] = {static_cast<uint8_t>(key), static_cast<uint8_t>(key >> 8),
-                                 static_cast<uint8_t>(key >> 16), static_cast<uint8_t>(key >> 24)};
-    rc4Apply(keyBytes, sizeof keyBytes, into, pageSize);
-  }
+  if (page != 0 && mdb_->f->db_key != 0) jetfmt::togglePageEncoding(mdb_->f->db_key, page, into, pageSize);
   return true;
 }
 
@@ -307,7 +298,7 @@ uint32_t TableCursor::nextMappedPage(uint32_t after) {
   };
   uint64_t bit = 0;
   if (map[0] == jetfmt::kMapInline) {
-    const uint32_t first = get32(map + jetfmt::kMapFirstPage);
+    const uint32_t first = le::get32(map + jetfmt::kMapFirstPage);
     const uint64_t from = after >= first ? uint64_t{after} - first + 1 : 0;
     if (!firstSetBit(map + jetfmt::kMapInlineBits, from, (mapSize - jetfmt::kMapInlineBits) * 8, bit)) return 0;
     return static_cast<uint32_t>(first + bit);
@@ -315,7 +306,7 @@ uint32_t TableCursor::nextMappedPage(uint32_t after) {
   const uint64_t perBitmap = (uint64_t{file_->header.pageSize} - jetfmt::kMapBitmapStart) * 8;
   const uint64_t bitmaps = (mapSize - jetfmt::kMapPageList) / 4;
   for (uint64_t m = (uint64_t{after} + 1) / perBitmap, from = (uint64_t{after} + 1) % perBitmap; m < bitmaps; ++m, from = 0) {
-    const uint32_t bitmapPage = get32(map + jetfmt::kMapPageList + 4 * m);
+    const uint32_t bitmapPage = le::get32(map + jetfmt::kMapPageList + 4 * m);
     if (bitmapPage == 0) continue;
     if (bitmapPage != bitmapPageNumber_) {
       if (!readPage(bitmapPage, bitmapPage_.data())) {
@@ -342,14 +333,14 @@ bool TableCursor::loadNextPage() {
     row_ = 0;
     // The usage map may name a page that no longer holds this table's records.
     const uint8_t* pg = mdb_->pg_buf;
-    if (pg[0] == jetfmt::kPageData && get32(pg + jetfmt::kDpOwner) == definitionPage_) return true;
+    if (pg[0] == jetfmt::kPageData && le::get32(pg + jetfmt::kDpOwner) == definitionPage_) return true;
     if (++pagesVisited_ > file_->header.pageCount + 1) damaged("its data pages form a loop");
   }
 }
 
 unsigned TableCursor::rowCountOfPage() const {
   const uint32_t at = file_->header.version == JetVersion::Jet3 ? jetfmt::kDpRowCountJet3 : jetfmt::kDpRowCount;
-  unsigned rows = get16(mdb_->pg_buf + at);
+  unsigned rows = le::get16(mdb_->pg_buf + at);
   if (rows > kMaxRowsPerPage) damaged("implausible record count on a data page");
   return rows;
 }
@@ -360,10 +351,10 @@ bool TableCursor::slotOf(const uint8_t* pg, unsigned row, RowSlot& slot) const {
   const uint32_t offsets = jet3 ? jetfmt::kDpRowOffsetsJet3 : jetfmt::kDpRowOffsets;
   const unsigned pageSize = file_->header.pageSize;
   if (offsets + 2 * (row + 1) > pageSize) return false;
-  uint16_t raw = get16(pg + offsets + 2 * row);
+  uint16_t raw = le::get16(pg + offsets + 2 * row);
   slot.flags = raw & ~jetfmt::kRowOffsetMask;
   slot.start = raw & jetfmt::kRowOffsetMask;
-  unsigned end = row == 0 ? pageSize : (get16(pg + offsets + 2 * (row - 1)) & jetfmt::kRowOffsetMask);
+  unsigned end = row == 0 ? pageSize : (le::get16(pg + offsets + 2 * (row - 1)) & jetfmt::kRowOffsetMask);
   if (slot.start < offsets || end > pageSize || end < slot.start) return false;
   slot.length = end - slot.start;
   return true;
@@ -422,7 +413,7 @@ void TableCursor::loadDataPage(uint32_t page, const char* what) {
   if (mdb_->cur_pg == page) return;
   if (!loadPage(page)) damaged(std::string(what) + " cannot be read");
   const uint8_t* pg = mdb_->pg_buf;
-  if (pg[0] != jetfmt::kPageData || get32(pg + jetfmt::kDpOwner) != definitionPage_)
+  if (pg[0] != jetfmt::kPageData || le::get32(pg + jetfmt::kDpOwner) != definitionPage_)
     damaged(std::string(what) + " points to a page that holds none of the table's records");
 }
 
@@ -433,7 +424,7 @@ TableCursor::RowSlot TableCursor::followOverflow(RowSlot pointer) {
     if (pointer.length < jetfmt::kOverflowPointerSize) damaged("an overflow pointer is cut short");
     const uint8_t* p = mdb_->pg_buf + pointer.start;
     unsigned row = p[jetfmt::kOverflowRow];
-    uint32_t page = get24(p + jetfmt::kOverflowPage);
+    uint32_t page = le::get24(p + jetfmt::kOverflowPage);
     loadDataPage(page, "an overflow pointer");
     RowSlot slot;
     if (row >= rowCountOfPage() || !slotOf(row, slot) || slot.length == 0) damaged("an overflow pointer leads to no row");
@@ -541,10 +532,10 @@ Variant TableCursor::decode(size_t index, const MdbField& field) {
   if (column.mdbType == jetfmt::kTypeComplex && complex_[index]) {
     if (size < static_cast<int>(jetfmt::kComplexKeySize)) damaged("value of column '" + column.name + "' is too short");
     std::string text;
-    if (complex_[index]->joinedText(get32(p), text)) {
+    if (complex_[index]->joinedText(le::get32(p), text)) {
       v.vt = VT_BSTR;
       v.text = std::move(text);
-      v.integer = get32(p);  // the key of the values, for those who read them whole
+      v.integer = le::get32(p);  // the key of the values, for those who read them whole
     } else {
       v.vt = VT_NULL;
     }
@@ -569,7 +560,7 @@ Variant TableCursor::decodeCalculated(const ColumnInfo& column, const uint8_t* p
   Variant v;
   size_t length = size;
   if (size >= jetfmt::kCalcData) {
-    length = get32(p + jetfmt::kCalcLength);
+    length = le::get32(p + jetfmt::kCalcLength);
     if (length > size - jetfmt::kCalcData)
       damaged("value of column '" + column.name + "' states " + std::to_string(length) + " bytes but holds " +
               std::to_string(size - jetfmt::kCalcData));
@@ -597,10 +588,10 @@ Variant TableCursor::decodeCalculated(const ColumnInfo& column, const uint8_t* p
     const uint8_t* m = p + jetfmt::kCalcDecimalMagnitude;
     size_t pos = 0;
     if (bytes % 8 != 0) {
-      magnitude = get32(m);
+      magnitude = le::get32(m);
       pos = 4;
     }
-    for (; pos < bytes; pos += 8) magnitude = (magnitude << 64) | get64(m + pos);
+    for (; pos < bytes; pos += 8) magnitude = (magnitude << 64) | le::get64(m + pos);
     if ((magnitude >> 96) != 0) damaged("decimal value of column '" + column.name + "' exceeds 96 bits");
     v.vt = VT_DECIMAL;
     v.decimal.negative = p[jetfmt::kCalcDecimalSign] != 0;
@@ -618,12 +609,12 @@ Variant TableCursor::decodeBytes(const ColumnInfo& column, const uint8_t* p, siz
   const bool jet3 = file_->header.version == JetVersion::Jet3;
   switch (column.mdbType) {
     case MDB_BYTE: v.vt = VT_UI1; v.integer = p[0]; break;
-    case MDB_INT: v.vt = VT_I2; v.integer = static_cast<int16_t>(get16(p)); break;
-    case MDB_LONGINT: v.vt = VT_I4; v.integer = static_cast<int32_t>(get32(p)); break;
-    case MDB_MONEY: v.vt = VT_CY; v.integer = static_cast<int64_t>(get64(p)); break;
-    case jetfmt::kTypeBigInt: v.vt = VT_I8; v.integer = static_cast<int64_t>(get64(p)); break;
+    case MDB_INT: v.vt = VT_I2; v.integer = static_cast<int16_t>(le::get16(p)); break;
+    case MDB_LONGINT: v.vt = VT_I4; v.integer = static_cast<int32_t>(le::get32(p)); break;
+    case MDB_MONEY: v.vt = VT_CY; v.integer = static_cast<int64_t>(le::get64(p)); break;
+    case jetfmt::kTypeBigInt: v.vt = VT_I8; v.integer = static_cast<int64_t>(le::get64(p)); break;
     case MDB_FLOAT: {
-      uint32_t bits = get32(p);
+      uint32_t bits = le::get32(p);
       float f;
       std::memcpy(&f, &bits, 4);
       v.vt = VT_R4;
@@ -632,7 +623,7 @@ Variant TableCursor::decodeBytes(const ColumnInfo& column, const uint8_t* p, siz
     }
     case MDB_DOUBLE:
     case MDB_DATETIME: {
-      uint64_t bits = get64(p);
+      uint64_t bits = le::get64(p);
       std::memcpy(&v.real, &bits, 8);
       v.vt = column.mdbType == MDB_DOUBLE ? VT_R8 : VT_DATE;
       break;
@@ -640,11 +631,11 @@ Variant TableCursor::decodeBytes(const ColumnInfo& column, const uint8_t* p, siz
     case MDB_REPID: v.vt = VT_BSTR; v.text = guidText(p); break;
     case MDB_NUMERIC: {
       // A sign byte, then four little-endian 32-bit words, the most significant first.
-      if (get32(p + 1) != 0) damaged("decimal value of column '" + column.name + "' exceeds 96 bits");
+      if (le::get32(p + 1) != 0) damaged("decimal value of column '" + column.name + "' exceeds 96 bits");
       v.vt = VT_DECIMAL;
       v.decimal.negative = (p[0] & jetfmt::kNumericNegative) != 0;
-      v.decimal.hi32 = get32(p + 5);
-      v.decimal.lo64 = (static_cast<uint64_t>(get32(p + 9)) << 32) | get32(p + 13);
+      v.decimal.hi32 = le::get32(p + 5);
+      v.decimal.lo64 = (static_cast<uint64_t>(le::get32(p + 9)) << 32) | le::get32(p + 13);
       if (column.scale < 0 || column.scale > 28) damaged("implausible decimal scale");
       v.decimal.scale = static_cast<uint8_t>(column.scale);
       break;
@@ -712,7 +703,7 @@ std::vector<uint8_t> TableCursor::readLongValue(const uint8_t* head, size_t size
 
 void TableCursor::readLongValue(const uint8_t* head, size_t size, const ColumnInfo& column, std::vector<uint8_t>& out) {
   // The top two bits of the first word say where the value lives, the rest is its length.
-  const uint32_t length = get32(head) & jetfmt::kLvLengthMask;
+  const uint32_t length = le::get32(head) & jetfmt::kLvLengthMask;
   const uint8_t kind = head[3] & jetfmt::kLvKindMask;
   out.clear();
   if (length > file_->header.fileSize) damaged("long value of column '" + column.name + "' is longer than the file");
@@ -724,7 +715,7 @@ void TableCursor::readLongValue(const uint8_t* head, size_t size, const ColumnIn
   if (kind != jetfmt::kLvSinglePage && kind != jetfmt::kLvMultiPage)
     damaged("long value of column '" + column.name + "' has an unknown kind");
   out.reserve(length);
-  uint32_t pageRow = get32(head + jetfmt::kLvPageRow);
+  uint32_t pageRow = le::get32(head + jetfmt::kLvPageRow);
   std::unordered_set<uint32_t> seen;
   while (out.size() < length || kind == jetfmt::kLvSinglePage) {
     uint32_t page = pageRow >> 8;
@@ -739,7 +730,7 @@ void TableCursor::readLongValue(const uint8_t* head, size_t size, const ColumnIn
       return;
     }
     if (rowLength < 4) damaged("long value of column '" + column.name + "' is cut short");
-    uint32_t next = get32(data);
+    uint32_t next = le::get32(data);
     size_t take = std::min<size_t>(rowLength - 4, length - out.size());
     out.insert(out.end(), data + 4, data + 4 + take);
     if (out.size() >= length) break;

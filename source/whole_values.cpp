@@ -6,6 +6,7 @@
 
 #include <zlib.h>
 
+#include "platform/little_endian.h"
 #include "platform/text.h"
 #include "platform/text_codec.h"
 #include "source/complex_values.h"
@@ -19,9 +20,6 @@ namespace {
 // The largest attached file decoded; a length beyond it is damage, not a file.
 constexpr uint64_t kLargestAttachment = uint64_t{2} << 30;
 
-uint16_t le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t le32(const uint8_t* p) { return le16(p) | static_cast<uint32_t>(le16(p + 2)) << 16; }
-
 // Reads the stored bytes front to back; every read is checked against their end.
 struct Reader {
   const uint8_t* data;
@@ -30,13 +28,13 @@ struct Reader {
   bool has(size_t n) const { return ok && at <= size && size - at >= n; }
   uint32_t u32() {
     if (!has(4)) return ok = false, 0;
-    uint32_t v = le32(data + at);
+    uint32_t v = le::get32(data + at);
     at += 4;
     return v;
   }
   uint16_t u16() {
     if (!has(2)) return ok = false, 0;
-    uint16_t v = le16(data + at);
+    uint16_t v = le::get16(data + at);
     at += 2;
     return v;
   }
@@ -58,9 +56,9 @@ struct Reader {
     if (units > (size - std::min(at, size)) / 2) return ok = false, std::string();
     std::string out;
     for (size_t i = 0; i < units; ++i) {
-      char32_t c = le16(data + at + 2 * i);
+      char32_t c = le::get16(data + at + 2 * i);
       if (c >= 0xD800 && c < 0xDC00 && i + 1 < units) {
-        char32_t lo = le16(data + at + 2 * i + 2);
+        char32_t lo = le::get16(data + at + 2 * i + 2);
         if (lo >= 0xDC00 && lo < 0xE000) c = 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00), ++i;
       }
       if (c == 0) break;
@@ -115,9 +113,9 @@ OleContent oleContent(const std::vector<uint8_t>& stored) {
   OleContent content;
   content.size = stored.size();  // without a wrapper: the bytes as stored
   const uint8_t* p = stored.data();
-  if (stored.size() < olefmt::kAccessFixedSize || le16(p) != olefmt::kAccessSignature) return content;
-  Reader r{p, stored.size(), le16(p + olefmt::kAccessHeaderLength)};
-  size_t classAt = le16(p + olefmt::kAccessClassOffset), classLength = le16(p + olefmt::kAccessClassLength);
+  if (stored.size() < olefmt::kAccessFixedSize || le::get16(p) != olefmt::kAccessSignature) return content;
+  Reader r{p, stored.size(), le::get16(p + olefmt::kAccessHeaderLength)};
+  size_t classAt = le::get16(p + olefmt::kAccessClassOffset), classLength = le::get16(p + olefmt::kAccessClassLength);
   if (classAt + classLength <= stored.size())
     content.className = ansiText(Reader{p, stored.size(), classAt}.text(classLength));
   r.u32();  // OLE version
@@ -148,8 +146,8 @@ bool decodeAttachment(const std::vector<uint8_t>& stored, std::vector<uint8_t>& 
     why = "shorter than its header";
     return false;
   }
-  const uint32_t kind = le32(stored.data());
-  const uint64_t contentLength = le32(stored.data() + jetfmt::kAttachmentContentLength);
+  const uint32_t kind = le::get32(stored.data());
+  const uint64_t contentLength = le::get32(stored.data() + jetfmt::kAttachmentContentLength);
   const uint8_t* body = stored.data() + jetfmt::kAttachmentWrapperSize;
   const size_t bodySize = stored.size() - jetfmt::kAttachmentWrapperSize;
   if (contentLength > kLargestAttachment) {
@@ -185,7 +183,7 @@ bool decodeAttachment(const std::vector<uint8_t>& stored, std::vector<uint8_t>& 
     why = "cut short";
     return false;
   }
-  const uint32_t headerLength = le32(content.data());
+  const uint32_t headerLength = le::get32(content.data());
   if (headerLength < jetfmt::kAttachmentHeaderLengthSize || headerLength > contentLength) {
     why = "a damaged header";
     return false;

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "platform/atomic_file.h"
+#include "platform/little_endian.h"
 #include "platform/text.h"
 #include "workbook/formats.h"
 #include "workbook/hyperlinks.h"
@@ -159,7 +160,7 @@ FileKind sniffFile(const char* filename, std::string& reason) {
   if (n >= 4 && head[0] == 'P' && head[1] == 'K' && head[2] < 9 && head[3] < 9) return FileKind::Zip;
   if (n >= 4) {
     // A BIFF record at the start: a BOF record of one of the versions, with a plausible length.
-    uint16_t type = static_cast<uint16_t>(head[0] | head[1] << 8), size = static_cast<uint16_t>(head[2] | head[3] << 8);
+    uint16_t type = le::get16(head), size = le::get16(head + 2);
     bool bofSize = size >= 4 && size <= 32;
     if (bofSize && type == xls::kBof) return FileKind::Biff8Stream;
     if (bofSize && (type == xls::kBof2 || type == xls::kBof3 || type == xls::kBof4)) return FileKind::OldBiff;

@@ -3,32 +3,19 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/little_endian.h"
 #include "workbook/book.h"
-
-namespace {
-
-void put32(std::string& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out += static_cast<char>(v >> (8 * i));
-}
-
-uint32_t get32(const char* p) {
-  uint32_t v = 0;
-  for (int i = 3; i >= 0; --i) v = v << 8 | static_cast<unsigned char>(p[i]);
-  return v;
-}
-
-}  // namespace
 
 bool keepHyperlink(XlSheet& sheet, const Hyperlink& link) {
   std::string error;
   if (!sheet.links.isOpen() && !sheet.links.open(false, &error)) return fail(sheet.book, error) != 0;
   // Row, column, then the two texts, each after its length.
   std::string record;
-  put32(record, static_cast<uint32_t>(link.row));
-  put32(record, static_cast<uint32_t>(link.col));
-  put32(record, static_cast<uint32_t>(link.address.size()));
+  le::add32(record, static_cast<uint32_t>(link.row));
+  le::add32(record, static_cast<uint32_t>(link.col));
+  le::add32(record, static_cast<uint32_t>(link.address.size()));
   record += link.address;
-  put32(record, static_cast<uint32_t>(link.location.size()));
+  le::add32(record, static_cast<uint32_t>(link.location.size()));
   record += link.location;
   errno = 0;
   if (!sheet.links.write(record))
@@ -48,13 +35,13 @@ bool forEachHyperlink(const XlSheet& sheet, const std::function<bool(const Hyper
     size_t at = 0;
     for (;;) {
       if (pending.size() - at < 12) break;
-      uint32_t addressSize = get32(pending.data() + at + 8);
+      uint32_t addressSize = le::get32(pending.data() + at + 8);
       if (pending.size() - at < 16 + size_t{addressSize}) break;
-      uint32_t locationSize = get32(pending.data() + at + 12 + addressSize);
+      uint32_t locationSize = le::get32(pending.data() + at + 12 + addressSize);
       size_t whole = 16 + size_t{addressSize} + locationSize;
       if (pending.size() - at < whole) break;
-      link.row = static_cast<int>(get32(pending.data() + at));
-      link.col = static_cast<int>(get32(pending.data() + at + 4));
+      link.row = static_cast<int>(le::get32(pending.data() + at));
+      link.col = static_cast<int>(le::get32(pending.data() + at + 4));
       link.address.assign(pending, at + 12, addressSize);
       link.location.assign(pending, at + 16 + addressSize, locationSize);
       at += whole;

@@ -1,11 +1,7 @@
 #include "source/crypt/access_header.h"
 
-#include "source/crypt/crypto.h"
-
-bool toggleHeaderMask(std::span<unsigned char> page) {
-  if (page.size() < kHeaderMaskOffset + kHeaderMaskLength) return false;
-  return rc4Apply(kHeaderMaskKey, page.subspan(kHeaderMaskOffset, kHeaderMaskLength));
-}
+#include "platform/little_endian.h"
+#include "source/jet_header_mask.h"
 
 HeaderFacts readHeaderFacts(std::span<const unsigned char> page) {
   HeaderFacts facts;
@@ -15,7 +11,7 @@ HeaderFacts readHeaderFacts(std::span<const unsigned char> page) {
   facts.accessHeader = true;
   for (size_t i = 0; i < 4; ++i) facts.databaseKey[i] = page[kDatabaseKeyOffset + i];
   facts.hasDatabaseKey = facts.databaseKey != std::array<unsigned char, 4>{};
-  size_t length = page[kEncryptionInfoOffset] | (page[kEncryptionInfoOffset + 1] << 8);
+  size_t length = le::get16(page.data() + kEncryptionInfoOffset);
   size_t start = kEncryptionInfoOffset + 2;
   if (start + length > kAccessPageSize) {
     facts.encryptionInfoFits = false;
@@ -27,7 +23,7 @@ HeaderFacts readHeaderFacts(std::span<const unsigned char> page) {
 
 std::array<unsigned char, 4> pageKey(const std::array<unsigned char, 4>& databaseKey,
                                      uint32_t pageNumber) {
-  std::array<unsigned char, 4> key = databaseKey;
-  for (size_t i = 0; i < 4; ++i) key[i] ^= static_cast<unsigned char>(pageNumber >> (8 * i));
+  std::array<unsigned char, 4> key;
+  jetfmt::pageKeyBytes(le::get32(databaseKey.data()), pageNumber, key.data());
   return key;
 }

@@ -1,6 +1,6 @@
 // Where the header page (page 0) of a Jet4 or ACE database keeps what decryption needs.
 // Page 0 itself is never encrypted by the database password; part of it is masked with a fixed
-// RC4 key, which every reader (libmdb too) removes.
+// RC4 key, which every reader (libmdb too) removes: jetfmt::toggleHeaderMask.
 #pragma once
 
 #include <array>
@@ -14,16 +14,8 @@ inline constexpr size_t kAccessPageSize = jetfmt::kPageSize;             // Jet4
 inline constexpr size_t kHeaderVersionOffset = jetfmt::kHdrVersion;     // 0 Jet3, 1 Jet4, 2.. ACE 12, 14, ...
 inline constexpr unsigned kFirstAceVersion = jetfmt::kVersionAce12;
 inline constexpr unsigned kLastKnownVersion = jetfmt::kVersionAce17;
-inline constexpr size_t kHeaderMaskOffset = jetfmt::kHdrRc4Start;       // start of the masked region
-inline constexpr size_t kHeaderMaskLength = jetfmt::kHdrRc4Length;      // its length in Jet4 and ACE
-inline constexpr std::array<unsigned char, 4> kHeaderMaskKey = {jetfmt::kHdrRc4Key[0], jetfmt::kHdrRc4Key[1],
-                                                                jetfmt::kHdrRc4Key[2], jetfmt::kHdrRc4Key[3]};
 inline constexpr size_t kDatabaseKeyOffset = jetfmt::kHdrDbKey;         // inside the masked region
 inline constexpr size_t kEncryptionInfoOffset = jetfmt::kHdrEncryptionInfo;  // u16 length, then the provider's bytes
-
-// The masked region unmasked (or masked again: RC4 is its own inverse). False when RC4 is not
-// available.
-bool toggleHeaderMask(std::span<unsigned char> page);
 
 // What an unmasked header page says about encryption. Lengths are checked against the page.
 struct HeaderFacts {

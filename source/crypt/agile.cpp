@@ -140,7 +140,7 @@ bool decryptWithPassword(const AgileInfo& info, const Bytes& stretched, ByteView
 
 void readAgileInfo(ByteView info, OfficeEncryptionInfo& into) {
   into.kind = AccessEncryption::Damaged;
-  if (info.size() <= kXmlAt || readLe32(info, kReservedAt) != kReservedValue) {
+  if (info.size() <= kXmlAt || le::get32(info.data() + kReservedAt) != kReservedValue) {
     into.problem = "its agile encryption header is cut short or has an unexpected layout";
     return;
   }

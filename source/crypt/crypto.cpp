@@ -1,9 +1,11 @@
 #include "source/crypt/crypto.h"
 
 #include <openssl/evp.h>
-#include <openssl/provider.h>
 
 #include <cstring>
+
+#include "platform/little_endian.h"
+#include "platform/rc4.h"
 
 namespace {
 
@@ -16,48 +18,6 @@ const EVP_MD* digestOf(HashKind kind) {
     case HashKind::Sha512: return EVP_sha512();
   }
   return nullptr;
-}
-
-// RC4 lives in OpenSSL 3's legacy provider. We load it into a library context of our own, so
-// the rest of the process keeps OpenSSL's defaults.
-struct Rc4Cipher {
-  OSSL_LIB_CTX* context = nullptr;
-  OSSL_PROVIDER* legacy = nullptr;
-  OSSL_PROVIDER* base = nullptr;
-  EVP_CIPHER* cipher = nullptr;
-
-  Rc4Cipher() {
-    context = OSSL_LIB_CTX_new();
-    if (!context) return;
-    legacy = OSSL_PROVIDER_load(context, "legacy");
-    base = OSSL_PROVIDER_load(context, "default");
-    if (legacy && base) cipher = EVP_CIPHER_fetch(context, "RC4", nullptr);
-  }
-  ~Rc4Cipher() {
-    EVP_CIPHER_free(cipher);
-    if (legacy) OSSL_PROVIDER_unload(legacy);
-    if (base) OSSL_PROVIDER_unload(base);
-    OSSL_LIB_CTX_free(context);
-  }
-};
-
-const EVP_CIPHER* rc4Cipher() {
-  static Rc4Cipher rc4;
-  return rc4.cipher;
-}
-
-EVP_CIPHER_CTX* newRc4Context(ByteView key) {
-  const EVP_CIPHER* cipher = rc4Cipher();
-  if (!cipher || key.empty()) return nullptr;
-  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-  if (!ctx) return nullptr;
-  if (EVP_DecryptInit_ex(ctx, cipher, nullptr, nullptr, nullptr) != 1 ||
-      EVP_CIPHER_CTX_set_key_length(ctx, static_cast<int>(key.size())) != 1 ||
-      EVP_DecryptInit_ex(ctx, nullptr, nullptr, key.data(), nullptr) != 1) {
-    EVP_CIPHER_CTX_free(ctx);
-    return nullptr;
-  }
-  return ctx;
 }
 
 bool applyCipher(EVP_CIPHER_CTX* ctx, std::span<unsigned char> data) {
@@ -132,9 +92,8 @@ Bytes iterateHash(HashKind kind, Bytes start, uint32_t count) {
   Bytes h = std::move(start);
   bool ok = true;
   for (uint32_t i = 0; ok && i < count; ++i) {
-    const unsigned char counter[4] = {static_cast<unsigned char>(i), static_cast<unsigned char>(i >> 8),
-                                      static_cast<unsigned char>(i >> 16),
-                                      static_cast<unsigned char>(i >> 24)};
+    unsigned char counter[4];
+    le::put32(counter, i);
     unsigned int length = 0;
     ok = EVP_DigestInit_ex(ctx, md, nullptr) == 1 && EVP_DigestUpdate(ctx, counter, 4) == 1 &&
          EVP_DigestUpdate(ctx, h.data(), h.size()) == 1 &&
@@ -151,16 +110,9 @@ Bytes fitToSize(Bytes value, size_t size, unsigned char pad) {
 }
 
 bool rc4Apply(ByteView key, std::span<unsigned char> data) {
-  Rc4Stream stream(key);
-  return stream.apply(data);
-}
-
-Rc4Stream::Rc4Stream(ByteView key) : ctx_(newRc4Context(key)) {}
-
-Rc4Stream::~Rc4Stream() { EVP_CIPHER_CTX_free(static_cast<EVP_CIPHER_CTX*>(ctx_)); }
-
-bool Rc4Stream::apply(std::span<unsigned char> data) {
-  return ctx_ && applyCipher(static_cast<EVP_CIPHER_CTX*>(ctx_), data);
+  if (key.empty()) return false;
+  ::rc4Apply(key.data(), key.size(), data.data(), data.size());
+  return true;
 }
 
 bool aesCbcDecrypt(ByteView key, ByteView iv, std::span<unsigned char> data) {

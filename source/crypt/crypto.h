@@ -1,4 +1,5 @@
-// The few cipher and hash operations the decryption needs, over OpenSSL's libcrypto.
+// The few cipher and hash operations the decryption needs, over OpenSSL's libcrypto (RC4 is
+// our own, shared with the Jet page encoding).
 #pragma once
 
 #include <cstdint>
@@ -26,23 +27,8 @@ Bytes iterateHash(HashKind kind, Bytes start, uint32_t count);
 // The value cut to `size` bytes, or lengthened with `pad` bytes.
 Bytes fitToSize(Bytes value, size_t size, unsigned char pad);
 
-// RC4 over the data in place (decryption and encryption are the same). False when RC4 is not
-// available from libcrypto.
+// RC4 over the data in place (decryption and encryption are the same). False for an empty key.
 bool rc4Apply(ByteView key, std::span<unsigned char> data);
-
-// RC4 that keeps its key stream across calls, for values stored one after the other.
-class Rc4Stream {
- public:
-  explicit Rc4Stream(ByteView key);
-  ~Rc4Stream();
-  Rc4Stream(const Rc4Stream&) = delete;
-  Rc4Stream& operator=(const Rc4Stream&) = delete;
-  bool ok() const { return ctx_ != nullptr; }
-  bool apply(std::span<unsigned char> data);
-
- private:
-  void* ctx_ = nullptr;  // EVP_CIPHER_CTX
-};
 
 // AES-CBC decryption in place, without padding: whole blocks, a key of 16, 24 or 32 bytes.
 bool aesCbcDecrypt(ByteView key, ByteView iv, std::span<unsigned char> data);

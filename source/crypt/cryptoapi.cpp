@@ -1,5 +1,6 @@
 #include <cctype>
 
+#include "platform/rc4.h"
 #include "source/crypt/office_encryption.h"
 
 namespace {
@@ -21,7 +22,7 @@ constexpr size_t kRc4EncryptedHashSize = 20, kAesEncryptedHashSize = 32;
 std::string cspName(ByteView bytes) {
   std::string name;
   for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    uint32_t unit = readLe16(bytes, i);
+    uint32_t unit = le::get16(bytes.data() + i);
     if (unit == 0) break;
     if (unit < 0x80) name += static_cast<char>(std::tolower(static_cast<int>(unit)));
   }
@@ -36,17 +37,17 @@ void readCryptoApiInfo(ByteView info, bool aesFlag, OfficeEncryptionInfo& into) 
     into.problem = "its CryptoAPI encryption header is cut short";
     return;
   }
-  uint32_t headerSize = readLe32(info, kHeaderSizeAt);
+  uint32_t headerSize = le::get32(info.data() + kHeaderSizeAt);
   if (headerSize < kFixedHeaderSize || headerSize > info.size() - kHeaderAt) {
     into.problem = "its CryptoAPI encryption header has an impossible size (" +
                    std::to_string(headerSize) + " bytes)";
     return;
   }
   ByteView header = info.subspan(kHeaderAt, headerSize);
-  uint32_t flags = readLe32(header, 0);
-  uint32_t algId = readLe32(header, kAlgIdAt);
-  uint32_t algIdHash = readLe32(header, kAlgIdHashAt);
-  uint32_t keyBits = readLe32(header, kKeySizeAt);
+  uint32_t flags = le::get32(header.data());
+  uint32_t algId = le::get32(header.data() + kAlgIdAt);
+  uint32_t algIdHash = le::get32(header.data() + kAlgIdHashAt);
+  uint32_t keyBits = le::get32(header.data() + kKeySizeAt);
   if (flags & kExternalFlag) {
     into.kind = AccessEncryption::OfficeUnsupported;
     into.problem = "it is encrypted by an external provider, which is not supported";
@@ -97,8 +98,8 @@ void readCryptoApiInfo(ByteView info, bool aesFlag, OfficeEncryptionInfo& into) 
     return;
   }
   ByteView verifier = info.subspan(kHeaderAt + headerSize, verifierBlockSize);
-  if (readLe32(verifier, 0) != kSaltSize) {
-    into.problem = "its salt size is " + std::to_string(readLe32(verifier, 0)) + " bytes instead of 16";
+  if (le::get32(verifier.data()) != kSaltSize) {
+    into.problem = "its salt size is " + std::to_string(le::get32(verifier.data())) + " bytes instead of 16";
     return;
   }
   size_t at = 4;
@@ -106,8 +107,8 @@ void readCryptoApiInfo(ByteView info, bool aesFlag, OfficeEncryptionInfo& into) 
   at += kSaltSize;
   c.encryptedVerifier.assign(verifier.begin() + at, verifier.begin() + at + kVerifierSize);
   at += kVerifierSize;
-  if (readLe32(verifier, at) != kVerifierHashSize) {
-    into.problem = "its verifier hash size is " + std::to_string(readLe32(verifier, at)) +
+  if (le::get32(verifier.data() + at) != kVerifierHashSize) {
+    into.problem = "its verifier hash size is " + std::to_string(le::get32(verifier.data() + at)) +
                    " bytes instead of 20";
     return;
   }
@@ -154,8 +155,10 @@ KeyResult cryptoApiKey(const CryptoApiInfo& info, ByteView password, Bytes& base
   Bytes verifier = info.encryptedVerifier;
   Bytes verifierHash = info.encryptedVerifierHash;
   if (info.cipher == CryptoApiCipher::Rc4) {
-    Rc4Stream stream(key);
-    if (!stream.apply(verifier) || !stream.apply(verifierHash)) return KeyResult::CipherFailure;
+    if (key.empty()) return KeyResult::CipherFailure;
+    Rc4 stream(key.data(), key.size());
+    stream.apply(verifier.data(), verifier.size());
+    stream.apply(verifierHash.data(), verifierHash.size());
   } else if (!aesEcbDecrypt(key, verifier) || !aesEcbDecrypt(key, verifierHash)) {
     return KeyResult::CipherFailure;
   }

@@ -11,6 +11,7 @@
 
 #include "source/crypt/access_header.h"
 #include "source/crypt/office_encryption.h"
+#include "source/jet_header_mask.h"
 
 namespace {
 
@@ -18,7 +19,6 @@ namespace {
 // as encrypted. Jet3 and Jet4 files with a database key carry libmdb's own page encoding.
 struct Detection {
   AccessEncryption kind = AccessEncryption::None;
-  bool rc4Missing = false;  // libcrypto lacks RC4 (no legacy provider): nothing could be read
   HeaderFacts facts;
   OfficeEncryptionInfo office;
 };
@@ -28,10 +28,7 @@ Detection detect(std::span<const unsigned char> headerPage) {
   if (headerPage.size() < kAccessPageSize) return d;
   std::array<unsigned char, kAccessPageSize> page;
   std::memcpy(page.data(), headerPage.data(), kAccessPageSize);
-  if (!toggleHeaderMask(page)) {
-    d.rc4Missing = true;
-    return d;
-  }
+  jetfmt::toggleHeaderMask(page.data(), page.size());
   d.facts = readHeaderFacts(page);
   if (!d.facts.accessHeader || d.facts.version < kFirstAceVersion || !d.facts.hasDatabaseKey)
     return d;
@@ -195,10 +192,6 @@ DecryptResult decryptAccessDatabase(const std::string& path, const std::string& 
     return failure(DecryptFailure::Damaged,
                    quoted(path) + " is damaged: it is shorter than one database page");
   Detection found = detect(page);
-  if (found.rc4Missing)
-    return failure(DecryptFailure::Unsupported,
-                   "cannot read the header of " + quoted(path) +
-                       ": RC4 is not available from OpenSSL (is its legacy provider installed?)");
   switch (found.kind) {
     case AccessEncryption::None:
       return failure(DecryptFailure::NotEncrypted, quoted(path) + " is not an encrypted database");
@@ -254,9 +247,9 @@ DecryptResult decryptAccessDatabase(const std::string& path, const std::string& 
   // Page 0 stays as it is, but without the database key: libmdb would otherwise undo its own
   // Jet page encoding on pages we have already decrypted.
   std::array<unsigned char, kAccessPageSize> header = page;
-  toggleHeaderMask(header);
+  jetfmt::toggleHeaderMask(header.data(), header.size());
   std::memset(header.data() + kDatabaseKeyOffset, 0, 4);
-  toggleHeaderMask(header);
+  jetfmt::toggleHeaderMask(header.data(), header.size());
   if (!writeFully(memory, header.data(), header.size(), 0))
     return failure(DecryptFailure::OutOfMemory,
                    "not enough memory to decrypt " + quoted(path) + ": " + std::strerror(errno));

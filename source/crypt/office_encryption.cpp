@@ -6,14 +6,14 @@ OfficeEncryptionInfo readOfficeEncryptionInfo(ByteView info) {
     result.problem = "its encryption header is missing or cut short";
     return result;
   }
-  uint32_t major = readLe16(info, 0);
-  uint32_t minor = readLe16(info, 2);
+  uint32_t major = le::get16(info.data());
+  uint32_t minor = le::get16(info.data() + 2);
   std::string version = std::to_string(major) + "." + std::to_string(minor);
   if (major == 4 && minor == 4) {
     readAgileInfo(info, result);
   } else if ((major == 2 || major == 3 || major == 4) && minor == 2) {
     constexpr uint32_t kCryptoApiFlag = 0x04, kAesFlag = 0x20;
-    uint32_t flags = readLe32(info, 4);
+    uint32_t flags = le::get32(info.data() + 4);
     if (!(flags & kCryptoApiFlag)) {
       result.problem = "its encryption header (version " + version + ") has unknown flags";
     } else {

@@ -6,14 +6,9 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/little_endian.h"
 #include "source/crypt/crypto.h"
 #include "source/crypt/encrypted_access.h"
-
-// Little-endian fields; the caller has checked the bounds.
-inline uint32_t readLe16(ByteView b, size_t at) { return b[at] | (b[at + 1] << 8); }
-inline uint32_t readLe32(ByteView b, size_t at) {
-  return b[at] | (b[at + 1] << 8) | (b[at + 2] << 16) | (static_cast<uint32_t>(b[at + 3]) << 24);
-}
 
 // The CryptoAPI kinds share one binary header: RC4, and AES ("standard" encryption).
 // RC4: one SHA-1 of salt and password; each page's RC4 key is a SHA-1 of that and the page key,

@@ -8,7 +8,7 @@
 #include "source/engine.h"
 #include "source/jet_header.h"
 #include "source/quiet_stderr.h"
-#include "source/rc4.h"
+#include "platform/rc4.h"
 #include "platform/text_codec.h"
 #include "tests/support/test_support.h"
 

@@ -228,8 +228,8 @@ std::vector<StringStart> sharedStringStarts(const std::string& stream, uint32_t&
   }
   std::vector<StringStart> starts;
   if (recs.empty() || recs[0].body.size() < 8) return starts;
-  total = xls::get32(recs[0].body.data());
-  unique = xls::get32(recs[0].body.data() + 4);
+  total = le::get32(recs[0].body.data());
+  unique = le::get32(recs[0].body.data() + 4);
   size_t rec = 0, pos = 8;
   auto body = [&] { return recs[rec].body; };
   auto nextRecord = [&] { return ++rec < recs.size() ? (pos = 0, true) : false; };
@@ -319,15 +319,15 @@ TEST(XlsContainer, TheStringIndexPointsAtTheFirstStringOfEachBucket) {
     for (size_t off = 0; xls::readRecord(stream, off, r); off += 4 + r.body.size())
       if (r.type == xls::kExtSst) ext = r.body;
     ASSERT_GE(ext.size(), 2u);
-    uint16_t perBucket = xls::get16(ext.data());
+    uint16_t perBucket = le::get16(ext.data());
     EXPECT_GE(perBucket, 8u);
     size_t buckets = (ext.size() - 2) / 8;
     EXPECT_EQ(buckets, (starts.size() + perBucket - 1) / perBucket);
     EXPECT_LE(buckets, 128u);
     for (size_t k = 0; k < buckets; ++k) {
       const StringStart& first = starts[k * perBucket];
-      EXPECT_EQ(xls::get32(ext.data() + 2 + 8 * k), first.inStream) << "bucket " << k;
-      EXPECT_EQ(xls::get16(ext.data() + 6 + 8 * k), first.inRecord) << "bucket " << k;
+      EXPECT_EQ(le::get32(ext.data() + 2 + 8 * k), first.inStream) << "bucket " << k;
+      EXPECT_EQ(le::get16(ext.data() + 6 + 8 * k), first.inRecord) << "bucket " << k;
     }
   }
   auto sheets = wbtest::readBack(file);

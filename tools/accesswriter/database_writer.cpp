@@ -4,6 +4,7 @@
 #include <memory>
 #include <system_error>
 
+#include "source/jet_header_mask.h"
 #include "tools/accesswriter/access_writer.h"
 #include "tools/accesswriter/encoding.h"
 #include "tools/accesswriter/page_file.h"
@@ -63,7 +64,7 @@ std::vector<uint8_t> usageMap(PageFile& file, const std::vector<uint32_t>& pages
   if (span <= fmt::kMapInlineMaxBytes * 8) {
     row.assign(5 + (span + 7) / 8, 0);
     row[0] = fmt::kMapInline;
-    enc::put32(&row[1], first);
+    le::put32(&row[1], first);
     for (uint32_t p : pages) row[5 + (p - first) / 8] |= uint8_t(1u << ((p - first) % 8));
     return row;
   }
@@ -83,7 +84,7 @@ std::vector<uint8_t> usageMap(PageFile& file, const std::vector<uint32_t>& pages
     }
     uint32_t page = file.allocate();
     file.write(page, bitmap);
-    enc::put32(&row[1 + 4 * size_t(m)], page);
+    le::put32(&row[1 + 4 * size_t(m)], page);
   }
   return row;
 }
@@ -97,20 +98,20 @@ PageBytes headerPage(const Options& o) {
   p[fmt::kHdrVersion] = o.format == Format::Jet4    ? fmt::kVersionJet4
                         : o.format == Format::Ace12 ? fmt::kVersionAce12
                                                     : fmt::kVersionAce16;
-  enc::put16(&p[fmt::kHdrCodePage], fmt::kCodePage1252);
-  enc::put32(&p[fmt::kHdrDbKey], o.pageKey);  // non-zero: every other page is RC4-encoded
-  enc::put16(&p[fmt::kHdrLangId], fmt::kLangGeneral);
+  le::put16(&p[fmt::kHdrCodePage], fmt::kCodePage1252);
+  le::put32(&p[fmt::kHdrDbKey], o.pageKey);  // non-zero: every other page is RC4-encoded
+  le::put16(&p[fmt::kHdrLangId], fmt::kLangGeneral);
   enc::putDouble(&p[fmt::kHdrCreationDate], o.creationDate);
   // The password, UTF-16LE padded with zeros, masked with the creation day repeated.
   std::u16string units = enc::utf16FromUtf8(o.password);
   uint8_t mask[4];
-  enc::put32(mask, uint32_t(int32_t(std::floor(o.creationDate))));
+  le::put32(mask, uint32_t(int32_t(std::floor(o.creationDate))));
   for (uint32_t i = 0; i < fmt::kHdrPasswordBytes; ++i) {
     uint8_t b = 0;
     if (i / 2 < units.size()) b = uint8_t(units[i / 2] >> (8 * (i % 2)));
     p[fmt::kHdrPassword + i] = b ^ mask[i % 4];
   }
-  enc::rc4(fmt::kHdrRc4Key, sizeof fmt::kHdrRc4Key, &p[fmt::kHdrRc4Start], fmt::kHdrRc4Length);
+  fmt::toggleHeaderMask(p.data(), p.size());
   return p;
 }
 

@@ -39,22 +39,7 @@ void numericBytes(const std::string& text, int precision, int scale, uint8_t out
   out[0] = (negative && v != 0) ? 0x80 : 0x00;
   for (int w = 0; w < 4; ++w) {  // word 0 (least significant) is stored last
     uint32_t word = uint32_t(v >> (32 * w));
-    put32(out + 1 + 4 * (3 - w), word);
-  }
-}
-
-void rc4(const uint8_t* key, size_t keyLength, uint8_t* data, size_t length) {
-  uint8_t s[256];
-  for (int i = 0; i < 256; ++i) s[i] = uint8_t(i);
-  for (int i = 0, j = 0; i < 256; ++i) {
-    j = (j + s[i] + key[size_t(i) % keyLength]) & 0xFF;
-    std::swap(s[i], s[j]);
-  }
-  for (size_t n = 0, i = 0, j = 0; n < length; ++n) {
-    i = (i + 1) & 0xFF;
-    j = (j + s[i]) & 0xFF;
-    std::swap(s[i], s[j]);
-    data[n] ^= s[(s[i] + s[j]) & 0xFF];
+    le::put32(out + 1 + 4 * (3 - w), word);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "source/jet_header_mask.h"
 #include "tools/accesswriter/access_writer.h"
 #include "tools/accesswriter/encoding.h"
 
@@ -27,11 +28,7 @@ uint32_t PageFile::allocate() {
 
 void PageFile::write(uint32_t page, const PageBytes& plain) {
   PageBytes bytes = plain;
-  if (key_ != 0 && page != 0) {
-    uint8_t key[4];
-    enc::put32(key, key_ ^ page);
-    enc::rc4(key, sizeof key, bytes.data(), bytes.size());
-  }
+  if (key_ != 0 && page != 0) fmt::togglePageEncoding(key_, page, bytes.data(), bytes.size());
   off_t at = off_t(page) * fmt::kPageSize;
   size_t done = 0;
   while (done < bytes.size()) {
@@ -70,13 +67,13 @@ bool RowPage::fits(size_t rowSize) const {
 uint32_t RowPage::add(const uint8_t* data, size_t size) {
   top -= uint32_t(size);
   std::memcpy(&bytes[top], data, size);
-  enc::put16(&bytes[fmt::kDpRowOffsets + 2 * rows], uint16_t(top));
+  le::put16(&bytes[fmt::kDpRowOffsets + 2 * rows], uint16_t(top));
   return (number << 8) | rows++;
 }
 
 void RowPage::flush(PageFile& file) {
-  enc::put16(&bytes[fmt::kDpFreeSpace], uint16_t(top - (fmt::kDpHeaderSize + 2 * rows)));
-  enc::put16(&bytes[fmt::kDpRowCount], uint16_t(rows));
+  le::put16(&bytes[fmt::kDpFreeSpace], uint16_t(top - (fmt::kDpHeaderSize + 2 * rows)));
+  le::put16(&bytes[fmt::kDpRowCount], uint16_t(rows));
   file.write(number, bytes);
   number = 0;
 }

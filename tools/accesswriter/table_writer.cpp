@@ -141,39 +141,39 @@ TableLayout layoutTable(const std::string& file, const Table& table, const Optio
   d[0] = fmt::kPageTableDef;
   d[1] = 0x01;
   d[fmt::kTdTableType] = system ? fmt::kTableTypeSystem : fmt::kTableTypeUser;
-  enc::put16(d + fmt::kTdMaxColumns, uint16_t(t.columns.size()));
-  enc::put16(d + fmt::kTdVarColumns, t.varCount);
-  enc::put16(d + fmt::kTdColumns, uint16_t(t.columns.size()));
+  le::put16(d + fmt::kTdMaxColumns, uint16_t(t.columns.size()));
+  le::put16(d + fmt::kTdVarColumns, t.varCount);
+  le::put16(d + fmt::kTdColumns, uint16_t(t.columns.size()));
   size_t pos = fmt::kTdColumnsStart;
   for (const auto& c : t.columns) {
     uint8_t* e = d + pos;
     e[fmt::kColType] = c.typeCode;
-    enc::put16(e + fmt::kColNumber, c.number);
-    enc::put16(e + fmt::kColVarIndex, c.fixed ? c.number : c.varIndex);
-    enc::put16(e + fmt::kColRowNumber, c.number);
+    le::put16(e + fmt::kColNumber, c.number);
+    le::put16(e + fmt::kColVarIndex, c.fixed ? c.number : c.varIndex);
+    le::put16(e + fmt::kColRowNumber, c.number);
     if (c.field.type == FieldType::Decimal) {
       e[fmt::kColPrecision] = uint8_t(c.field.precision);
       e[fmt::kColScale] = uint8_t(c.field.scale);
     } else if (c.field.type == FieldType::Text || c.field.type == FieldType::Memo) {
-      enc::put16(e + fmt::kColSortOrder, fmt::kLangGeneral);
+      le::put16(e + fmt::kColSortOrder, fmt::kLangGeneral);
     }
     e[fmt::kColFlags] = uint8_t(fmt::kColFlagNullable | (c.fixed ? fmt::kColFlagFixed : 0) |
                                 (system ? fmt::kColFlagUpdatable : 0));
     e[fmt::kColExtFlags] = uint8_t((c.compressed ? fmt::kColExtCompressedUnicode : 0) |
                                    (c.field.calculated ? fmt::kColExtCalculated : 0));
-    enc::put16(e + fmt::kColFixedOffset, c.fixedOffset);
-    enc::put16(e + fmt::kColLength, c.length);
+    le::put16(e + fmt::kColFixedOffset, c.fixedOffset);
+    le::put16(e + fmt::kColLength, c.length);
     pos += fmt::kColEntrySize;
   }
   for (const auto& n : names) {
-    enc::put16(d + pos, uint16_t(2 * n.size()));
+    le::put16(d + pos, uint16_t(2 * n.size()));
     pos += 2;
     for (char16_t u : n) {
-      enc::put16(d + pos, uint16_t(u));
+      le::put16(d + pos, uint16_t(u));
       pos += 2;
     }
   }
-  enc::put16(d + pos, fmt::kTdEnd);
+  le::put16(d + pos, fmt::kTdEnd);
   return t;
 }
 
@@ -190,10 +190,10 @@ void reserveDefinitionPages(PageFile& file, TableLayout& t) {
 void writeDefinition(PageFile& file, TableLayout& t, uint32_t usageMapRow, uint32_t freeMapRow) {
   uint8_t* d = t.definition.data();
   uint64_t rows = std::min<uint64_t>(t.rowCount, std::numeric_limits<uint32_t>::max());
-  enc::put32(d + fmt::kTdRowCount, uint32_t(rows));
-  enc::put32(d + fmt::kTdUsageMap, usageMapRow);
-  enc::put32(d + fmt::kTdFreeMap, freeMapRow);
-  enc::put32(d + fmt::kTdLength, uint32_t(t.definition.size() - fmt::kTdContinuationData));
+  le::put32(d + fmt::kTdRowCount, uint32_t(rows));
+  le::put32(d + fmt::kTdUsageMap, usageMapRow);
+  le::put32(d + fmt::kTdFreeMap, freeMapRow);
+  le::put32(d + fmt::kTdLength, uint32_t(t.definition.size() - fmt::kTdContinuationData));
   size_t pos = 0;
   for (size_t i = 0; i < t.definitionPages.size(); ++i) {
     PageBytes page{};
@@ -203,9 +203,9 @@ void writeDefinition(PageFile& file, TableLayout& t, uint32_t usageMapRow, uint3
     pos += n;
     page[0] = fmt::kPageTableDef;
     page[1] = 0x01;
-    enc::put16(&page[fmt::kTdFreeSpace], uint16_t(fmt::kPageSize - start - n));
+    le::put16(&page[fmt::kTdFreeSpace], uint16_t(fmt::kPageSize - start - n));
     uint32_t next = i + 1 < t.definitionPages.size() ? t.definitionPages[i + 1] : 0;
-    enc::put32(&page[fmt::kTdNextPage], next);
+    le::put32(&page[fmt::kTdNextPage], next);
     file.write(t.definitionPages[i], page);
   }
 }
@@ -213,7 +213,7 @@ void writeDefinition(PageFile& file, TableLayout& t, uint32_t usageMapRow, uint3
 TableStream::TableStream(PageFile& file, TableLayout& layout)
     : file_(file), t_(layout), fixed_(layout.fixedSize), var_(layout.varCount),
       mask_((layout.columns.size() + 7) / 8), ownerTag_(4) {
-  enc::put32(ownerTag_.data(), layout.definitionPages.at(0));
+  le::put32(ownerTag_.data(), layout.definitionPages.at(0));
 }
 
 void TableStream::fail(size_t column, const std::string& why) const {
@@ -248,7 +248,7 @@ uint32_t TableStream::storeLongValue(const std::vector<uint8_t>& data, uint8_t& 
   for (auto& p : pages) p = file_.allocate();
   for (size_t k = 0; k + 1 < chunks; ++k) {
     uint32_t next = k + 2 < chunks ? pages[k + 1] << 8 : lastPtr;
-    enc::put32(piece.data(), next);
+    le::put32(piece.data(), next);
     std::memcpy(piece.data() + 4, data.data() + k * fmt::kLvChunkData, fmt::kLvChunkData);
     chunk_.open(pages[k], fmt::kLvalTag);
     chunk_.add(piece.data(), piece.size());
@@ -275,13 +275,13 @@ void TableStream::addCalculated(size_t column, const Value& v) {
       if (const bool* b = std::get_if<bool>(&v)) result[0] = *b ? 0xFF : 0, n = 1;
       break;
     case FieldType::Byte: if (integer) result[0] = uint8_t(*integer), n = 1; break;
-    case FieldType::Integer: if (integer) enc::put16(result, uint16_t(*integer)), n = 2; break;
-    case FieldType::Long: if (integer) enc::put32(result, uint32_t(*integer)), n = 4; break;
-    case FieldType::BigInt: if (integer) enc::put64(result, uint64_t(*integer)), n = 8; break;
+    case FieldType::Integer: if (integer) le::put16(result, uint16_t(*integer)), n = 2; break;
+    case FieldType::Long: if (integer) le::put32(result, uint32_t(*integer)), n = 4; break;
+    case FieldType::BigInt: if (integer) le::put64(result, uint64_t(*integer)), n = 8; break;
     case FieldType::Single: if (real) enc::putFloat(result, float(*real)), n = 4; break;
     case FieldType::Double: if (real) enc::putDouble(result, *real), n = 8; break;
     case FieldType::Currency:
-      if (const Currency* m = std::get_if<Currency>(&v)) enc::put64(result, uint64_t(m->tenThousandths)), n = 8;
+      if (const Currency* m = std::get_if<Currency>(&v)) le::put64(result, uint64_t(m->tenThousandths)), n = 8;
       break;
     case FieldType::DateTime:
       if (const Date* d = std::get_if<Date>(&v)) enc::putDouble(result, d->days), n = 8;
@@ -290,7 +290,7 @@ void TableStream::addCalculated(size_t column, const Value& v) {
   }
   if (n == 0) fail(column, std::string("a calculated ") + typeName(c.field.type) + " field does not take " + kindName(v));
   out.assign(fmt::kCalcWrapperSize + n, 0);
-  enc::put32(&out[fmt::kCalcLength], uint32_t(n));
+  le::put32(&out[fmt::kCalcLength], uint32_t(n));
   std::memcpy(&out[fmt::kCalcData], result, n);
 }
 
@@ -330,13 +330,13 @@ void TableStream::add(const Row& row) {
         break;
       }
       case FieldType::Byte: f[0] = uint8_t(integer(0, 255)); break;
-      case FieldType::Integer: enc::put16(f, uint16_t(integer(-32768, 32767))); break;
-      case FieldType::Long: enc::put32(f, uint32_t(integer(INT32_MIN, INT32_MAX))); break;
-      case FieldType::BigInt: enc::put64(f, uint64_t(integer(INT64_MIN, INT64_MAX))); break;
+      case FieldType::Integer: le::put16(f, uint16_t(integer(-32768, 32767))); break;
+      case FieldType::Long: le::put32(f, uint32_t(integer(INT32_MIN, INT32_MAX))); break;
+      case FieldType::BigInt: le::put64(f, uint64_t(integer(INT64_MIN, INT64_MAX))); break;
       case FieldType::Currency: {
         const Currency* m = std::get_if<Currency>(&v);
         if (!m) expect("a Currency");
-        enc::put64(f, uint64_t(m->tenThousandths));
+        le::put64(f, uint64_t(m->tenThousandths));
         break;
       }
       case FieldType::Single:
@@ -429,7 +429,7 @@ void TableStream::add(const Row& row) {
       ref.insert(ref.end(), data.begin(), data.end());
     } else {
       uint8_t kind = 0;
-      enc::put32(&ref[4], storeLongValue(data, kind));
+      le::put32(&ref[4], storeLongValue(data, kind));
       ref[3] = kind;
     }
     data.swap(ref);
@@ -437,7 +437,7 @@ void TableStream::add(const Row& row) {
 
   row_.clear();
   row_.resize(2);
-  enc::put16(row_.data(), uint16_t(t_.columns.size()));
+  le::put16(row_.data(), uint16_t(t_.columns.size()));
   row_.insert(row_.end(), fixed_.begin(), fixed_.end());
   if (t_.varCount > 0) {
     std::vector<uint16_t> offsets(t_.varCount + 1);

@@ -70,20 +70,20 @@ bool copyLoadedSheet(std::FILE* out, const Globals& g, const SourceSheet& src, c
       c1 = std::min(c1, src.dimFirstCol);
       c2 = std::max(c2, src.dimLastCol);
     }
-    put32(d, r1);
-    put32(d + 4, r2);
-    put16(d + 8, c1);
-    put16(d + 10, c2);
+    le::put32(d, r1);
+    le::put32(d + 4, r2);
+    le::put16(d + 8, c1);
+    le::put16(d + 10, c2);
   }
-  if (src.index && src.index + 4 + get16(&g.stream[src.index + 2]) <= src.insertAt) {
+  if (src.index && src.index + 4 + le::get16(&g.stream[src.index + 2]) <= src.insertAt) {
     // INDEX holds stream positions of the sheet's own records: they move with the sheet.
     char* ix = &prefix[src.index - src.start];
-    uint16_t len = get16(ix + 2);
+    uint16_t len = le::get16(ix + 2);
     char* b = ix + 4;
     int64_t delta = static_cast<int64_t>(newStart) - static_cast<int64_t>(src.start);
-    if (grew) put32(b + 8, std::max<uint32_t>(get32(b + 8), static_cast<uint32_t>(sheet.lastRow)));
+    if (grew) le::put32(b + 8, std::max<uint32_t>(le::get32(b + 8), static_cast<uint32_t>(sheet.lastRow)));
     for (size_t k = 12; k + 4 <= len; k += 4)
-      if (get32(b + k)) put32(b + k, static_cast<uint32_t>(get32(b + k) + delta));
+      if (le::get32(b + k)) le::put32(b + k, static_cast<uint32_t>(le::get32(b + k) + delta));
   }
   if (!writeAll(out, prefix)) return false;
   if (grew && !sheet.rows.copyStored([&](const char* p, size_t n) { return writeAll(out, p, n); }))
@@ -131,9 +131,9 @@ bool loadBook(XlBook& book, const std::string& path, std::string& error) {
     for (size_t k = 0; k < cch; ++k) {
       size_t at = 8 + k * (wide ? 2 : 1);
       if (at + (wide ? 2 : 1) > bs.size()) break;
-      char32_t c = wide ? get16(&bs[at]) : static_cast<unsigned char>(bs[at]);
+      char32_t c = wide ? le::get16(&bs[at]) : static_cast<unsigned char>(bs[at]);
       if (wide && c >= 0xD800 && c < 0xDC00 && at + 4 <= bs.size()) {
-        char32_t lo = get16(&bs[at + 2]);
+        char32_t lo = le::get16(&bs[at + 2]);
         if (lo >= 0xDC00 && lo < 0xE000) c = 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00), ++k;
       }
       appendUtf8(name, c);

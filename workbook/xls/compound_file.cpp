@@ -96,14 +96,14 @@ bool openCompoundFile(const std::string& path, uint64_t limit, CompoundFile& cf,
     return false;
   }
   const char* h = cf.data.data();
-  uint16_t shift = get16(h + 30);
+  uint16_t shift = le::get16(h + 30);
   if (shift != 9 && shift != 12) {
     error = "damaged: the compound file's sector size is wrong";
     return false;
   }
   cf.sectorSize = 1u << shift;
-  uint32_t fatSectors = get32(h + 44), firstDir = get32(h + 48), firstMiniFat = get32(h + 60),
-           firstDifat = get32(h + 68);
+  uint32_t fatSectors = le::get32(h + 44), firstDir = le::get32(h + 48), firstMiniFat = le::get32(h + 60),
+           firstDifat = le::get32(h + 68);
   uint64_t nSect = sectorCount(cf);
   if (fatSectors > nSect + 1) {
     error = "damaged: the compound file's allocation table is larger than the file";
@@ -111,7 +111,7 @@ bool openCompoundFile(const std::string& path, uint64_t limit, CompoundFile& cf,
   }
   // The allocation table's own sectors: 109 in the header, the rest in a DIFAT chain.
   std::vector<uint32_t> fatList;
-  for (size_t i = 0; i < kHeaderDifat && fatList.size() < fatSectors; ++i) fatList.push_back(get32(h + 76 + i * 4));
+  for (size_t i = 0; i < kHeaderDifat && fatList.size() < fatSectors; ++i) fatList.push_back(le::get32(h + 76 + i * 4));
   uint32_t perDifat = cf.sectorSize / 4 - 1;
   for (uint32_t d = firstDifat, hops = 0; fatList.size() < fatSectors && d != kEndOfChain && d != kFreeSect; ++hops) {
     uint64_t at = sectorOffset(cf, d);
@@ -120,8 +120,8 @@ bool openCompoundFile(const std::string& path, uint64_t limit, CompoundFile& cf,
       return false;
     }
     const char* s = cf.data.data() + at;
-    for (uint32_t i = 0; i < perDifat && fatList.size() < fatSectors; ++i) fatList.push_back(get32(s + i * 4));
-    d = get32(s + perDifat * 4);
+    for (uint32_t i = 0; i < perDifat && fatList.size() < fatSectors; ++i) fatList.push_back(le::get32(s + i * 4));
+    d = le::get32(s + perDifat * 4);
   }
   for (uint32_t s : fatList) {
     uint64_t at = sectorOffset(cf, s);
@@ -130,7 +130,7 @@ bool openCompoundFile(const std::string& path, uint64_t limit, CompoundFile& cf,
       return false;
     }
     size_t bytes = static_cast<size_t>(std::min<uint64_t>(cf.sectorSize, cf.data.size() - at));
-    for (size_t i = 0; i + 4 <= bytes; i += 4) cf.fat.push_back(get32(cf.data.data() + at + i));
+    for (size_t i = 0; i + 4 <= bytes; i += 4) cf.fat.push_back(le::get32(cf.data.data() + at + i));
   }
   if (!readChain(cf, firstDir, cf.fat, nSect, cf.directory) || cf.directory.size() < kEntrySize) {
     error = "damaged: the compound file's directory is broken";
@@ -140,19 +140,19 @@ bool openCompoundFile(const std::string& path, uint64_t limit, CompoundFile& cf,
   for (size_t off = 0; off < cf.directory.size(); off += kEntrySize) {
     const char* e = cf.directory.data() + off;
     CompoundEntry entry;
-    uint16_t bytes = get16(e + 64);
+    uint16_t bytes = le::get16(e + 64);
     for (uint16_t i = 0; i + 1 < bytes && i < 64; i += 2) {
-      char16_t c = get16(e + i);
+      char16_t c = le::get16(e + i);
       if (!c) break;
       entry.name += c;
     }
     entry.type = static_cast<uint8_t>(e[66]);
-    entry.left = get32(e + 68);
-    entry.right = get32(e + 72);
-    entry.child = get32(e + 76);
-    entry.start = get32(e + 116);
-    entry.size = get32(e + 120);
-    if (cf.sectorSize == 4096) entry.size |= static_cast<uint64_t>(get32(e + 124)) << 32;
+    entry.left = le::get32(e + 68);
+    entry.right = le::get32(e + 72);
+    entry.child = le::get32(e + 76);
+    entry.start = le::get32(e + 116);
+    entry.size = le::get32(e + 120);
+    if (cf.sectorSize == 4096) entry.size |= static_cast<uint64_t>(le::get32(e + 124)) << 32;
     cf.entries.push_back(std::move(entry));
   }
   if (cf.entries[0].type != kRoot) {
@@ -173,7 +173,7 @@ bool openCompoundFile(const std::string& path, uint64_t limit, CompoundFile& cf,
       error = "damaged: the compound file's mini allocation table is broken";
       return false;
     }
-    for (size_t i = 0; i + 4 <= table.size(); i += 4) cf.miniFat.push_back(get32(table.data() + i));
+    for (size_t i = 0; i + 4 <= table.size(); i += 4) cf.miniFat.push_back(le::get32(table.data() + i));
   }
   return true;
 }
@@ -249,9 +249,9 @@ bool writeCompoundFile(const std::string& path, const CompoundFile* original, in
       if (e.type != kRoot && !e.reachable) {
         // An entry no tree leads to is free space in every reader's eyes.
         std::memset(&dir[i * kEntrySize], 0, kEntrySize);
-        put32(&dir[i * kEntrySize + 68], kNoStream);
-        put32(&dir[i * kEntrySize + 72], kNoStream);
-        put32(&dir[i * kEntrySize + 76], kNoStream);
+        le::put32(&dir[i * kEntrySize + 68], kNoStream);
+        le::put32(&dir[i * kEntrySize + 72], kNoStream);
+        le::put32(&dir[i * kEntrySize + 76], kNoStream);
       }
       sizes.push_back(static_cast<int>(i) == replaced ? size : stream ? e.size : 0);
     }
@@ -261,27 +261,27 @@ bool writeCompoundFile(const std::string& path, const CompoundFile* original, in
     auto entry = [&](size_t i, const char* name, uint8_t type, uint32_t child) {
       char* e = &dir[i * kEntrySize];
       size_t n = std::strlen(name);
-      for (size_t k = 0; k < n; ++k) put16(e + k * 2, static_cast<unsigned char>(name[k]));
-      put16(e + 64, static_cast<uint16_t>((n + 1) * 2));
+      for (size_t k = 0; k < n; ++k) le::put16(e + k * 2, static_cast<unsigned char>(name[k]));
+      le::put16(e + 64, static_cast<uint16_t>((n + 1) * 2));
       e[66] = static_cast<char>(type);
       e[67] = 1;  // black
-      put32(e + 76, child);
+      le::put32(e + 76, child);
     };
     entry(0, "Root Entry", kRoot, 1);
     entry(1, "Workbook", kStream, kNoStream);
     for (size_t i = 0; i < 4; ++i) {
-      put32(&dir[i * kEntrySize + 68], kNoStream);
-      put32(&dir[i * kEntrySize + 72], kNoStream);
-      if (i != 0) put32(&dir[i * kEntrySize + 76], kNoStream);
+      le::put32(&dir[i * kEntrySize + 68], kNoStream);
+      le::put32(&dir[i * kEntrySize + 72], kNoStream);
+      if (i != 0) le::put32(&dir[i * kEntrySize + 76], kNoStream);
     }
     sizes = {0, size, 0, 0};
   }
   while (dir.size() % kWriteSectorSize) {
     size_t at = dir.size();
     dir.append(kEntrySize, '\0');
-    put32(&dir[at + 68], kNoStream);
-    put32(&dir[at + 72], kNoStream);
-    put32(&dir[at + 76], kNoStream);
+    le::put32(&dir[at + 68], kNoStream);
+    le::put32(&dir[at + 72], kNoStream);
+    le::put32(&dir[at + 76], kNoStream);
     sizes.push_back(0);
   }
   const size_t entryCount = dir.size() / kEntrySize;
@@ -347,13 +347,13 @@ bool writeCompoundFile(const std::string& path, const CompoundFile* original, in
   for (size_t i = 0; i < entryCount; ++i) {
     char* e = &dir[i * kEntrySize];
     if (i == 0) {
-      put32(e + 116, miniSectors ? miniStart : kEndOfChain);
-      put32(e + 120, static_cast<uint32_t>(mini.size()));
+      le::put32(e + 116, miniSectors ? miniStart : kEndOfChain);
+      le::put32(e + 120, static_cast<uint32_t>(mini.size()));
     } else if (static_cast<uint8_t>(e[66]) == kStream) {
-      put32(e + 116, starts[i]);
-      put32(e + 120, static_cast<uint32_t>(sizes[i]));
+      le::put32(e + 116, starts[i]);
+      le::put32(e + 120, static_cast<uint32_t>(sizes[i]));
     }
-    put32(e + 124, 0);  // the high half of the size, which version 3 files leave zero
+    le::put32(e + 124, 0);  // the high half of the size, which version 3 files leave zero
   }
 
   std::FILE* out = std::fopen(path.c_str(), "wb");
@@ -366,20 +366,20 @@ bool writeCompoundFile(const std::string& path, const CompoundFile* original, in
   std::setvbuf(out, outBuffer.data(), _IOFBF, outBuffer.size());
   std::string header(kHeaderSize, '\0');
   std::memcpy(header.data(), kSignature, sizeof kSignature);
-  put16(&header[24], 0x003E);  // minor version
-  put16(&header[26], 0x0003);  // major version 3: 512-byte sectors
-  put16(&header[28], 0xFFFE);  // little-endian
-  put16(&header[30], 9);
-  put16(&header[32], 6);
-  put32(&header[44], static_cast<uint32_t>(fat));
-  put32(&header[48], dirStart);
-  put32(&header[56], kMiniCutoff);
-  put32(&header[60], miniFatSectors ? miniFatStart : kEndOfChain);
-  put32(&header[64], static_cast<uint32_t>(miniFatSectors));
-  put32(&header[68], difat ? difatStart : kEndOfChain);
-  put32(&header[72], static_cast<uint32_t>(difat));
+  le::put16(&header[24], 0x003E);  // minor version
+  le::put16(&header[26], 0x0003);  // major version 3: 512-byte sectors
+  le::put16(&header[28], 0xFFFE);  // little-endian
+  le::put16(&header[30], 9);
+  le::put16(&header[32], 6);
+  le::put32(&header[44], static_cast<uint32_t>(fat));
+  le::put32(&header[48], dirStart);
+  le::put32(&header[56], kMiniCutoff);
+  le::put32(&header[60], miniFatSectors ? miniFatStart : kEndOfChain);
+  le::put32(&header[64], static_cast<uint32_t>(miniFatSectors));
+  le::put32(&header[68], difat ? difatStart : kEndOfChain);
+  le::put32(&header[72], static_cast<uint32_t>(difat));
   for (size_t i = 0; i < kHeaderDifat; ++i)
-    put32(&header[76 + i * 4], i < fat ? fatStart + static_cast<uint32_t>(i) : kFreeSect);
+    le::put32(&header[76 + i * 4], i < fat ? fatStart + static_cast<uint32_t>(i) : kFreeSect);
   bool ok = std::fwrite(header.data(), 1, header.size(), out) == header.size();
   auto pad = [&](uint64_t written) {
     uint64_t n = (kWriteSectorSize - written % kWriteSectorSize) % kWriteSectorSize;
@@ -417,11 +417,11 @@ bool writeCompoundFile(const std::string& path, const CompoundFile* original, in
   content.shrink_to_fit();
   ok = ok && put(mini) && put(dir);
   std::string words;
-  for (uint32_t v : miniFat) add32(words, v);
+  for (uint32_t v : miniFat) le::add32(words, v);
   ok = ok && put(words);
   for (size_t k = 0; ok && k < table.size(); k += static_cast<size_t>(perFat)) {
     words.clear();
-    for (size_t j = 0; j < perFat; ++j) add32(words, table[k + j]);
+    for (size_t j = 0; j < perFat; ++j) le::add32(words, table[k + j]);
     ok = std::fwrite(words.data(), 1, words.size(), out) == words.size();
   }
   // DIFAT sectors list the allocation table's sectors beyond the header's 109.
@@ -429,9 +429,9 @@ bool writeCompoundFile(const std::string& path, const CompoundFile* original, in
     words.clear();
     for (uint64_t k = 0; k + 1 < perFat; ++k) {
       uint64_t f = kHeaderDifat + d * (perFat - 1) + k;
-      add32(words, f < fat ? fatStart + static_cast<uint32_t>(f) : kFreeSect);
+      le::add32(words, f < fat ? fatStart + static_cast<uint32_t>(f) : kFreeSect);
     }
-    add32(words, d + 1 < difat ? difatStart + static_cast<uint32_t>(d + 1) : kEndOfChain);
+    le::add32(words, d + 1 < difat ? difatStart + static_cast<uint32_t>(d + 1) : kEndOfChain);
     ok = std::fwrite(words.data(), 1, words.size(), out) == words.size();
   }
   int writeErrno = ok ? 0 : errno;

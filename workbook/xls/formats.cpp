@@ -54,36 +54,36 @@ void insertAt(std::vector<Rec>& rs, size_t at, std::vector<Rec> added) {
 
 std::string cellXf(uint16_t font, uint16_t format) {
   std::string b;
-  add16(b, font);
-  add16(b, format);
-  add16(b, kXfLockedCellOfStyle0);
+  le::add16(b, font);
+  le::add16(b, format);
+  le::add16(b, kXfLockedCellOfStyle0);
   b += static_cast<char>(kXfBottomAligned);
   b += '\0';
   b += '\0';
   b += static_cast<char>(kXfUsesNumberAndFont);
-  add32(b, 0);
-  add32(b, 0);
-  add16(b, kXfPatternColours);
+  le::add32(b, 0);
+  le::add32(b, 0);
+  le::add16(b, kXfPatternColours);
   return b;
 }
 
 std::string filterName(uint16_t sheetPosition, uint16_t ixti, const SheetLook& l) {
   std::string b;
-  add16(b, kNameHiddenBuiltin);
+  le::add16(b, kNameHiddenBuiltin);
   b += '\0';  // no shortcut key
   b += '\1';  // one character: the built-in name's number
-  add16(b, 11);  // formula size: one PtgArea3d
-  add16(b, 0);
-  add16(b, static_cast<uint16_t>(sheetPosition + 1));  // a name of that sheet
+  le::add16(b, 11);  // formula size: one PtgArea3d
+  le::add16(b, 0);
+  le::add16(b, static_cast<uint16_t>(sheetPosition + 1));  // a name of that sheet
   b.append(4, '\0');
   b += '\0';  // compressed characters
   b += static_cast<char>(kBuiltinFilterDatabase);
   b += static_cast<char>(kPtgArea3d);
-  add16(b, ixti);
-  add16(b, static_cast<uint16_t>(l.filterFirstRow));
-  add16(b, static_cast<uint16_t>(l.filterLastRow));
-  add16(b, static_cast<uint16_t>(l.filterFirstCol));  // absolute references
-  add16(b, static_cast<uint16_t>(l.filterLastCol));
+  le::add16(b, ixti);
+  le::add16(b, static_cast<uint16_t>(l.filterFirstRow));
+  le::add16(b, static_cast<uint16_t>(l.filterLastRow));
+  le::add16(b, static_cast<uint16_t>(l.filterFirstCol));  // absolute references
+  le::add16(b, static_cast<uint16_t>(l.filterLastCol));
   return b;
 }
 
@@ -97,19 +97,19 @@ void addFormats(const XlBook& book, std::vector<Rec>& rs) {
       uint16_t fonts = static_cast<uint16_t>(std::count_if(rs.begin(), rs.end(), [](const Rec& r) { return r.type == kFont; }));
       boldFont = fonts >= kSkippedFontIndex ? static_cast<uint16_t>(fonts + 1) : fonts;
       std::string body = rs[first].body;
-      if (body.size() >= kFontWeightOffset + 2) put16(&body[kFontWeightOffset], kFontBoldWeight);
+      if (body.size() >= kFontWeightOffset + 2) le::put16(&body[kFontWeightOffset], kFontBoldWeight);
       insertAt(rs, afterLast(rs, kFont), {{kFont, body}});
     }
   }
   uint16_t nextFormat = kFirstCustomFormat;
   for (const Rec& r : rs)
-    if (r.type == kFormat && r.body.size() >= 2) nextFormat = std::max<uint16_t>(nextFormat, static_cast<uint16_t>(get16(r.body.data()) + 1));
+    if (r.type == kFormat && r.body.size() >= 2) nextFormat = std::max<uint16_t>(nextFormat, static_cast<uint16_t>(le::get16(r.body.data()) + 1));
   std::map<std::string, uint16_t> ids;
   std::vector<Rec> formats;
   for (auto& f : book.formats) {
     if (f->numFormat.empty() || ids.count(f->numFormat)) continue;
     std::string body;
-    add16(body, nextFormat);
+    le::add16(body, nextFormat);
     addUnicodeString(body, toUtf16(f->numFormat), true);
     formats.push_back({kFormat, body});
     ids[f->numFormat] = nextFormat++;
@@ -132,7 +132,7 @@ void addFilterNames(const XlBook& book, std::vector<Rec>& rs) {
   int supBooks = 0, self = -1;
   for (const Rec& r : rs)
     if (r.type == kSupBook) {
-      if (r.body.size() == 4 && get16(&r.body[2]) == kSupBookSelf) self = supBooks;
+      if (r.body.size() == 4 && le::get16(&r.body[2]) == kSupBookSelf) self = supBooks;
       ++supBooks;
     }
   size_t externSheet = firstOf(rs, kExternSheet);
@@ -140,8 +140,8 @@ void addFilterNames(const XlBook& book, std::vector<Rec>& rs) {
     return;  // a reference list this long is left alone
   if (self < 0) {
     std::string supBook;
-    add16(supBook, count);
-    add16(supBook, kSupBookSelf);
+    le::add16(supBook, count);
+    le::add16(supBook, kSupBookSelf);
     size_t at = externSheet;
     if (at == std::string::npos) at = firstOf(rs, kName);
     if (at == std::string::npos) {
@@ -152,7 +152,7 @@ void addFilterNames(const XlBook& book, std::vector<Rec>& rs) {
     std::vector<Rec> added{{kSupBook, supBook}};
     if (externSheet == std::string::npos) {
       std::string empty;
-      add16(empty, 0);
+      le::add16(empty, 0);
       added.push_back({kExternSheet, empty});
     }
     insertAt(rs, at, added);
@@ -161,16 +161,16 @@ void addFilterNames(const XlBook& book, std::vector<Rec>& rs) {
   }
   std::string& refs = rs[externSheet].body;
   if (refs.size() < 2) refs.assign(2, '\0');
-  uint16_t first = get16(refs.data());
+  uint16_t first = le::get16(refs.data());
   std::vector<Rec> names;
   for (size_t k = 0; k < sheets.size(); ++k) {
-    add16(refs, static_cast<uint16_t>(self));
-    add16(refs, sheets[k]);
-    add16(refs, sheets[k]);
+    le::add16(refs, static_cast<uint16_t>(self));
+    le::add16(refs, sheets[k]);
+    le::add16(refs, sheets[k]);
     names.push_back({kName, filterName(sheets[k], static_cast<uint16_t>(first + k),
                                        book.sheets[sheets[k]]->look)});
   }
-  put16(&refs[0], static_cast<uint16_t>(first + sheets.size()));
+  le::put16(&refs[0], static_cast<uint16_t>(first + sheets.size()));
   size_t namesAt = afterLast(rs, kName);
   insertAt(rs, namesAt != std::string::npos ? namesAt : externSheet + 1, names);
 }
@@ -200,22 +200,22 @@ void addSheetLook(const SheetLook& look, uint16_t columnXf, std::string& head, s
   std::vector<ColumnWidth> runs = columnRuns(look);
   if (!runs.empty()) {
     std::string d;
-    add16(d, kDefaultColumnWidth);
+    le::add16(d, kDefaultColumnWidth);
     added.push_back({kDefColWidth, d});
     for (const ColumnWidth& c : runs) {
       std::string b;
-      add16(b, static_cast<uint16_t>(c.first));
-      add16(b, static_cast<uint16_t>(c.last));
-      add16(b, static_cast<uint16_t>(std::min(65535.0, c.width * kColumnWidthUnit)));
-      add16(b, columnXf);
-      add16(b, kColInfoUserSet);
-      add16(b, 0);
+      le::add16(b, static_cast<uint16_t>(c.first));
+      le::add16(b, static_cast<uint16_t>(c.last));
+      le::add16(b, static_cast<uint16_t>(std::min(65535.0, c.width * kColumnWidthUnit)));
+      le::add16(b, columnXf);
+      le::add16(b, kColInfoUserSet);
+      le::add16(b, 0);
       added.push_back({kColInfo, b});
     }
   }
   if (look.filter) {
     std::string b;
-    add16(b, static_cast<uint16_t>(look.filterLastCol - look.filterFirstCol + 1));
+    le::add16(b, static_cast<uint16_t>(look.filterLastCol - look.filterFirstCol + 1));
     added.push_back({kAutoFilterInfo, b});
   }
   insertAt(h, firstOf(h, kDimensions), added);
@@ -227,25 +227,25 @@ void addSheetLook(const SheetLook& look, uint16_t columnXf, std::string& head, s
   size_t window = firstOf(t, kWindow2);
   if (window == std::string::npos) return;
   std::string& w = t[window].body;
-  put16(&w[0], static_cast<uint16_t>(get16(w.data()) | kWindow2Frozen | kWindow2FrozenNoSplit));
+  le::put16(&w[0], static_cast<uint16_t>(le::get16(w.data()) | kWindow2Frozen | kWindow2FrozenNoSplit));
   uint8_t pane = look.frozenRows > 0 && look.frozenCols > 0 ? kPaneBottomRight
                  : look.frozenRows > 0                     ? kPaneBottomLeft
                                                            : kPaneTopRight;
   std::string p;
-  add16(p, static_cast<uint16_t>(look.frozenCols));
-  add16(p, static_cast<uint16_t>(look.frozenRows));
-  add16(p, static_cast<uint16_t>(look.frozenRows));
-  add16(p, static_cast<uint16_t>(look.frozenCols));
+  le::add16(p, static_cast<uint16_t>(look.frozenCols));
+  le::add16(p, static_cast<uint16_t>(look.frozenRows));
+  le::add16(p, static_cast<uint16_t>(look.frozenRows));
+  le::add16(p, static_cast<uint16_t>(look.frozenCols));
   p += static_cast<char>(pane);
   p += '\0';
   std::string s;
   s += static_cast<char>(pane);
-  add16(s, static_cast<uint16_t>(look.frozenRows));
-  add16(s, static_cast<uint16_t>(look.frozenCols));
-  add16(s, 0);  // the active cell is the first of the one range
-  add16(s, 1);
-  add16(s, static_cast<uint16_t>(look.frozenRows));
-  add16(s, static_cast<uint16_t>(look.frozenRows));
+  le::add16(s, static_cast<uint16_t>(look.frozenRows));
+  le::add16(s, static_cast<uint16_t>(look.frozenCols));
+  le::add16(s, 0);  // the active cell is the first of the one range
+  le::add16(s, 1);
+  le::add16(s, static_cast<uint16_t>(look.frozenRows));
+  le::add16(s, static_cast<uint16_t>(look.frozenRows));
   s += static_cast<char>(look.frozenCols);
   s += static_cast<char>(look.frozenCols);
   insertAt(t, window + 1, {{kPane, p}, {kSelection, s}});

@@ -10,33 +10,33 @@ namespace {
 
 std::string bof(uint16_t kind) {
   std::string b;
-  add16(b, kBiff8);
-  add16(b, kind);
-  add16(b, 0x0DBB);  // build
-  add16(b, 0x07CC);  // year
-  add32(b, 0x00000041);
-  add32(b, 0x00000006);
+  le::add16(b, kBiff8);
+  le::add16(b, kind);
+  le::add16(b, 0x0DBB);  // build
+  le::add16(b, 0x07CC);  // year
+  le::add32(b, 0x00000041);
+  le::add32(b, 0x00000006);
   return b;
 }
 
 std::string u16(uint16_t v) {
   std::string b;
-  add16(b, v);
+  le::add16(b, v);
   return b;
 }
 
 std::string xf(bool style) {
   std::string b;
-  add16(b, 0);                          // font
-  add16(b, 0);                          // number format: General
-  add16(b, style ? 0xFFF5 : 0x0001);    // locked; a style has no parent, a cell format has style 0
+  le::add16(b, 0);                          // font
+  le::add16(b, 0);                          // number format: General
+  le::add16(b, style ? 0xFFF5 : 0x0001);    // locked; a style has no parent, a cell format has style 0
   b += '\x20';                          // bottom aligned
   b += '\0';
   b += '\0';
   b += static_cast<char>(style ? 0xF4 : 0x00);
-  add32(b, 0);
-  add32(b, 0);
-  add16(b, 0x20C0);                     // automatic pattern colours
+  le::add32(b, 0);
+  le::add32(b, 0);
+  le::add16(b, 0x20C0);                     // automatic pattern colours
   return b;
 }
 
@@ -44,10 +44,10 @@ std::string boundSheetFor(const SavedSheet& s) {
   std::string b;
   if (s.source) {
     b = s.source->boundSheet;
-    put32(&b[0], s.offset);
+    le::put32(&b[0], s.offset);
     return b;
   }
-  add32(b, s.offset);
+  le::add32(b, s.offset);
   b += '\0';  // visible
   b += '\0';  // worksheet
   addUnicodeString(b, toUtf16(s.name), false);
@@ -75,7 +75,7 @@ void startGlobals(Globals& g) {
   add(kProt4Rev, u16(0));
   add(kProt4RevPass, u16(0));
   std::string w1;
-  for (uint16_t v : {0, 0, 0x4000, 0x2000, 0x0038, 0, 0, 1, 0x0258}) add16(w1, v);
+  for (uint16_t v : {0, 0, 0x4000, 0x2000, 0x0038, 0, 0, 1, 0x0258}) le::add16(w1, v);
   add(kWindow1, w1);
   add(kBackup, u16(0));
   add(kHideObj, u16(0));
@@ -85,7 +85,7 @@ void startGlobals(Globals& g) {
   add(kBookBool, u16(0));
   for (int i = 0; i < 5; ++i) {
     std::string f;
-    for (uint16_t v : {200, 0, 0x7FFF, 400, 0}) add16(f, v);
+    for (uint16_t v : {200, 0, 0x7FFF, 400, 0}) le::add16(f, v);
     f.append(4, '\0');
     addUnicodeString(f, u"Arial", false);
     add(kFont, f);
@@ -93,7 +93,7 @@ void startGlobals(Globals& g) {
   for (int i = 0; i < 15; ++i) add(kXf, xf(true));
   add(kXf, xf(false));
   std::string style;
-  add16(style, 0x8000);
+  le::add16(style, 0x8000);
   style += '\0';
   style += '\xFF';
   add(kStyle, style);
@@ -113,11 +113,11 @@ bool readGlobals(Globals& g, std::string& error) {
     error = "damaged: the Workbook stream does not start with a BOF record";
     return false;
   }
-  if (get16(r.body.data()) == kBiff5) {
+  if (le::get16(r.body.data()) == kBiff5) {
     error = "Excel 95 workbooks (BIFF5) cannot be extended";
     return false;
   }
-  if (get16(r.body.data()) != kBiff8 || get16(r.body.data() + 2) != kBofGlobals) {
+  if (le::get16(r.body.data()) != kBiff8 || le::get16(r.body.data() + 2) != kBofGlobals) {
     error = "not a BIFF8 (Excel 97 or later) workbook";
     return false;
   }
@@ -148,7 +148,7 @@ bool readGlobals(Globals& g, std::string& error) {
         if (g.sources.empty()) g.boundSheetAt = g.records.size();
         SourceSheet src;
         src.boundSheet.assign(r.body);
-        src.start = get32(r.body.data());
+        src.start = le::get32(r.body.data());
         g.sources.push_back(std::move(src));
         continue;
       }
@@ -160,7 +160,7 @@ bool readGlobals(Globals& g, std::string& error) {
         sawSst = inSst = true;
         g.sstAt = g.records.size();
         g.sst.loaded.assign(s.substr(r.offset, 4 + r.body.size()));
-        g.sst.loadedTotal = get32(r.body.data());
+        g.sst.loadedTotal = le::get32(r.body.data());
         continue;
       case kExtSst: extSstAt = g.records.size(); break;
       case kXf: ++xfCount; break;
@@ -217,47 +217,47 @@ void buildGlobals(Globals& g, const std::vector<SavedSheet>& sheets, std::string
         break;
       case kTabId:
         body.clear();
-        for (int k = 0; k < count; ++k) add16(body, static_cast<uint16_t>(k + 1));
+        for (int k = 0; k < count; ++k) le::add16(body, static_cast<uint16_t>(k + 1));
         break;
       case kWindow1:
         if (body.size() >= 16) {
-          if (get16(&body[10]) >= count) put16(&body[10], 0);
-          if (get16(&body[12]) >= count) put16(&body[12], 0);
-          put16(&body[14], 1);
+          if (le::get16(&body[10]) >= count) le::put16(&body[10], 0);
+          if (le::get16(&body[12]) >= count) le::put16(&body[12], 0);
+          le::put16(&body[14], 1);
         }
         break;
       case kSupBook:
         ++supBook;
-        if (body.size() == 4 && get16(&body[2]) == 0x0401) {
+        if (body.size() == 4 && le::get16(&body[2]) == 0x0401) {
           internalSupBook = supBook;
-          put16(&body[0], static_cast<uint16_t>(count));
+          le::put16(&body[0], static_cast<uint16_t>(count));
         }
         break;
       case kExternSheet:
         if (anyDeleted)
           for (size_t k = 2; k + 6 <= body.size(); k += 6)
-            if (get16(&body[k]) == internalSupBook) {
-              put16(&body[k + 2], map(get16(&body[k + 2])));
-              put16(&body[k + 4], map(get16(&body[k + 4])));
+            if (le::get16(&body[k]) == internalSupBook) {
+              le::put16(&body[k + 2], map(le::get16(&body[k + 2])));
+              le::put16(&body[k + 4], map(le::get16(&body[k + 4])));
             }
         break;
       case kName:
         if (anyDeleted && body.size() >= 10) {
-          uint16_t itab = get16(&body[8]);
+          uint16_t itab = le::get16(&body[8]);
           if (itab > 0 && itab <= moved.size()) {
             if (moved[itab - 1u] >= 0) {
-              put16(&body[8], static_cast<uint16_t>(moved[itab - 1u] + 1));
+              le::put16(&body[8], static_cast<uint16_t>(moved[itab - 1u] + 1));
             } else {
               // A name of a deleted sheet: formulas refer to names by position, so a hidden
               // empty name keeps the place of the one that went.
               std::string name = "_DeletedSheetName" + std::to_string(++removedNames);
               body.clear();
-              add16(body, 0x0001);
+              le::add16(body, 0x0001);
               body += '\0';
               body += static_cast<char>(name.size());
-              add16(body, 0);
-              add16(body, 0);
-              add16(body, 0);
+              le::add16(body, 0);
+              le::add16(body, 0);
+              le::add16(body, 0);
               body.append(4, '\0');
               body += '\0';
               body += name;

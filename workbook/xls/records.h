@@ -1,9 +1,12 @@
-// BIFF8 records: their numbers, their framing and the little-endian fields inside them.
+// BIFF8 records: their numbers, their framing and the fields inside them (little-endian, read
+// and written with platform/little_endian.h).
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+#include "platform/little_endian.h"
 
 namespace xls {
 
@@ -73,26 +76,6 @@ constexpr size_t kMaxRecordData = 8224;  // longest record body; longer data goe
 constexpr uint16_t kDefaultCellXf = 15;  // the first cell format after the 15 style formats
 constexpr uint8_t kErrorNum = 0x24;      // #NUM!
 
-inline uint16_t get16(const char* p) {
-  return static_cast<uint16_t>(static_cast<unsigned char>(p[0]) | static_cast<unsigned char>(p[1]) << 8);
-}
-inline uint32_t get32(const char* p) { return get16(p) | static_cast<uint32_t>(get16(p + 2)) << 16; }
-inline void put16(char* p, uint16_t v) {
-  p[0] = static_cast<char>(v);
-  p[1] = static_cast<char>(v >> 8);
-}
-inline void put32(char* p, uint32_t v) {
-  put16(p, static_cast<uint16_t>(v));
-  put16(p + 2, static_cast<uint16_t>(v >> 16));
-}
-inline void add16(std::string& s, uint16_t v) {
-  s += static_cast<char>(v);
-  s += static_cast<char>(v >> 8);
-}
-inline void add32(std::string& s, uint32_t v) {
-  add16(s, static_cast<uint16_t>(v));
-  add16(s, static_cast<uint16_t>(v >> 16));
-}
 void addDouble(std::string& s, double v);
 
 // Appends a whole record (header and body) to out.

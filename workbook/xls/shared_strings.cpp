@@ -45,18 +45,18 @@ class LoadedReader {
   bool read(SstString& s, std::string& error) {
     std::string head;
     if (!bytes(3, head)) return fail(error);
-    s.length = get16(head.data());
+    s.length = le::get16(head.data());
     s.flags = static_cast<uint8_t>(head[2]);
     uint16_t runCount = 0;
     uint32_t extSize = 0;
     std::string more;
     if (s.flags & kRichSt) {
       if (!bytes(2, more)) return fail(error);
-      runCount = get16(more.data());
+      runCount = le::get16(more.data());
     }
     if (s.flags & kExtSt) {
       if (!bytes(4, more)) return fail(error);
-      extSize = get32(more.data());
+      extSize = le::get32(more.data());
     }
     s.chars.clear();
     bool wide = s.flags & kHighByte, allNarrow = !wide;
@@ -71,7 +71,7 @@ class LoadedReader {
       size_t take = std::min(left, (end_ - pos_) / unit);
       if (take == 0) return fail(error);
       for (size_t k = 0; k < take; ++k) {
-        char16_t c = wide ? get16(&data_[pos_ + 2 * k]) : static_cast<unsigned char>(data_[pos_ + k]);
+        char16_t c = wide ? le::get16(&data_[pos_ + 2 * k]) : static_cast<unsigned char>(data_[pos_ + k]);
         s.chars += c;
       }
       pos_ += take * unit;
@@ -90,7 +90,7 @@ class LoadedReader {
   // The next record's body; the first must be the SST record, the others CONTINUE records.
   bool nextRecord(bool first) {
     if (next_ + 4 > data_.size()) return false;
-    uint16_t type = get16(&data_[next_]), size = get16(&data_[next_ + 2]);
+    uint16_t type = le::get16(&data_[next_]), size = le::get16(&data_[next_ + 2]);
     if (type != (first ? kSst : kContinue) || next_ + 4 + size > data_.size()) return false;
     pos_ = next_ + 4;
     end_ = pos_ + size;
@@ -118,8 +118,8 @@ std::string systemFailure(const char* what) { return std::string(what) + ": " + 
 // CONTINUE record.
 bool endRecord(SharedStrings& sst, std::string& error) {
   char header[kRecordHeader];
-  put16(header, sst.records.rawSize() == 0 ? kSst : kContinue);
-  put16(header + 2, static_cast<uint16_t>(sst.body.size()));
+  le::put16(header, sst.records.rawSize() == 0 ? kSst : kContinue);
+  le::put16(header + 2, static_cast<uint16_t>(sst.body.size()));
   errno = 0;
   if (!sst.records.isOpen() && !sst.records.open(false, &error)) return false;
   if (!sst.records.write(std::string_view(header, sizeof header)) || !sst.records.write(sst.body)) {
@@ -165,10 +165,10 @@ bool frameString(SharedStrings& sst, std::basic_string_view<Unit> chars, bool na
   if (room() < headSize + (length ? 2 * unit : 0) && !endRecord(sst, error)) return false;
   noteStringStart(sst);
   ++sst.framed;
-  add16(body, static_cast<uint16_t>(length));
+  le::add16(body, static_cast<uint16_t>(length));
   body += static_cast<char>(flags);
-  if (flags & kRichSt) add16(body, static_cast<uint16_t>(runs.size() / 4));
-  if (flags & kExtSt) add32(body, static_cast<uint32_t>(ext.size()));
+  if (flags & kRichSt) le::add16(body, static_cast<uint16_t>(runs.size() / 4));
+  if (flags & kExtSt) le::add32(body, static_cast<uint32_t>(ext.size()));
   for (size_t k = 0; k < length;) {
     size_t take = std::min(length - k, room() / unit);
     // A surrogate pair is not split between records: readers decode each piece on its own.
@@ -184,7 +184,7 @@ bool frameString(SharedStrings& sst, std::basic_string_view<Unit> chars, bool na
     if (narrow) {
       for (size_t j = 0; j < take; ++j) out[j] = static_cast<char>(chars[k + j]);
     } else {
-      for (size_t j = 0; j < take; ++j) put16(out + 2 * j, chars[k + j]);
+      for (size_t j = 0; j < take; ++j) le::put16(out + 2 * j, chars[k + j]);
     }
     k += take;
   }
@@ -270,8 +270,8 @@ bool writeSharedStrings(SharedStrings& sst, std::FILE* out, std::string& error) 
   if (!startFraming(sst, error)) return false;
   // The counts go at these bytes of the first record, whole or still being filled.
   char counts[kSstHeader];
-  put32(counts, sst.loadedTotal + sst.added);
-  put32(counts + 4, sst.count());
+  le::put32(counts, sst.loadedTotal + sst.added);
+  le::put32(counts + 4, sst.count());
   const uint64_t countsAt = kRecordHeader;
   auto put = [&](const char* p, size_t n, uint64_t at) {
     if (at >= countsAt + kSstHeader || at + n <= countsAt) return std::fwrite(p, 1, n, out) == n;
@@ -287,8 +287,8 @@ bool writeSharedStrings(SharedStrings& sst, std::FILE* out, std::string& error) 
     return written;
   });
   char header[kRecordHeader];
-  put16(header, at == 0 ? kSst : kContinue);
-  put16(header + 2, static_cast<uint16_t>(sst.body.size()));
+  le::put16(header, at == 0 ? kSst : kContinue);
+  le::put16(header + 2, static_cast<uint16_t>(sst.body.size()));
   ok = ok && put(header, sizeof header, at);
   ok = ok && put(sst.body.data(), sst.body.size(), at + kRecordHeader);
   if (!ok) error = systemFailure("cannot write the shared strings");
@@ -297,11 +297,11 @@ bool writeSharedStrings(SharedStrings& sst, std::FILE* out, std::string& error) 
 
 std::string extSstBody(const SstIndex& index, uint64_t sstOffset) {
   std::string body;
-  add16(body, index.stringsPerBucket);
+  le::add16(body, index.stringsPerBucket);
   for (const auto& [position, inRecord] : index.buckets) {
-    add32(body, static_cast<uint32_t>(sstOffset + position));
-    add16(body, inRecord);
-    add16(body, 0);
+    le::add32(body, static_cast<uint32_t>(sstOffset + position));
+    le::add16(body, inRecord);
+    le::add16(body, 0);
   }
   return body;
 }

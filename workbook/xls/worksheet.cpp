@@ -11,9 +11,9 @@ bool appendCellRecords(std::string& out, int row, const std::vector<Cell>& cells
                        SharedStrings& sst, std::string& error) {
   for (const Cell& c : cells) {
     std::string body;
-    add16(body, static_cast<uint16_t>(row));
-    add16(body, static_cast<uint16_t>(c.col));
-    add16(body, c.xf != 0 ? static_cast<uint16_t>(c.xf) : xf);  // a cell format of xl.h, or the default
+    le::add16(body, static_cast<uint16_t>(row));
+    le::add16(body, static_cast<uint16_t>(c.col));
+    le::add16(body, c.xf != 0 ? static_cast<uint16_t>(c.xf) : xf);  // a cell format of xl.h, or the default
     switch (c.kind) {
       case CellKind::Number:
         addDouble(body, c.number);
@@ -32,7 +32,7 @@ bool appendCellRecords(std::string& out, int row, const std::vector<Cell>& cells
       case CellKind::Text: {
         uint32_t index;
         if (!addSharedStringUtf8(sst, c.text, index, error)) return false;
-        add32(body, index);
+        le::add32(body, index);
         addRecord(out, kLabelSst, body);
         break;
       }
@@ -46,15 +46,15 @@ namespace {
 void addBytes(std::string& out, const unsigned char (&bytes)[16]) { out.append(reinterpret_cast<const char*>(bytes), 16); }
 
 void addUtf16(std::string& out, const std::u16string& text) {
-  for (char16_t c : text) add16(out, static_cast<uint16_t>(c));
+  for (char16_t c : text) le::add16(out, static_cast<uint16_t>(c));
 }
 
 // A length-prefixed string of the link object: its count of characters, the terminator included.
 void addLinkString(std::string& out, const std::string& utf8) {
   std::u16string text = toUtf16(utf8);
-  add32(out, static_cast<uint32_t>(text.size() + 1));
+  le::add32(out, static_cast<uint32_t>(text.size() + 1));
   addUtf16(out, text);
-  add16(out, 0);
+  le::add16(out, 0);
 }
 
 // A file path as a file moniker: the "..\" steps up counted apart, backslashes between names,
@@ -66,17 +66,17 @@ void addFileMoniker(std::string& out, std::string path) {
   while (path.rfind("..\\", 0) == 0) path.erase(0, 3), ++up;
   std::u16string wide = toUtf16(path);
   addBytes(out, kFileMonikerClsid);
-  add16(out, up);
-  add32(out, static_cast<uint32_t>(wide.size() + 1));
+  le::add16(out, up);
+  le::add32(out, static_cast<uint32_t>(wide.size() + 1));
   for (char16_t c : wide) out += c < 0x80 ? static_cast<char>(c) : '?';
   out += '\0';
-  add16(out, kFileMonikerEndServer);
-  add16(out, kFileMonikerVersion);
+  le::add16(out, kFileMonikerEndServer);
+  le::add16(out, kFileMonikerVersion);
   out.append(kFileMonikerReserved, '\0');
   const uint32_t pathBytes = static_cast<uint32_t>(wide.size() * 2);
-  add32(out, pathBytes + 6);
-  add32(out, pathBytes);
-  add16(out, kFileMonikerUnicodeKey);
+  le::add32(out, pathBytes + 6);
+  le::add32(out, pathBytes);
+  le::add16(out, kFileMonikerUnicodeKey);
   addUtf16(out, wide);
 }
 
@@ -84,23 +84,23 @@ void addFileMoniker(std::string& out, std::string path) {
 
 bool appendHyperlinkRecord(std::string& out, const Hyperlink& link) {
   std::string body;
-  add16(body, static_cast<uint16_t>(link.row));
-  add16(body, static_cast<uint16_t>(link.row));
-  add16(body, static_cast<uint16_t>(link.col));
-  add16(body, static_cast<uint16_t>(link.col));
+  le::add16(body, static_cast<uint16_t>(link.row));
+  le::add16(body, static_cast<uint16_t>(link.row));
+  le::add16(body, static_cast<uint16_t>(link.col));
+  le::add16(body, static_cast<uint16_t>(link.col));
   addBytes(body, kHLinkClsid);
-  add32(body, kHLinkStreamVersion);
+  le::add32(body, kHLinkStreamVersion);
   const bool url = isUrlAddress(link.address);
   const bool absolute = url || (!link.address.empty() && link.address[0] == '/');
   uint32_t flags = (link.address.empty() ? 0 : kHLinkHasMoniker) | (absolute ? kHLinkIsAbsolute : 0) |
                    (link.location.empty() ? 0 : kHLinkHasLocation);
-  add32(body, flags);
+  le::add32(body, flags);
   if (url) {
     std::u16string wide = toUtf16(link.address);
     addBytes(body, kUrlMonikerClsid);
-    add32(body, static_cast<uint32_t>((wide.size() + 1) * 2));
+    le::add32(body, static_cast<uint32_t>((wide.size() + 1) * 2));
     addUtf16(body, wide);
-    add16(body, 0);
+    le::add16(body, 0);
   } else if (!link.address.empty()) {
     addFileMoniker(body, link.address);
   }
@@ -112,26 +112,26 @@ bool appendHyperlinkRecord(std::string& out, const Hyperlink& link) {
 
 std::string newSheetHead(uint32_t firstRow, uint32_t lastRow, uint16_t firstCol, uint16_t lastCol) {
   std::string out, b;
-  add16(b, kBiff8);
-  add16(b, kBofWorksheet);
-  add16(b, 0x0DBB);
-  add16(b, 0x07CC);
-  add32(b, 0x00000041);
-  add32(b, 0x00000006);
+  le::add16(b, kBiff8);
+  le::add16(b, kBofWorksheet);
+  le::add16(b, 0x0DBB);
+  le::add16(b, 0x07CC);
+  le::add32(b, 0x00000041);
+  le::add32(b, 0x00000006);
   addRecord(out, kBof, b);
   b.clear();
-  add16(b, 0);
-  add16(b, 255);
+  le::add16(b, 0);
+  le::add16(b, 255);
   addRecord(out, kDefaultRowHeight, b);
   b.clear();
-  add16(b, 0x04C1);
+  le::add16(b, 0x04C1);
   addRecord(out, kWsBool, b);
   b.clear();
-  add32(b, firstRow);
-  add32(b, lastRow);
-  add16(b, firstCol);
-  add16(b, lastCol);
-  add16(b, 0);
+  le::add32(b, firstRow);
+  le::add32(b, lastRow);
+  le::add16(b, firstCol);
+  le::add16(b, lastCol);
+  le::add16(b, 0);
   addRecord(out, kDimensions, b);
   return out;
 }
@@ -139,13 +139,13 @@ std::string newSheetHead(uint32_t firstRow, uint32_t lastRow, uint16_t firstCol,
 std::string newSheetTail(bool selected) {
   std::string out, b;
   // Grid lines, headers, zeros, outline symbols shown; the first sheet selected and active.
-  add16(b, static_cast<uint16_t>(0x00B6 | (selected ? 0x0600 : 0)));
-  add16(b, 0);
-  add16(b, 0);
-  add32(b, 64);
-  add16(b, 0);
-  add16(b, 0);
-  add32(b, 0);
+  le::add16(b, static_cast<uint16_t>(0x00B6 | (selected ? 0x0600 : 0)));
+  le::add16(b, 0);
+  le::add16(b, 0);
+  le::add32(b, 64);
+  le::add16(b, 0);
+  le::add16(b, 0);
+  le::add32(b, 0);
   addRecord(out, kWindow2, b);
   addRecord(out, kEof, "");
   return out;
@@ -164,11 +164,11 @@ static bool isCellTable(uint16_t t) {
 
 bool scanSheet(std::string_view s, SourceSheet& src, std::string& error) {
   RecordView r;
-  if (!readRecord(s, src.start, r) || r.type != kBof || r.body.size() < 4 || get16(r.body.data()) != kBiff8) {
+  if (!readRecord(s, src.start, r) || r.type != kBof || r.body.size() < 4 || le::get16(r.body.data()) != kBiff8) {
     error = "damaged: a sheet has no start record";
     return false;
   }
-  src.worksheet = get16(r.body.data() + 2) == kBofWorksheet;
+  src.worksheet = le::get16(r.body.data() + 2) == kBofWorksheet;
   int depth = 0;
   bool inCells = false;
   size_t off = src.start;
@@ -190,10 +190,10 @@ bool scanSheet(std::string_view s, SourceSheet& src, std::string& error) {
       if (r.type == kDimensions && r.body.size() >= 12) {
         src.dimensions = off;
         src.insertAt = next;
-        src.dimFirstRow = get32(r.body.data());
-        src.dimLastRow = get32(r.body.data() + 4);
-        src.dimFirstCol = get16(r.body.data() + 8);
-        src.dimLastCol = get16(r.body.data() + 10);
+        src.dimFirstRow = le::get32(r.body.data());
+        src.dimLastRow = le::get32(r.body.data() + 4);
+        src.dimFirstCol = le::get16(r.body.data() + 8);
+        src.dimLastCol = le::get16(r.body.data() + 10);
       } else if (r.type == kWsBool && r.body.size() >= 2 && (r.body[0] & kWsBoolDialog)) {
         src.worksheet = false;  // a dialog sheet: kept as it is, never written to
       } else if ((r.type == kDVal || r.type == kCodeName || r.type == kSheetExt) && src.linksAt == 0) {
@@ -205,7 +205,7 @@ bool scanSheet(std::string_view s, SourceSheet& src, std::string& error) {
         inCells = true;
         if (r.type != kDbCell && r.type != kString && r.type != kShrFmla && r.type != kArray &&
             r.type != kTable && r.body.size() >= 2)
-          src.lastRow = std::max(src.lastRow, get16(r.body.data()) + 1);
+          src.lastRow = std::max(src.lastRow, le::get16(r.body.data()) + 1);
         src.insertAt = next;
       } else if (r.type == kContinue && inCells) {
         src.insertAt = next;

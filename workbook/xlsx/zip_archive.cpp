@@ -8,6 +8,8 @@
 #include <minizip/unzip.h>
 #include <minizip/zip.h>
 
+#include "platform/little_endian.h"
+
 namespace {
 
 // minizip file functions over a stream the caller owns: "opening" hands back that stream.
@@ -35,13 +37,6 @@ constexpr size_t kZip64SizeBytes = 8;   // each size of the zip64 field
 constexpr size_t kExtraFieldRoom = 0xFFFF;
 constexpr size_t kReadPiece = 1 << 16;
 
-uint16_t le16(const unsigned char* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
-uint64_t le64(const unsigned char* p) {
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
-}
-
 uint32_t dosNow() {
   std::time_t t = std::time(nullptr);
   std::tm tm{};
@@ -57,15 +52,15 @@ bool applyZip64Sizes(const unsigned char* extra, size_t length, uint64_t& size, 
   const bool needSize = size == kZip64Marker, needCompressed = compressedSize == kZip64Marker;
   if (!needSize && !needCompressed) return true;
   for (size_t pos = 0; pos + kExtraHeaderSize <= length;) {
-    uint16_t id = le16(extra + pos), fieldLength = le16(extra + pos + 2);
+    uint16_t id = le::get16(extra + pos), fieldLength = le::get16(extra + pos + 2);
     const unsigned char* field = extra + pos + kExtraHeaderSize;
     if (pos + kExtraHeaderSize + fieldLength > length) return false;
     if (id == kZip64ExtraId) {
       // Only the sizes the directory entry left out are there, uncompressed first.
       size_t need = (needSize ? kZip64SizeBytes : 0) + (needCompressed ? kZip64SizeBytes : 0);
       if (fieldLength < need) return false;
-      if (needSize) size = le64(field);
-      if (needCompressed) compressedSize = le64(field + (needSize ? kZip64SizeBytes : 0));
+      if (needSize) size = le::get64(field);
+      if (needCompressed) compressedSize = le::get64(field + (needSize ? kZip64SizeBytes : 0));
       return true;
     }
     pos += kExtraHeaderSize + fieldLength;
