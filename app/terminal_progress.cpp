@@ -9,6 +9,7 @@
 
 #include "options/conversion_options.h"
 #include "platform/paths.h"
+#include "platform/text_codec.h"
 
 namespace {
 
@@ -40,18 +41,11 @@ bool isWide(char32_t c) {
 std::vector<Glyph> glyphsOf(const std::string& text) {
   std::vector<Glyph> glyphs;
   for (size_t at = 0; at < text.size();) {
-    auto byte = static_cast<unsigned char>(text[at]);
-    size_t length = byte < 0x80 ? 1 : (byte & 0xE0) == 0xC0 ? 2 : (byte & 0xF0) == 0xE0 ? 3 : (byte & 0xF8) == 0xF0 ? 4 : 0;
-    char32_t code = length == 1 ? byte : length == 2 ? byte & 0x1F : length == 3 ? byte & 0x0F : byte & 0x07;
-    bool valid = length != 0 && at + length <= text.size();
-    for (size_t next = 1; valid && next < length; ++next) {
-      auto continuation = static_cast<unsigned char>(text[at + next]);
-      valid = (continuation & 0xC0) == 0x80;
-      code = (code << 6) | (continuation & 0x3F);
-    }
-    if (!valid || code < 0x20 || (code >= 0x7F && code < 0xA0)) {
+    char32_t code = 0;
+    size_t length = decodeUtf8Char(text, at, code);
+    if (length == 0 || code < 0x20 || (code >= 0x7F && code < 0xA0)) {
       glyphs.push_back({"?", 1});
-      at += valid ? length : 1;
+      at += length == 0 ? 1 : length;
       continue;
     }
     glyphs.push_back({text.substr(at, length), isWide(code) ? 2u : 1u});

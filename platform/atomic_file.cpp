@@ -14,6 +14,7 @@
 #include <optional>
 
 #include "platform/interruption.h"
+#include "platform/write_whole.h"
 
 namespace {
 
@@ -205,18 +206,9 @@ bool replaceFileWithText(const std::string& target, const std::string& text, std
       why = std::strerror(errno);
       return false;
     }
-    size_t done = 0;
-    bool ok = true;
-    while (ok && done < text.size()) {
-      ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        why = n < 0 ? std::strerror(errno) : "nothing was written";
-        ok = false;
-      } else {
-        done += static_cast<size_t>(n);
-      }
-    }
+    errno = 0;
+    bool ok = writeWhole(fd, text.data(), text.size());
+    if (!ok) why = errno ? std::strerror(errno) : "nothing was written";
     if (close(fd) != 0 && ok) {
       why = std::strerror(errno);
       ok = false;

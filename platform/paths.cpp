@@ -25,6 +25,11 @@ std::string fileNameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+std::string fileNameOfStoredPath(const std::string& path) {
+  auto cut = path.find_last_of("\\/");
+  return cut == std::string::npos ? path : path.substr(cut + 1);
+}
+
 std::string replaceExtensionAfterLastDot(const std::string& path, const std::string& extension) {
   // Only a dot in the file name counts: a dot in a folder name must not cut the path there.
   auto slash = path.rfind('/');

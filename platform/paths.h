@@ -13,6 +13,9 @@ std::string folderOf(const std::string& path);
 // Everything after the last '/', or the whole path when it has none.
 std::string fileNameOf(const std::string& path);
 
+// Everything after the last '/' or backslash, for paths that Windows programs stored in files.
+std::string fileNameOfStoredPath(const std::string& path);
+
 // The path cut at the last "." of its file name with `extension` appended: ".ini" replaces the
 // dot too, "ini" keeps it. A file name without "." gets `extension` appended.
 std::string replaceExtensionAfterLastDot(const std::string& path, const std::string& extension);

@@ -5,6 +5,7 @@
 #include <vector>
 #include <system_error>
 
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "source/com_error.h"
 #include "source/open_failure.h"
@@ -32,17 +33,6 @@ std::string linkPassword(const std::string& connect) {
   return {};
 }
 
-// The part of a stored path after its last '\' or '/': links made on Windows use backslashes.
-std::string storedFileName(const std::string& stored) {
-  size_t cut = stored.find_last_of("\\/");
-  return cut == std::string::npos ? stored : stored.substr(cut + 1);
-}
-
-std::string folderOfPath(const std::string& path) {
-  size_t cut = path.rfind('/');
-  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-}
-
 bool isFile(const std::string& path) {
   std::error_code ec;
   return !path.empty() && std::filesystem::is_regular_file(path, ec);
@@ -54,7 +44,7 @@ bool isFile(const std::string& path) {
 
 // The linked Access file of the table, opened once per linking database.
 std::shared_ptr<DatabaseFile> openLinkedFile(const std::shared_ptr<DatabaseFile>& file, const CatalogTable& table) {
-  const std::string beside = folderOfPath(file->path) + storedFileName(table.linkedDatabase);
+  const std::string beside = folderOf(file->path) + fileNameOfStoredPath(table.linkedDatabase);
   const std::string lookedFor = "looked for at " + table.linkedDatabase + (beside != table.linkedDatabase ? " and at " + beside : "");
   std::string found = isFile(table.linkedDatabase) ? table.linkedDatabase : isFile(beside) ? beside : std::string();
   if (found.empty()) fail(daoerror::kFileNotFound, table, "the linked database was not found, " + lookedFor, file->path);

@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include "platform/little_endian.h"
+#include "platform/paths.h"
 #include "platform/text.h"
 #include "platform/text_codec.h"
 #include "source/complex_values.h"
@@ -52,28 +53,15 @@ struct Reader {
     if (!end) return ok = false, std::string();
     return text(static_cast<size_t>(end - (data + at)) + 1);
   }
+  // A UTF-16LE text of n units, cut at its terminating NUL (if any).
   std::string utf16(size_t units) {
     if (units > (size - std::min(at, size)) / 2) return ok = false, std::string();
-    std::string out;
-    for (size_t i = 0; i < units; ++i) {
-      char32_t c = le::get16(data + at + 2 * i);
-      if (c >= 0xD800 && c < 0xDC00 && i + 1 < units) {
-        char32_t lo = le::get16(data + at + 2 * i + 2);
-        if (lo >= 0xDC00 && lo < 0xE000) c = 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00), ++i;
-      }
-      if (c == 0) break;
-      appendUtf8(out, c);
-    }
+    std::string out = decodeUtf16Le(data + at, 2 * units);
     at += 2 * units;
+    if (size_t nul = out.find('\0'); nul != std::string::npos) out.resize(nul);
     return out;
   }
 };
-
-// The name after the last folder separator of a Windows or POSIX path.
-std::string baseName(const std::string& path) {
-  size_t cut = path.find_last_of("\\/");
-  return cut == std::string::npos ? path : path.substr(cut + 1);
-}
 
 // A text of an old code page: bytes outside ASCII are kept only when they are valid UTF-8.
 std::string ansiText(const std::string& text) {
@@ -99,12 +87,12 @@ void unwrapPackage(const uint8_t* data, size_t size, size_t base, OleContent& co
   if (!r.ok || !r.has(fileSize)) return;
   content.offset = base + r.at;
   content.size = fileSize;
-  content.name = baseName(ansiText(name));
+  content.name = fileNameOfStoredPath(ansiText(name));
   r.at += fileSize;
   // The same paths in UTF-16: temporary path, file name, source path.
   r.utf16(r.u32());
   std::string wideName = r.has(4) ? r.utf16(r.u32()) : std::string();
-  if (r.ok && !wideName.empty()) content.name = baseName(wideName);
+  if (r.ok && !wideName.empty()) content.name = fileNameOfStoredPath(wideName);
 }
 
 }  // namespace

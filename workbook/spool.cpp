@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "platform/write_whole.h"
 #include "workbook/deflate.h"
 
 namespace {
@@ -14,17 +15,6 @@ namespace {
 constexpr size_t kSpoolBuffer = 64 * 1024;
 // Stored bytes are read back in pieces of at most this size.
 constexpr size_t kCopyPiece = 1 << 20;
-
-bool writeWhole(int fd, const char* p, size_t n) {
-  while (n) {
-    ssize_t done = ::write(fd, p, n);
-    if (done < 0 && errno == EINTR) continue;
-    if (done <= 0) return false;
-    p += done;
-    n -= static_cast<size_t>(done);
-  }
-  return true;
-}
 }  // namespace
 
 struct SpoolState {

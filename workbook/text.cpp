@@ -72,14 +72,16 @@ size_t utf16Length(std::string_view s) {
 
 bool sheetNameAllowed(std::string_view name) {
   if (name.empty() || cleanUtf8(name, 1000) != name) return false;
-  if (utf16Length(name) > 31) return false;
+  if (utf16Length(name) > kLongestSheetName) return false;
   if (name.front() == '\'' || name.back() == '\'') return false;
-  for (char32_t c : codePoints(name)) {
-    if (c == ':' || c == '\\' || c == '/' || c == '?' || c == '*' || c == '[' || c == ']')
-      return false;
-    if (c < 0x20) return false;  // control characters do not survive either file format's names
-  }
+  for (char32_t c : codePoints(name))
+    if (refusedInSheetName(c)) return false;
   return true;
+}
+
+bool refusedInSheetName(char32_t c) {
+  // Control characters do not survive either file format's names.
+  return c == ':' || c == '\\' || c == '/' || c == '?' || c == '*' || c == '[' || c == ']' || c < 0x20;
 }
 
 bool sameSheetName(std::string_view a, std::string_view b) {

@@ -20,5 +20,9 @@ size_t utf16Length(std::string_view utf8);
 
 // Whether Excel accepts the name for a sheet (not counting clashes with other sheets).
 bool sheetNameAllowed(std::string_view utf8);
+
+// The longest sheet name, in UTF-16 units, and the characters no sheet name may hold.
+constexpr size_t kLongestSheetName = 31;
+bool refusedInSheetName(char32_t c);
 // Names equal without regard to case, as Excel compares sheet names.
 bool sameSheetName(std::string_view a, std::string_view b);

@@ -12,15 +12,11 @@ namespace {
 std::atomic<int> continuationCounter{1};
 // How many taken names a continuation sheet skips before it gives up.
 constexpr int kContinuationAttempts = 1000;
-constexpr size_t kLongestSheetName = 31;  // in UTF-16 units, as the workbook counts
-
 constexpr char kReplacement = '_';
 constexpr char kClashMark = '~';
 
-bool refusedInSheetName(char32_t c) {
-  return c == ':' || c == '\\' || c == '/' || c == '?' || c == '*' || c == '[' || c == ']' || c < 0x20 ||
-         (c >= 0x7F && c <= 0x9F);
-}
+// What a derived name replaces: what the workbook refuses, and the other control characters too.
+bool replacedInDerivedName(char32_t c) { return refusedInSheetName(c) || (c >= 0x7F && c <= 0x9F); }
 
 // The name cut so that `suffix` still fits after it, then the suffix.
 std::string cutAndAppend(const std::string& name, const std::string& suffix) {
@@ -58,7 +54,7 @@ int nextContinuationNumber() { return continuationCounter.load(); }
 std::string derivedSheetName(const std::string& tableName) {
   std::string replaced;
   for (char32_t c : codePoints(tableName)) {
-    if (refusedInSheetName(c))
+    if (replacedInDerivedName(c))
       replaced += kReplacement;
     else
       appendUtf8(replaced, c);

@@ -2,10 +2,12 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/write_whole.h"
 #include "source/dao_types.h"
 #include "source/engine.h"
 #include "source/whole_values.h"
@@ -36,29 +38,6 @@ std::string twinName(const std::string& name, int number) {
   std::string stem, extension;
   splitExtension(name, stem, extension);
   return stem + "~" + std::to_string(number) + extension;
-}
-
-bool writeAll(int fd, const uint8_t* data, size_t size) {
-  while (size > 0) {
-    ssize_t n = ::write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// Makes the folder and those above it that are missing.
-bool makeFolders(const std::string& path, int& error) {
-  for (size_t at = path.find('/', 1);; at = path.find('/', at + 1)) {
-    std::string part = path.substr(0, at);
-    if (!part.empty() && ::mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
-      error = errno;
-      return false;
-    }
-    if (at == std::string::npos) return true;
-  }
 }
 
 }  // namespace
@@ -131,8 +110,9 @@ std::string TableValueFiles::sheetFolder(SheetHandle sheet) {
   auto found = sheetFolders_.find(sheet);
   if (found != sheetFolders_.end()) return found->second;
   std::string folder = filesFolder_ + "/" + safeFileName(xlSheetNameA(sheet));
-  int error = 0;
-  if (!makeFolders(bookFolder_ + folder, error)) throw ValueFileError{bookFolder_ + folder, systemReason(error)};
+  std::error_code made;
+  std::filesystem::create_directories(bookFolder_ + folder, made);
+  if (made) throw ValueFileError{bookFolder_ + folder, made.message()};
   sheetFolders_[sheet] = folder;
   return folder;
 }
@@ -147,7 +127,7 @@ std::string TableValueFiles::writeFile(const std::string& folder, const std::str
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) throw ValueFileError{path, systemReason(errno)};
-    bool written = writeAll(fd, data, size);
+    bool written = writeWhole(fd, data, size);
     int error = errno;
     if (::close(fd) != 0 && written) written = false, error = errno;
     if (!written) {

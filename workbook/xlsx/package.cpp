@@ -77,23 +77,6 @@ bool scanSheet(ZipReader& zip, SourceSheet& s, std::string& error) {
   return true;
 }
 
-// An attribute value with XML's special characters escaped and control characters left out.
-std::string attributeText(const std::string& text) {
-  std::string out;
-  for (char ch : text) {
-    unsigned char c = static_cast<unsigned char>(ch);
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default:
-        if (c >= 0x20 || c == '\t') out += ch;
-    }
-  }
-  return out;
-}
-
 // The ids of a sheet's link relationships: idPrefix and the link's number from 1.
 std::string linkId(const std::string& idPrefix, uint32_t number) { return idPrefix + std::to_string(number); }
 

@@ -42,6 +42,9 @@ struct RelationshipsEdit {
 };
 bool editRelationships(std::string& xml, const RelationshipsEdit& edit, std::string& error);
 
+// An attribute value with XML's special characters escaped and control characters left out.
+std::string attributeText(const std::string& text);
+
 // xl/workbook.xml
 std::string newWorkbook(const std::vector<std::string>& sheetNames);
 struct WorkbookSheet {

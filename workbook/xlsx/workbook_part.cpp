@@ -12,15 +12,17 @@ namespace xlsx {
 
 const char* const kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
 
-static std::string attributeText(const std::string& s) {
+std::string attributeText(const std::string& text) {
   std::string out;
-  for (char c : s) {
+  for (char ch : text) {
+    unsigned char c = static_cast<unsigned char>(ch);
     switch (c) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
       case '>': out += "&gt;"; break;
       case '"': out += "&quot;"; break;
-      default: out += c;
+      default:
+        if (c >= 0x20 || c == '\t') out += ch;  // XML holds no other control characters
     }
   }
   return out;
