@@ -1,8 +1,7 @@
-// One open Access file: our checked header, the libmdb handle and the table catalog. Shared by
-// the Database and every TableDef and Recordset taken from it, so the handle outlives them all.
+// One open Access file: its checked header, the reader of its pages and the table catalog.
+// Shared by the Database and every TableDef and Recordset taken from it, so the file stays open
+// while any of them lives.
 #pragma once
-
-#include "source/libmdb.h"
 
 #include <cstdint>
 #include <map>
@@ -10,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "source/jet/pages.h"
 #include "source/jet_header.h"
 
 // Where a table's records are: here, in another Access file, in a file of another kind, or in
@@ -39,7 +39,7 @@ struct DatabaseFile {
   // The databases its linked tables were found in, by path and password; opened once.
   std::map<std::string, std::shared_ptr<DatabaseFile>> linkedFiles;
   JetHeader header;
-  MdbHandle* mdb = nullptr;
+  std::unique_ptr<PageReader> pages;
   std::vector<CatalogTable> tables;  // every table, system and linked ones included, in catalog order
   // Each attachment, multi-valued or version-history column: (definition page, column name) ->
   // its kind and the hidden table that holds its values.
@@ -51,6 +51,6 @@ struct DatabaseFile {
   ~DatabaseFile();
 };
 
-// Checks the header and the password, opens the file through libmdb read-only and reads the
-// catalog. Throws ComError naming the file on every failure.
+// Checks the header and the password, opens the file read-only and reads the catalog. Throws
+// ComError naming the file on every failure.
 std::shared_ptr<DatabaseFile> openDatabaseFile(const std::string& path, const std::string& password);

@@ -4,7 +4,7 @@
 #include "source/database_file.h"
 #include "source/linked_tables.h"
 #include "source/jet_format.h"
-#include "source/table_cursor.h"
+#include "source/jet/table_cursor.h"
 
 // The columns and, for a recordset, the current record that Field objects read.
 struct RecordState {

@@ -219,6 +219,36 @@ constexpr uint8_t kLvKindMask = 0xC0;         // of byte 3
 
 // ---- Table definitions as the reader walks them ----
 constexpr uint32_t kTdRealIndexEntrySize = 12;  // Jet4 and ACE
+// Jet3 keeps the same fields at other offsets, with smaller entries and one-byte name lengths.
+constexpr uint32_t kTdRowCountJet3 = 0x0C;      // u32
+constexpr uint32_t kTdVarColumnsJet3 = 0x17;    // u16
+constexpr uint32_t kTdColumnsJet3 = 0x19;       // u16
+constexpr uint32_t kTdIndexesJet3 = 0x1B;       // u32
+constexpr uint32_t kTdRealIndexesJet3 = 0x1F;   // u32
+constexpr uint32_t kTdUsageMapJet3 = 0x23;      // u32 page/row
+constexpr uint32_t kTdColumnsStartJet3 = 0x2B;
+constexpr uint32_t kTdRealIndexEntrySizeJet3 = 8;
+constexpr uint32_t kColEntrySizeJet3 = 18;
+constexpr uint32_t kColNumberJet3 = 1;          // u16
+constexpr uint32_t kColVarIndexJet3 = 3;        // u16
+constexpr uint32_t kColScaleJet3 = 12;          // u8
+constexpr uint32_t kColFlagsJet3 = 13;          // u8
+constexpr uint32_t kColFixedOffsetJet3 = 14;    // u16
+constexpr uint32_t kColLengthJet3 = 16;         // u16
+constexpr uint32_t kColNameLengthSize = 2;      // u16 before each name (Jet3: one byte)
+constexpr uint32_t kColNameLengthSizeJet3 = 1;
+
+// ---- Rows, as the reader cracks them ----
+// Jet4 and ACE: the u16 column count, the fixed data, the variable data; then, read from the
+// end, the null mask, the u16 variable-column count, the u16 offset of each variable column (the
+// first nearest the count) and the offset where the variable data ends.
+// Jet3: the same with one-byte counts and offsets. One byte reaches 256 bytes only, so a jump
+// table between the offsets and the count lists the columns from which on every offset lies a
+// further 256 bytes on; a row has (length - 1) / 256 entries, the last one possibly unused.
+constexpr uint32_t kRowColumnCountSize = 2;
+constexpr uint32_t kRowColumnCountSizeJet3 = 1;
+constexpr uint32_t kRowVarOffsetSize = 2;
+constexpr uint32_t kJet3JumpSpan = 256;         // each jump adds this to the offsets after it
 
 // ---- Attachment files as an attachment field's FileData holds them ----
 // A wrapper (u32 kind, u32 length of the content), then the content, deflated in zlib's format

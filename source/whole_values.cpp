@@ -10,7 +10,7 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "platform/text_codec.h"
-#include "source/complex_values.h"
+#include "source/jet/complex_values.h"
 #include "source/dao_types.h"
 #include "source/engine.h"
 #include "source/jet_format.h"

@@ -7,7 +7,6 @@
 
 #include "source/engine.h"
 #include "source/jet_header.h"
-#include "source/quiet_stderr.h"
 #include "platform/rc4.h"
 #include "platform/text_codec.h"
 #include "tests/support/test_support.h"
@@ -85,29 +84,6 @@ TEST(EngineHeader, Jet3PasswordIsChecked) {
   EXPECT_THROW(engine.OpenDatabase(path.string(), 1, true, std::string(";pwd=Sesame")), ComError);
   EXPECT_THROW(engine.OpenDatabase(path.string(), 1, true, std::string(";pwd=sésame")), ComError);
   EXPECT_THROW(engine.OpenDatabase(path.string()), ComError);
-}
-
-TEST(EngineQuietStderr, SilencesAndRestoresDescriptor2) {
-  testsupport::ScratchDir dir;
-  auto file = dir / "err.txt";
-  std::fflush(stderr);
-  int saved = dup(2);
-  int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  dup2(fd, 2);
-  ::close(fd);
-  {
-    QuietStderr outer;
-    {
-      QuietStderr inner;
-      std::fprintf(stderr, "hidden1\n");
-    }
-    std::fprintf(stderr, "hidden2\n");
-  }
-  std::fprintf(stderr, "shown\n");
-  std::fflush(stderr);
-  dup2(saved, 2);
-  ::close(saved);
-  EXPECT_EQ(testsupport::readFileBytes(file), "shown\n");
 }
 
 TEST(EngineObjects, ClosedAndMissingThingsRaise) {

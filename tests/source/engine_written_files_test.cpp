@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/little_endian.h"
 #include "source/database_reader.h"
 #include "tests/source/engine_test_util.h"
 #include "tests/support/test_support.h"
@@ -357,5 +358,94 @@ TEST(EngineWrittenFiles, ShortCalculatedValuesReadAsAccessShowsThem) {
   } catch (const ComError& e) {
     EXPECT_NE(e.description().find("value of column 'Score' states 8 bytes but holds 5"), std::string::npos)
         << e.description();
+  }
+}
+
+namespace {
+
+// The first page of `bytes` whose type byte is `type` and that holds `marker`.
+size_t pageHolding(const std::string& bytes, uint8_t type, const std::string& marker) {
+  for (size_t at = 4096; at + 4096 <= bytes.size(); at += 4096)
+    if (static_cast<uint8_t>(bytes[at]) == type &&
+        std::string_view(bytes).substr(at, 4096).find(marker) != std::string_view::npos)
+      return at / 4096;
+  return 0;
+}
+
+std::string utf16(const std::string& ascii) {
+  std::string out;
+  for (char c : ascii) out += {c, '\0'};
+  return out;
+}
+
+}  // namespace
+
+// Damage where the reader reads the format itself: a table definition, a record's layout, a
+// catalog entry that names no definition, a page past the end of an encoded file. Each fails its
+// own table with the reason and the file; the other table still reads.
+TEST(EngineWrittenFiles, DamagedDefinitionsRowsAndPagesFailTheirTableOnly) {
+  testsupport::ScratchDir dir;
+  auto rows = [] { return aw::rowsFrom({{int64_t{1}, std::string("one"), std::string("memo")}}); };
+  std::vector<aw::Field> fields = {{"Id", aw::FieldType::Long}, {"BadText", aw::FieldType::Text, 20}, {"Note", aw::FieldType::Memo}};
+  for (aw::Format format : {aw::Format::Jet4, aw::Format::Ace12}) {
+    auto path = dir / "clean.mdb";
+    aw::Options options;
+    options.format = format;
+    options.compressText = false;
+    aw::writeDatabase(path, options, {smallTable("Good"), aw::Table{"Bad", fields, rows()}});
+    const std::string clean = testsupport::readFileBytes(path);
+    const size_t definition = pageHolding(clean, 0x02, utf16("BadText"));
+    ASSERT_GT(definition, 2u);
+    size_t data = 0;
+    for (size_t at = 4096; at + 4096 <= clean.size() && !data; at += 4096)
+      if (clean[at] == 0x01 && le::get32(clean.data() + at + 4) == definition) data = at / 4096;
+    ASSERT_GT(data, 0u);
+    auto patched = [&](size_t page, size_t offset, std::initializer_list<uint8_t> patch) {
+      std::string bytes = clean;
+      for (uint8_t b : patch) bytes[page * 4096 + offset++] = static_cast<char>(b);
+      return bytes;
+    };
+    const size_t row0 = le::get16(clean.data() + data * 4096 + 0x0E) & 0x1FFF;
+    const size_t row0End = 4096;  // the first row ends at the page's end
+    struct Case {
+      std::string bytes, reason;
+    } cases[] = {
+        {patched(definition, 0x2D, {0, 0}), "implausible column count 0"},
+        {patched(definition, 0x04, {0xF0, 0xFF, 0xFF, 0x00}), "its definition pages point outside the file or loop"},
+        {patched(definition, 0x00, {0x01}), "cannot read the table definition"},
+        // The variable-column count, just before the one-byte null mask, far larger than the row.
+        {patched(data, row0End - 1 - 2, {0xFF, 0x00}), "a record's layout is invalid"},
+        {patched(data, row0, {0xFF, 0xFF}), "a record's layout is invalid"},
+    };
+    for (const Case& c : cases) {
+      SCOPED_TRACE(c.reason);
+      auto copy = dir / "damaged.mdb";
+      testsupport::writeFileBytes(copy, c.bytes);
+      auto db = DBEngine(EngineFlavour::Dao36).OpenDatabase(copy.string());
+      EXPECT_EQ(enginetest::readAll(*db, "Good").size(), 1u);
+      try {
+        enginetest::readAll(*db, "Bad");
+        ADD_FAILURE() << "the damage went unnoticed";
+      } catch (const ComError& e) {
+        EXPECT_NE(e.description().find("table 'Bad': " + c.reason), std::string::npos) << e.description();
+        EXPECT_NE(e.description().find(copy.string()), std::string::npos) << e.description();
+      }
+    }
+  }
+  // Files cut short, plain and with RC4-encoded pages: a page of records past the end is damage
+  // (the catalog's, here), not the end of a table nor zeros decoded into something else.
+  for (uint32_t key : {0u, 0x1234ABCDu}) {
+    auto cut = dir / "cut.mdb";
+    aw::Options options;
+    options.pageKey = key;
+    aw::Summary written = aw::writeDatabase(cut, options, {smallTable("Good"), aw::Table{"Bad", fields, rows()}});
+    std::string bytes = testsupport::readFileBytes(cut);
+    testsupport::writeFileBytes(cut, bytes.substr(0, (written.pages - 1) * 4096));
+    try {
+      auto db = DBEngine(EngineFlavour::Dao36).OpenDatabase(cut.string());
+      ADD_FAILURE() << "the cut went unnoticed";
+    } catch (const ComError& e) {
+      EXPECT_NE(e.description().find("lies past the end of the file"), std::string::npos) << e.description();
+    }
   }
 }

@@ -1,4 +1,4 @@
-#include "source/complex_values.h"
+#include "source/jet/complex_values.h"
 
 #include <algorithm>
 #include <charconv>
@@ -45,13 +45,15 @@ ComplexColumnValues::~ComplexColumnValues() = default;
 // value column; a version history keeps each version with the time it was made.
 void ComplexColumnValues::buildIndex() {
   indexed_ = true;
-  CatalogTable table{column_.valueTable, column_.valueTablePage, 0};
+  CatalogTable table;
+  table.name = column_.valueTable;
+  table.definitionPage = column_.valueTablePage;
   cursor_ = std::make_unique<TableCursor>(file_, table);
   const auto& cols = cursor_->columns();
   for (size_t i = 0; i < cols.size(); ++i) {
     const ColumnInfo& c = cols[i];
     int index = static_cast<int>(i);
-    if (keyColumn_ < 0 && c.mdbType == jetfmt::kTypeLong && (c.extFlags & jetfmt::kColExtComplexKey)) keyColumn_ = index;
+    if (keyColumn_ < 0 && c.jetType == jetfmt::kTypeLong && (c.extFlags & jetfmt::kColExtComplexKey)) keyColumn_ = index;
     else if (c.name == kFileNameColumn) valueColumn_ = index, kind_ = Kind::Attachments;
     else if (c.name == kFileDataColumn) dataColumn_ = index;
     else if (c.name == kMultiValueColumn && kind_ != Kind::Attachments) valueColumn_ = index, kind_ = Kind::MultiValue;
@@ -60,8 +62,8 @@ void ComplexColumnValues::buildIndex() {
     // A version history: the text or memo of each version and the date-time it was made.
     for (size_t i = 0; i < cols.size(); ++i) {
       if (static_cast<int>(i) == keyColumn_) continue;
-      if (cols[i].mdbType == jetfmt::kTypeDateTime && modifiedColumn_ < 0) modifiedColumn_ = static_cast<int>(i);
-      else if ((cols[i].mdbType == jetfmt::kTypeMemo || cols[i].mdbType == jetfmt::kTypeText) && valueColumn_ < 0)
+      if (cols[i].jetType == jetfmt::kTypeDateTime && modifiedColumn_ < 0) modifiedColumn_ = static_cast<int>(i);
+      else if ((cols[i].jetType == jetfmt::kTypeMemo || cols[i].jetType == jetfmt::kTypeText) && valueColumn_ < 0)
         valueColumn_ = static_cast<int>(i);
     }
     if (valueColumn_ >= 0 && modifiedColumn_ >= 0) {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "source/database_file.h"
-#include "source/table_cursor.h"
+#include "source/jet/table_cursor.h"
 
 class ComplexColumnValues {
  public:

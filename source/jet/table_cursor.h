@@ -1,11 +1,9 @@
-// Reads one table: its columns in design order, then its records one at a time in the order the
-// engine keeps them, each value decoded from the record's own bytes. libmdb reads the table's
-// definition and cracks a record into its fields; the walk over the usage map, the page reads
-// (one pread each) and the walk over the rows of a page (deleted rows, overflow pointers) are ours. Every length and offset is checked against the page and the file
-// before it is used.
+// Reads one table: its columns in the engine's order, then its records one at a time in the
+// order the engine keeps them, each value decoded from the record's own bytes: the walk over the
+// usage map, one page read at a time, the rows of each page (deleted rows, overflow pointers),
+// and the values of each record. Every length and offset is checked against the page and the
+// file before it is used.
 #pragma once
-
-#include "source/libmdb.h"
 
 #include <cstdint>
 #include <memory>
@@ -13,19 +11,10 @@
 #include <vector>
 
 #include "source/database_file.h"
+#include "source/jet/long_value.h"
+#include "source/jet/row.h"
+#include "source/jet/table_definition.h"
 #include "source/variant.h"
-
-struct ColumnInfo {
-  std::string name;
-  int mdbType = 0;   // the column type byte (a calculated column's: its result type)
-  int size = 0;
-  int scale = 0;
-  bool fixed = false;
-  bool calculated = false;  // the value is an expression's stored result
-  uint8_t extFlags = 0;
-  uint8_t flags = 0;        // the descriptor's flags (a memo's hyperlink bit among them)
-  int16_t daoType = 0;
-};
 
 // Where a record's header row stands: its page and its row on that page.
 struct RowLocation {
@@ -42,8 +31,8 @@ class TableCursor {
   TableCursor(const TableCursor&) = delete;
   TableCursor& operator=(const TableCursor&) = delete;
 
-  const std::vector<ColumnInfo>& columns() const { return columns_; }
-  uint32_t declaredRowCount() const { return declaredRows_; }
+  const std::vector<ColumnInfo>& columns() const { return definition_.columns; }
+  uint32_t declaredRowCount() const { return definition_.rowCount; }
 
   // Back to before the first record.
   void rewind();
@@ -57,58 +46,42 @@ class TableCursor {
   void selectColumns(std::vector<bool> wanted) { wanted_ = std::move(wanted); }
 
  private:
-  struct RowSlot {
-    uint16_t flags = 0;
-    unsigned start = 0;
-    unsigned length = 0;
-  };
-
   void open(const CatalogTable& table);
-  void readColumnFlags(uint32_t definitionPage);
-  void release();
-  bool readPage(uint32_t page, uint8_t* into) const;
   bool loadPage(uint32_t page);
   uint32_t nextMappedPage(uint32_t after);
   bool loadNextPage();
-  unsigned rowCountOfPage() const;
-  bool slotOf(const uint8_t* page, unsigned row, RowSlot& slot) const;
-  bool slotOf(unsigned row, RowSlot& slot) const { return slotOf(mdb_->pg_buf, row, slot); }  // the loaded page
+  unsigned rowCountOfLoadedPage() const;
+  bool slotOf(unsigned row, RowSlot& slot) const;
   void loadDataPage(uint32_t page, const char* what);
   RowSlot followOverflow(RowSlot pointer);
   void crackAndDecode(const RowSlot& slot, std::vector<Variant>& values);
-  bool crackIsQuiet(int start, size_t length) const;
-  Variant decode(size_t index, const MdbField& field);
+  Variant decode(size_t index, const FieldExtent& field);
   Variant decodeBytes(const ColumnInfo& column, const uint8_t* p, size_t size);
   Variant decodeCalculated(const ColumnInfo& column, const uint8_t* p, size_t size);
-  bool findLongValueRow(uint32_t pageRow, size_t& start, size_t& length);
-  std::vector<uint8_t> readLongValue(const uint8_t* head, size_t size, const ColumnInfo& column);
   void readLongValue(const uint8_t* head, size_t size, const ColumnInfo& column, std::vector<uint8_t>& out);
   [[noreturn]] void damaged(const std::string& what) const;
 
   std::shared_ptr<DatabaseFile> file_;
+  const PageReader& pages_;
+  JetVersion version_;
   std::string tableName_;
   uint32_t definitionPage_ = 0;
-  MdbHandle* mdb_ = nullptr;  // a clone with its own page buffers
-  MdbCatalogEntry entry_{};
-  MdbTableDef* table_ = nullptr;
-  std::vector<ColumnInfo> columns_;
-  std::vector<MdbField> fields_;
+  TableDefinition definition_;
+  std::vector<FieldExtent> fields_;
   std::vector<bool> wanted_;
   std::vector<std::unique_ptr<ComplexColumnValues>> complex_;  // per column, for complex columns
-  uint32_t declaredRows_ = 0;
-  uint32_t currentPage_ = 0;
-  bool pageLoaded_ = false;
+  std::vector<uint8_t> page_;            // the data page loaded last
+  uint32_t loadedPage_ = 0;              // its number, 0 for none
+  uint32_t currentPage_ = 0;             // the page the walk stands on
+  bool pageLoaded_ = false;              // the walk's page is in page_
   bool finished_ = false;
   unsigned row_ = 0;
   uint16_t lastRow_ = 0;
   uint64_t pagesVisited_ = 0;
-  int fd_ = -1;                          // the file as libmdb opened it; read with pread only
-  uint64_t fileBytes_ = 0;
   bool walkAllPages_ = false;            // the usage map failed: every page is looked at
   std::vector<uint8_t> bitmapPage_;      // the usage bitmap page read last
   uint32_t bitmapPageNumber_ = 0;
-  std::vector<uint8_t> longValuePage_;   // the long-value page read last
+  LongValueReader longValues_;
   std::vector<uint8_t> longValueBytes_;  // a memo's bytes, before they become its text
   std::string textBuffer_;               // the buffer the next decoded text goes into
-  uint32_t longValuePageNumber_ = 0;
 };

@@ -1,5 +1,0 @@
-// libmdb's header, which includes glib inside its extern "C" block: glib goes first.
-#pragma once
-
-#include <glib.h>
-#include <mdbtools.h>
