@@ -1,5 +1,6 @@
 #include "source/crypt/crypto.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <cstring>
@@ -123,6 +124,8 @@ bool aesCbcDecrypt(ByteView key, ByteView iv, std::span<unsigned char> data) {
 bool aesEcbDecrypt(ByteView key, std::span<unsigned char> data) {
   return aesDecryptInPlace(key, {}, data);
 }
+
+void wipe(std::span<unsigned char> secret) { OPENSSL_cleanse(secret.data(), secret.size()); }
 
 std::optional<Bytes> base64Decode(std::string_view text) {
   std::string clean;

@@ -35,6 +35,9 @@ bool aesCbcDecrypt(ByteView key, ByteView iv, std::span<unsigned char> data);
 // AES-ECB decryption in place, likewise.
 bool aesEcbDecrypt(ByteView key, std::span<unsigned char> data);
 
+// Overwrites secret bytes with zeros in a way the compiler cannot leave out.
+void wipe(std::span<unsigned char> secret);
+
 // Strict base64 (whitespace allowed); nothing for anything malformed.
 std::optional<Bytes> base64Decode(std::string_view text);
 
