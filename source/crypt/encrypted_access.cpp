@@ -190,6 +190,7 @@ struct OfficePageCipher::Keys {
   CryptoApiInfo cryptoApi;  // RC4 and standard AES
   AgileInfo agile;
   Bytes secret;             // the CryptoAPI kinds' base hash, agile's page key
+  std::unique_ptr<AesCbcPageKey> agileKey;  // agile's page key, ready for OpenSSL
 
   ~Keys() { wipe(secret); }
 };
@@ -204,7 +205,7 @@ bool OfficePageCipher::decryptPage(uint32_t number,
   if (number == 0) return true;
   std::array<unsigned char, 4> key = pageKey(keys_->databaseKey, number);
   return keys_->kind == AccessEncryption::OfficeAgile
-             ? agileDecryptPage(keys_->agile, keys_->secret, key, page)
+             ? agileDecryptPage(keys_->agile, *keys_->agileKey, key, page)
              : cryptoApiDecryptPage(keys_->cryptoApi, keys_->secret, key, page);
 }
 
@@ -251,6 +252,12 @@ CipherResult openOfficeCipher(std::span<const unsigned char> headerPage, uint64_
                      quoted(path) + " is encrypted with a password, and none was given");
     return failure(DecryptFailure::WrongPassword,
                    "the password for the encrypted database " + quoted(path) + " is wrong");
+  }
+  if (found.kind == AccessEncryption::OfficeAgile) {
+    keys->agileKey = std::make_unique<AesCbcPageKey>(keys->secret, keys->agile.keyData.hash);
+    if (!keys->agileKey->valid())
+      return failure(DecryptFailure::Unsupported,
+                     "cannot decrypt " + quoted(path) + ": the cipher is not available from OpenSSL");
   }
   CipherResult result;
   result.cipher = std::make_unique<OfficePageCipher>(std::move(keys));
