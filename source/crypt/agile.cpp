@@ -226,12 +226,11 @@ KeyResult agileKey(const AgileInfo& info, ByteView password, Bytes& pageCipherKe
   return KeyResult::Ok;
 }
 
-Bytes agilePageIv(const AgileInfo& info, const std::array<unsigned char, 4>& pageKey) {
-  return fitToSize(hashOf(info.keyData.hash, {info.keyData.salt, pageKey}), info.keyData.blockSize,
-                   0x36);
-}
-
-bool agileDecryptPage(const AgileInfo& info, const Bytes& pageCipherKey,
+bool agileDecryptPage(const AgileInfo& info, const AesCbcPageKey& pageCipherKey,
                       const std::array<unsigned char, 4>& pageKey, std::span<unsigned char> page) {
-  return aesCbcDecrypt(pageCipherKey, agilePageIv(info, pageKey), page);
+  // The IV: hash(keyData salt + page key), cut to the block size (no hash Office allows is shorter).
+  unsigned char digest[64];
+  size_t length = pageCipherKey.hash({info.keyData.salt, pageKey}, digest);
+  if (length < info.keyData.blockSize) return false;
+  return pageCipherKey.decrypt(ByteView(digest, info.keyData.blockSize), page);
 }

@@ -1,5 +1,6 @@
 #include "source/crypt/crypto.h"
 
+#include <openssl/crypto.h>
 #include <openssl/evp.h>
 
 #include <cstring>
@@ -123,6 +124,44 @@ bool aesCbcDecrypt(ByteView key, ByteView iv, std::span<unsigned char> data) {
 bool aesEcbDecrypt(ByteView key, std::span<unsigned char> data) {
   return aesDecryptInPlace(key, {}, data);
 }
+
+AesCbcPageKey::AesCbcPageKey(ByteView key, HashKind hash) : key_(key.begin(), key.end()) {
+  const EVP_CIPHER* named = key.size() == 16   ? EVP_aes_128_cbc()
+                            : key.size() == 24 ? EVP_aes_192_cbc()
+                            : key.size() == 32 ? EVP_aes_256_cbc()
+                                               : nullptr;
+  if (named) cipher_ = EVP_CIPHER_fetch(nullptr, EVP_CIPHER_get0_name(named), nullptr);
+  digest_ = EVP_MD_fetch(nullptr, EVP_MD_get0_name(digestOf(hash)), nullptr);
+}
+
+AesCbcPageKey::~AesCbcPageKey() {
+  wipe(key_);
+  EVP_CIPHER_free(cipher_);
+  EVP_MD_free(digest_);
+}
+
+size_t AesCbcPageKey::hash(std::initializer_list<ByteView> parts, unsigned char* out) const {
+  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+  unsigned int length = 0;
+  bool ok = ctx && digest_ && EVP_DigestInit_ex2(ctx, digest_, nullptr) == 1;
+  for (ByteView part : parts) ok = ok && EVP_DigestUpdate(ctx, part.data(), part.size()) == 1;
+  ok = ok && EVP_DigestFinal_ex(ctx, out, &length) == 1;
+  EVP_MD_CTX_free(ctx);
+  return ok ? length : 0;
+}
+
+bool AesCbcPageKey::decrypt(ByteView iv, std::span<unsigned char> data) const {
+  if (!valid() || iv.size() != 16 || data.size() % 16 != 0) return false;
+  // A context of its own for each call keeps the object free of shared mutable state; with the
+  // algorithm already fetched, making one costs a fraction of decrypting a page.
+  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+  bool ok = ctx && EVP_DecryptInit_ex2(ctx, cipher_, key_.data(), iv.data(), nullptr) == 1 &&
+            EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 && applyCipher(ctx, data);
+  EVP_CIPHER_CTX_free(ctx);
+  return ok;
+}
+
+void wipe(std::span<unsigned char> secret) { OPENSSL_cleanse(secret.data(), secret.size()); }
 
 std::optional<Bytes> base64Decode(std::string_view text) {
   std::string clean;

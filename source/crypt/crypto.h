@@ -9,6 +9,9 @@
 #include <string_view>
 #include <vector>
 
+struct evp_cipher_st;
+struct evp_md_st;
+
 using Bytes = std::vector<unsigned char>;
 using ByteView = std::span<const unsigned char>;
 
@@ -34,6 +37,32 @@ bool rc4Apply(ByteView key, std::span<unsigned char> data);
 bool aesCbcDecrypt(ByteView key, ByteView iv, std::span<unsigned char> data);
 // AES-ECB decryption in place, likewise.
 bool aesEcbDecrypt(ByteView key, std::span<unsigned char> data);
+
+// Overwrites secret bytes with zeros in a way the compiler cannot leave out.
+void wipe(std::span<unsigned char> secret);
+
+// An AES-CBC key and a hash made ready once for every page of a database: OpenSSL 3 otherwise
+// looks both algorithms up again on each use, which costs a third of a page's decryption.
+// Immutable once made, so threads may share one; wipes its key when destroyed.
+class AesCbcPageKey {
+ public:
+  AesCbcPageKey(ByteView key, HashKind hash);
+  ~AesCbcPageKey();
+  AesCbcPageKey(const AesCbcPageKey&) = delete;
+  AesCbcPageKey& operator=(const AesCbcPageKey&) = delete;
+
+  // False when OpenSSL lacks the cipher or the hash, or the key is not 16, 24 or 32 bytes.
+  bool valid() const { return cipher_ && digest_; }
+  // The hash of the parts, one after the other, into `out` (room for 64 bytes); its size, or 0.
+  size_t hash(std::initializer_list<ByteView> parts, unsigned char* out) const;
+  // Decrypts whole blocks in place, without padding; `iv` is one block.
+  bool decrypt(ByteView iv, std::span<unsigned char> data) const;
+
+ private:
+  Bytes key_;
+  evp_cipher_st* cipher_ = nullptr;
+  evp_md_st* digest_ = nullptr;
+};
 
 // Strict base64 (whitespace allowed); nothing for anything malformed.
 std::optional<Bytes> base64Decode(std::string_view text);

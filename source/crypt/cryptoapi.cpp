@@ -170,5 +170,7 @@ KeyResult cryptoApiKey(const CryptoApiInfo& info, ByteView password, Bytes& base
 bool cryptoApiDecryptPage(const CryptoApiInfo& info, const Bytes& baseHash,
                           const std::array<unsigned char, 4>& pageKey, std::span<unsigned char> page) {
   Bytes key = blockKey(info, baseHash, pageKey);
-  return info.cipher == CryptoApiCipher::Rc4 ? rc4Apply(key, page) : aesEcbDecrypt(key, page);
+  bool ok = info.cipher == CryptoApiCipher::Rc4 ? rc4Apply(key, page) : aesEcbDecrypt(key, page);
+  wipe(key);
+  return ok;
 }

@@ -16,7 +16,7 @@
 namespace {
 
 // What the header page says, with the provider read when the database key marks an ACE file
-// as encrypted. Jet3 and Jet4 files with a database key carry libmdb's own page encoding.
+// as encrypted. Jet3 and Jet4 files with a database key carry the Jet page encoding instead.
 struct Detection {
   AccessEncryption kind = AccessEncryption::None;
   HeaderFacts facts;
@@ -45,7 +45,14 @@ Detection detect(std::span<const unsigned char> headerPage) {
 
 std::string quoted(const std::string& path) { return "'" + path + "'"; }
 
-DecryptResult failure(DecryptFailure kind, std::string message) {
+CipherResult failure(DecryptFailure kind, std::string message) {
+  CipherResult r;
+  r.failure = kind;
+  r.message = std::move(message);
+  return r;
+}
+
+DecryptResult decryptFailure(DecryptFailure kind, std::string message) {
   DecryptResult r;
   r.failure = kind;
   r.message = std::move(message);
@@ -177,21 +184,37 @@ std::string DecryptedDatabase::path() const {
   return fd_ < 0 ? std::string() : "/proc/self/fd/" + std::to_string(fd_);
 }
 
-DecryptResult decryptAccessDatabase(const std::string& path, const std::string& password) {
-  FileDescriptor source{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (source.fd < 0)
-    return failure(DecryptFailure::Unreadable,
-                   "cannot open " + quoted(path) + ": " + std::strerror(errno));
-  struct stat st {};
-  if (fstat(source.fd, &st) != 0 || !S_ISREG(st.st_mode))
-    return failure(DecryptFailure::Unreadable, quoted(path) + " is not a regular file");
-  uint64_t size = static_cast<uint64_t>(st.st_size);
+struct OfficePageCipher::Keys {
+  AccessEncryption kind = AccessEncryption::None;
+  std::array<unsigned char, 4> databaseKey{};
+  CryptoApiInfo cryptoApi;  // RC4 and standard AES
+  AgileInfo agile;
+  Bytes secret;             // the CryptoAPI kinds' base hash, agile's page key
+  std::unique_ptr<AesCbcPageKey> agileKey;  // agile's page key, ready for OpenSSL
 
-  std::array<unsigned char, kAccessPageSize> page;
-  if (size < kAccessPageSize || !readFully(source.fd, page.data(), page.size(), 0))
+  ~Keys() { wipe(secret); }
+};
+
+OfficePageCipher::OfficePageCipher(std::unique_ptr<const Keys> keys) : keys_(std::move(keys)) {}
+OfficePageCipher::~OfficePageCipher() = default;
+
+AccessEncryption OfficePageCipher::kind() const { return keys_->kind; }
+
+bool OfficePageCipher::decryptPage(uint32_t number,
+                                   std::span<unsigned char, kAccessPageSize> page) const {
+  if (number == 0) return true;
+  std::array<unsigned char, 4> key = pageKey(keys_->databaseKey, number);
+  return keys_->kind == AccessEncryption::OfficeAgile
+             ? agileDecryptPage(keys_->agile, *keys_->agileKey, key, page)
+             : cryptoApiDecryptPage(keys_->cryptoApi, keys_->secret, key, page);
+}
+
+CipherResult openOfficeCipher(std::span<const unsigned char> headerPage, uint64_t fileSize,
+                              const std::string& path, const std::string& password) {
+  if (headerPage.size() < kAccessPageSize || fileSize < kAccessPageSize)
     return failure(DecryptFailure::Damaged,
                    quoted(path) + " is damaged: it is shorter than one database page");
-  Detection found = detect(page);
+  Detection found = detect(headerPage);
   switch (found.kind) {
     case AccessEncryption::None:
       return failure(DecryptFailure::NotEncrypted, quoted(path) + " is not an encrypted database");
@@ -205,21 +228,21 @@ DecryptResult decryptAccessDatabase(const std::string& path, const std::string& 
     case AccessEncryption::OfficeAgile:
       break;
   }
-  if (size % kAccessPageSize != 0)
+  if (fileSize % kAccessPageSize != 0)
     return failure(DecryptFailure::Damaged,
-                   quoted(path) + " is damaged: its size of " + std::to_string(size) +
+                   quoted(path) + " is damaged: its size of " + std::to_string(fileSize) +
                        " bytes is not a whole number of database pages (truncated?)");
-  if (size > kMaxDecryptedDatabaseSize)
-    return failure(DecryptFailure::Damaged,
-                   quoted(path) + " is too large to be an Access database (" +
-                       std::to_string(size) + " bytes)");
 
-  // The password first: a wrong one must cost nothing but the key derivation.
+  auto keys = std::make_unique<OfficePageCipher::Keys>();
+  keys->kind = found.kind;
+  keys->databaseKey = found.facts.databaseKey;
+  keys->cryptoApi = std::move(found.office.cryptoApi);
+  keys->agile = std::move(found.office.agile);
   Bytes passwordBytes = passwordUtf16le(password);
-  Bytes secret;
   KeyResult key = found.kind == AccessEncryption::OfficeAgile
-                      ? agileKey(found.office.agile, passwordBytes, secret)
-                      : cryptoApiKey(found.office.cryptoApi, passwordBytes, secret);
+                      ? agileKey(keys->agile, passwordBytes, keys->secret)
+                      : cryptoApiKey(keys->cryptoApi, passwordBytes, keys->secret);
+  wipe(passwordBytes);
   if (key == KeyResult::CipherFailure)
     return failure(DecryptFailure::Unsupported,
                    "cannot decrypt " + quoted(path) + ": the cipher is not available from OpenSSL");
@@ -230,18 +253,44 @@ DecryptResult decryptAccessDatabase(const std::string& path, const std::string& 
     return failure(DecryptFailure::WrongPassword,
                    "the password for the encrypted database " + quoted(path) + " is wrong");
   }
+  if (found.kind == AccessEncryption::OfficeAgile) {
+    keys->agileKey = std::make_unique<AesCbcPageKey>(keys->secret, keys->agile.keyData.hash);
+    if (!keys->agileKey->valid())
+      return failure(DecryptFailure::Unsupported,
+                     "cannot decrypt " + quoted(path) + ": the cipher is not available from OpenSSL");
+  }
+  CipherResult result;
+  result.cipher = std::make_unique<OfficePageCipher>(std::move(keys));
+  return result;
+}
+
+DecryptResult decryptAccessDatabase(const std::string& path, const std::string& password) {
+  FileDescriptor source{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
+  if (source.fd < 0)
+    return decryptFailure(DecryptFailure::Unreadable,
+                          "cannot open " + quoted(path) + ": " + std::strerror(errno));
+  struct stat st {};
+  if (fstat(source.fd, &st) != 0 || !S_ISREG(st.st_mode))
+    return decryptFailure(DecryptFailure::Unreadable, quoted(path) + " is not a regular file");
+  uint64_t size = static_cast<uint64_t>(st.st_size);
+  std::array<unsigned char, kAccessPageSize> page{};
+  bool whole = size >= kAccessPageSize && readFully(source.fd, page.data(), page.size(), 0);
+  CipherResult opened = openOfficeCipher(std::span<const unsigned char>(page).first(whole ? page.size() : 0),
+                                         size, path, password);
+  if (!opened) return decryptFailure(opened.failure, std::move(opened.message));
+  const OfficePageCipher& cipher = *opened.cipher;
 
   if (size > memoryAvailable())
-    return failure(DecryptFailure::OutOfMemory,
+    return decryptFailure(DecryptFailure::OutOfMemory,
                    "not enough memory to decrypt " + quoted(path) + " (" + std::to_string(size) +
                        " bytes)");
   int memory = memfd_create("quarlex-decrypted-database", MFD_CLOEXEC | MFD_ALLOW_SEALING);
   if (memory < 0)
-    return failure(DecryptFailure::OutOfMemory,
+    return decryptFailure(DecryptFailure::OutOfMemory,
                    "cannot create memory for decrypting " + quoted(path) + ": " + std::strerror(errno));
-  DecryptedDatabase database(memory, size, found.kind);
+  DecryptedDatabase database(memory, size, cipher.kind());
   if (ftruncate(memory, static_cast<off_t>(size)) != 0)
-    return failure(DecryptFailure::OutOfMemory,
+    return decryptFailure(DecryptFailure::OutOfMemory,
                    "not enough memory to decrypt " + quoted(path) + ": " + std::strerror(errno));
 
   // Page 0 stays as it is, but without the database key: libmdb would otherwise undo its own
@@ -251,32 +300,26 @@ DecryptResult decryptAccessDatabase(const std::string& path, const std::string& 
   std::memset(header.data() + kDatabaseKeyOffset, 0, 4);
   jetfmt::toggleHeaderMask(header.data(), header.size());
   if (!writeFully(memory, header.data(), header.size(), 0))
-    return failure(DecryptFailure::OutOfMemory,
+    return decryptFailure(DecryptFailure::OutOfMemory,
                    "not enough memory to decrypt " + quoted(path) + ": " + std::strerror(errno));
 
-  const std::array<unsigned char, 4>& databaseKey = found.facts.databaseKey;
   uint64_t pages = size / kAccessPageSize;
   for (uint64_t number = 1; number < pages; ++number) {
     off_t at = static_cast<off_t>(number * kAccessPageSize);
     errno = 0;
     if (!readFully(source.fd, page.data(), page.size(), at))
-      return failure(DecryptFailure::Unreadable,
+      return decryptFailure(DecryptFailure::Unreadable,
                      "cannot read page " + std::to_string(number) + " of " + quoted(path) +
                          (errno ? std::string(": ") + std::strerror(errno) : ": the file shrank"));
-    std::array<unsigned char, 4> key = pageKey(databaseKey, static_cast<uint32_t>(number));
-    bool ok = found.kind == AccessEncryption::OfficeAgile
-                  ? agileDecryptPage(found.office.agile, secret, key, page)
-                  : cryptoApiDecryptPage(found.office.cryptoApi, secret, key, page);
-    if (!ok)
-      return failure(DecryptFailure::Unsupported,
+    if (!cipher.decryptPage(static_cast<uint32_t>(number), page))
+      return decryptFailure(DecryptFailure::Unsupported,
                      "cannot decrypt " + quoted(path) + ": the cipher failed on page " +
                          std::to_string(number));
     if (!writeFully(memory, page.data(), page.size(), at))
-      return failure(DecryptFailure::OutOfMemory,
+      return decryptFailure(DecryptFailure::OutOfMemory,
                      "not enough memory to decrypt " + quoted(path) + ": " + std::strerror(errno));
   }
-  std::memset(page.data(), 0, page.size());
-  std::memset(secret.data(), 0, secret.size());
+  wipe(page);
 
   // Nobody may change the decrypted copy behind libmdb's back.
   fcntl(memory, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);

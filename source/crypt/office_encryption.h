@@ -71,8 +71,6 @@ KeyResult agileKey(const AgileInfo& info, ByteView password, Bytes& pageCipherKe
 // Decrypts one page in place; the page key comes from pageKey() in access_header.h.
 bool cryptoApiDecryptPage(const CryptoApiInfo& info, const Bytes& baseHash,
                           const std::array<unsigned char, 4>& pageKey, std::span<unsigned char> page);
-bool agileDecryptPage(const AgileInfo& info, const Bytes& pageCipherKey,
+// `pageCipherKey`: agileKey's key with keyData's hash.
+bool agileDecryptPage(const AgileInfo& info, const AesCbcPageKey& pageCipherKey,
                       const std::array<unsigned char, 4>& pageKey, std::span<unsigned char> page);
-
-// The agile IV of a page: hash(keyData salt + page key), fitted to the block size.
-Bytes agilePageIv(const AgileInfo& info, const std::array<unsigned char, 4>& pageKey);
