@@ -1,5 +1,7 @@
 #include "source/database_file.h"
 
+#include <array>
+
 #include "source/com_error.h"
 #include "source/crypt/encrypted_access.h"
 #include "source/jet/catalog.h"
@@ -8,7 +10,7 @@
 namespace {
 
 // The reason of a failed decryption as the user reads it.
-std::string decryptFailureReason(const DecryptResult& r) {
+std::string decryptFailureReason(const CipherResult& r) {
   switch (r.failure) {
     case DecryptFailure::PasswordMissing: return openreason::kPasswordNeeded;
     case DecryptFailure::WrongPassword: return openreason::kPasswordWrong;
@@ -21,6 +23,27 @@ std::string decryptFailureReason(const DecryptResult& r) {
   }
 }
 
+// The key that the password unlocks, checked against the header page, as the decryption of
+// every page the reader reads.
+PageDecryptor officeDecryptor(const PageReader& pages, const std::string& path, const std::string& password) {
+  std::array<unsigned char, kAccessPageSize> header{};
+  if (pages.pageSize() != kAccessPageSize || !pages.read(0, header.data()))
+    throw ComError(daoerror::kUnrecognizedFormat, "DAO.DBEngine", "Could not read the database file: " + path,
+                   openreason::kNotAccess);
+  CipherResult r = openOfficeCipher(header, pages.fileSize(), path, password);
+  if (!r) {
+    bool passwordFault = r.failure == DecryptFailure::WrongPassword || r.failure == DecryptFailure::PasswordMissing;
+    throw ComError(passwordFault ? daoerror::kNotValidPassword
+                   : r.failure == DecryptFailure::Damaged ? daoerror::kDatabaseCorrupt
+                                                          : daoerror::kUnrecognizedFormat,
+                   "DAO.DBEngine", r.message, decryptFailureReason(r));
+  }
+  std::shared_ptr<const OfficePageCipher> cipher = std::move(r.cipher);
+  return [cipher](uint32_t page, uint8_t* bytes) {
+    return cipher->decryptPage(page, std::span<unsigned char, kAccessPageSize>(bytes, kAccessPageSize));
+  };
+}
+
 }  // namespace
 
 DatabaseFile::~DatabaseFile() = default;
@@ -30,23 +53,12 @@ std::shared_ptr<DatabaseFile> openDatabaseFile(const std::string& path, const st
   file->path = path;
   file->password = password;
   file->header = readJetHeader(path);
-  std::string openPath = path;
-  DecryptedDatabase decrypted;
+  file->pages = std::make_unique<PageReader>(path, file->header);
   if (file->header.officeEncrypted) {
-    DecryptResult r = decryptAccessDatabase(path, password);
-    if (!r) {
-      bool passwordFault = r.failure == DecryptFailure::WrongPassword || r.failure == DecryptFailure::PasswordMissing;
-      throw ComError(passwordFault ? daoerror::kNotValidPassword
-                     : r.failure == DecryptFailure::Damaged ? daoerror::kDatabaseCorrupt
-                                                            : daoerror::kUnrecognizedFormat,
-                     "DAO.DBEngine", r.message, decryptFailureReason(r));
-    }
-    decrypted = std::move(r.database);
-    openPath = decrypted.path();
+    file->pages->setDecryptor(officeDecryptor(*file->pages, path, password));
   } else {
     checkDatabasePassword(file->header, password, path);
   }
-  file->pages = std::make_unique<PageReader>(openPath, file->header);
   readCatalog(file);
   return file;
 }

@@ -10,8 +10,8 @@
 #include "source/com_error.h"
 #include "source/jet_header_mask.h"
 
-PageReader::PageReader(const std::string& path, const JetHeader& header, PageDecryptor decrypt)
-    : pageSize_(header.pageSize), pageKey_(header.pageKey), decrypt_(std::move(decrypt)) {
+PageReader::PageReader(const std::string& path, const JetHeader& header)
+    : pageSize_(header.pageSize), pageKey_(header.pageKey) {
   fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   struct stat st {};
   if (fd_ < 0 || ::fstat(fd_, &st) != 0) {

@@ -16,12 +16,15 @@ using PageDecryptor = std::function<bool(uint32_t page, uint8_t* bytes)>;
 
 class PageReader {
  public:
-  // Opens `path` read-only; throws ComError naming the file when it cannot. `decrypt` is set for
-  // an Office-encrypted file; the Jet page key comes from the header.
-  PageReader(const std::string& path, const JetHeader& header, PageDecryptor decrypt = {});
+  // Opens `path` read-only; throws ComError naming the file when it cannot. The Jet page key
+  // comes from the header.
+  PageReader(const std::string& path, const JetHeader& header);
   ~PageReader();
   PageReader(const PageReader&) = delete;
   PageReader& operator=(const PageReader&) = delete;
+
+  // An Office-encrypted file's pages are decrypted by `decrypt` from now on.
+  void setDecryptor(PageDecryptor decrypt) { decrypt_ = std::move(decrypt); }
 
   uint32_t pageSize() const { return pageSize_; }
   uint64_t pageCount() const { return pageCount_; }
