@@ -1,5 +1,5 @@
 // The database engine: DBEngine, Database, TableDefs, TableDef, Fields, Field and Recordset over
-// libmdb. Objects are shared handles; a Database stays readable while any object taken from it
+// our reader of the Access format (source/jet). Objects are shared handles; a Database stays readable while any object taken from it
 // lives. Every failure is a ComError that names the file. Linked tables are listed like any
 // other; their fields and records come from the Access file they are linked to.
 #pragma once

@@ -1,5 +1,5 @@
-// The database definition page (page 0) of a Jet or ACE file, read and checked by us before the
-// file is handed to libmdb: format, page size, size sanity, password and Office encryption.
+// The database definition page (page 0) of a Jet or ACE file, read and checked before anything
+// else of the file is read: format, page size, size sanity, password and Office encryption.
 #pragma once
 
 #include <cstddef>

@@ -1,6 +1,6 @@
 // Where the header page (page 0) of a Jet4 or ACE database keeps what decryption needs.
 // Page 0 itself is never encrypted by the database password; part of it is masked with a fixed
-// RC4 key, which every reader (libmdb too) removes: jetfmt::toggleHeaderMask.
+// RC4 key, which every reader removes: jetfmt::toggleHeaderMask.
 #pragma once
 
 #include <array>

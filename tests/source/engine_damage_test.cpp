@@ -1,5 +1,5 @@
 // Damaged, truncated and foreign files: every open or read fails with a ComError naming the file,
-// never a crash, a hang or a message of libmdb's own on standard error.
+// never a crash, a hang or a message of the reader's own on standard error.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -107,7 +107,7 @@ TEST(EngineDamage, MutatedCopiesOfRealFilesNeverCrash) {
     }
   }
   std::string printed = capture.finish();
-  EXPECT_EQ(printed, "") << "libmdb's diagnostics reached standard error";
+  EXPECT_EQ(printed, "") << "the reader wrote to standard error";
   EXPECT_EQ(runs, 360);
   EXPECT_GT(failures, 0);  // some of the damage must have been noticed
 }
