@@ -189,8 +189,9 @@ struct OfficePageCipher::Keys {
   std::array<unsigned char, 4> databaseKey{};
   CryptoApiInfo cryptoApi;  // RC4 and standard AES
   AgileInfo agile;
-  Bytes secret;             // the CryptoAPI kinds' base hash, agile's page key
-  std::unique_ptr<AesCbcPageKey> agileKey;  // agile's page key, ready for OpenSSL
+  Bytes secret;             // the CryptoAPI kinds' base hash (agile's page key only until
+                            // it moves into agilePageKey)
+  std::unique_ptr<AesCbcPageKey> agilePageKey;
 
   ~Keys() { wipe(secret); }
 };
@@ -205,7 +206,7 @@ bool OfficePageCipher::decryptPage(uint32_t number,
   if (number == 0) return true;
   std::array<unsigned char, 4> key = pageKey(keys_->databaseKey, number);
   return keys_->kind == AccessEncryption::OfficeAgile
-             ? agileDecryptPage(keys_->agile, *keys_->agileKey, key, page)
+             ? agileDecryptPage(keys_->agile, *keys_->agilePageKey, key, page)
              : cryptoApiDecryptPage(keys_->cryptoApi, keys_->secret, key, page);
 }
 
@@ -254,8 +255,10 @@ CipherResult openOfficeCipher(std::span<const unsigned char> headerPage, uint64_
                    "the password for the encrypted database " + quoted(path) + " is wrong");
   }
   if (found.kind == AccessEncryption::OfficeAgile) {
-    keys->agileKey = std::make_unique<AesCbcPageKey>(keys->secret, keys->agile.keyData.hash);
-    if (!keys->agileKey->valid())
+    keys->agilePageKey = std::make_unique<AesCbcPageKey>(keys->secret, keys->agile.keyData.hash);
+    wipe(keys->secret);
+    keys->secret.clear();
+    if (!keys->agilePageKey->valid())
       return failure(DecryptFailure::Unsupported,
                      "cannot decrypt " + quoted(path) + ": the cipher is not available from OpenSSL");
   }
