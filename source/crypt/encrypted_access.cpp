@@ -1,13 +1,10 @@
 #include "source/crypt/encrypted_access.h"
 
 #include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
-#include <fstream>
 
 #include "source/crypt/access_header.h"
 #include "source/crypt/office_encryption.h"
@@ -52,75 +49,12 @@ CipherResult failure(DecryptFailure kind, std::string message) {
   return r;
 }
 
-DecryptResult decryptFailure(DecryptFailure kind, std::string message) {
-  DecryptResult r;
-  r.failure = kind;
-  r.message = std::move(message);
-  return r;
-}
-
-// A value from /proc/meminfo in bytes, or nothing.
-std::optional<uint64_t> meminfo(const char* key) {
-  std::ifstream in("/proc/meminfo");
-  std::string name;
-  uint64_t kib = 0;
-  std::string unit;
-  while (in >> name >> kib) {
-    std::getline(in, unit);
-    if (name == key) return kib * 1024;
-  }
-  return std::nullopt;
-}
-
-// The room a control group still leaves, from its limit and usage files; nothing when unlimited
-// or unknown.
-std::optional<uint64_t> groupRoom(const std::string& limitFile, const std::string& usageFile) {
-  std::ifstream limitIn(limitFile), usageIn(usageFile);
-  std::string limitText;
-  uint64_t usage = 0;
-  if (!(limitIn >> limitText) || limitText == "max" || !(usageIn >> usage)) return std::nullopt;
-  uint64_t limit = std::strtoull(limitText.c_str(), nullptr, 10);
-  if (limit >= (1ull << 62)) return std::nullopt;  // cgroup v1 writes "unlimited" as ~2^63
-  return limit > usage ? limit - usage : 0;
-}
-
-// How much memory a new memfd may still fill: what the system has free (swap included) and what
-// this process's control group still allows. Unknown counts as unlimited.
-uint64_t memoryAvailable() {
-  uint64_t available = UINT64_MAX;
-  if (auto mem = meminfo("MemAvailable:")) available = *mem + meminfo("SwapFree:").value_or(0);
-  // cgroup v2: "0::/some/group" names this process's group below /sys/fs/cgroup.
-  std::ifstream cgroup("/proc/self/cgroup");
-  std::string line, group;
-  while (std::getline(cgroup, line))
-    if (line.rfind("0::", 0) == 0) group = line.substr(3);
-  std::string folder = "/sys/fs/cgroup" + (group == "/" ? std::string() : group);
-  if (auto room = groupRoom(folder + "/memory.max", folder + "/memory.current"))
-    available = std::min(available, *room);
-  if (auto room = groupRoom("/sys/fs/cgroup/memory/memory.limit_in_bytes",
-                            "/sys/fs/cgroup/memory/memory.usage_in_bytes"))
-    available = std::min(available, *room);
-  return available;
-}
-
 bool readFully(int fd, unsigned char* into, size_t size, off_t at) {
   while (size > 0) {
     ssize_t n = pread(fd, into, size, at);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     into += n;
-    size -= static_cast<size_t>(n);
-    at += n;
-  }
-  return true;
-}
-
-bool writeFully(int fd, const unsigned char* from, size_t size, off_t at) {
-  while (size > 0) {
-    ssize_t n = pwrite(fd, from, size, at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    from += n;
     size -= static_cast<size_t>(n);
     at += n;
   }
@@ -160,37 +94,14 @@ AccessEncryption detectAccessEncryptionOfFile(const std::string& path) {
   return detectAccessEncryption(page);
 }
 
-DecryptedDatabase::~DecryptedDatabase() {
-  if (fd_ >= 0) close(fd_);
-}
-
-DecryptedDatabase::DecryptedDatabase(DecryptedDatabase&& other) noexcept
-    : fd_(other.fd_), size_(other.size_), kind_(other.kind_) {
-  other.fd_ = -1;
-}
-
-DecryptedDatabase& DecryptedDatabase::operator=(DecryptedDatabase&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) close(fd_);
-    fd_ = other.fd_;
-    size_ = other.size_;
-    kind_ = other.kind_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
-std::string DecryptedDatabase::path() const {
-  return fd_ < 0 ? std::string() : "/proc/self/fd/" + std::to_string(fd_);
-}
-
 struct OfficePageCipher::Keys {
   AccessEncryption kind = AccessEncryption::None;
   std::array<unsigned char, 4> databaseKey{};
   CryptoApiInfo cryptoApi;  // RC4 and standard AES
   AgileInfo agile;
-  Bytes secret;             // the CryptoAPI kinds' base hash, agile's page key
-  std::unique_ptr<AesCbcPageKey> agileKey;  // agile's page key, ready for OpenSSL
+  Bytes secret;             // the CryptoAPI kinds' base hash (agile's page key only until
+                            // it moves into agilePageKey)
+  std::unique_ptr<AesCbcPageKey> agilePageKey;
 
   ~Keys() { wipe(secret); }
 };
@@ -205,7 +116,7 @@ bool OfficePageCipher::decryptPage(uint32_t number,
   if (number == 0) return true;
   std::array<unsigned char, 4> key = pageKey(keys_->databaseKey, number);
   return keys_->kind == AccessEncryption::OfficeAgile
-             ? agileDecryptPage(keys_->agile, *keys_->agileKey, key, page)
+             ? agileDecryptPage(keys_->agile, *keys_->agilePageKey, key, page)
              : cryptoApiDecryptPage(keys_->cryptoApi, keys_->secret, key, page);
 }
 
@@ -254,77 +165,14 @@ CipherResult openOfficeCipher(std::span<const unsigned char> headerPage, uint64_
                    "the password for the encrypted database " + quoted(path) + " is wrong");
   }
   if (found.kind == AccessEncryption::OfficeAgile) {
-    keys->agileKey = std::make_unique<AesCbcPageKey>(keys->secret, keys->agile.keyData.hash);
-    if (!keys->agileKey->valid())
+    keys->agilePageKey = std::make_unique<AesCbcPageKey>(keys->secret, keys->agile.keyData.hash);
+    wipe(keys->secret);
+    keys->secret.clear();
+    if (!keys->agilePageKey->valid())
       return failure(DecryptFailure::Unsupported,
                      "cannot decrypt " + quoted(path) + ": the cipher is not available from OpenSSL");
   }
   CipherResult result;
   result.cipher = std::make_unique<OfficePageCipher>(std::move(keys));
-  return result;
-}
-
-DecryptResult decryptAccessDatabase(const std::string& path, const std::string& password) {
-  FileDescriptor source{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (source.fd < 0)
-    return decryptFailure(DecryptFailure::Unreadable,
-                          "cannot open " + quoted(path) + ": " + std::strerror(errno));
-  struct stat st {};
-  if (fstat(source.fd, &st) != 0 || !S_ISREG(st.st_mode))
-    return decryptFailure(DecryptFailure::Unreadable, quoted(path) + " is not a regular file");
-  uint64_t size = static_cast<uint64_t>(st.st_size);
-  std::array<unsigned char, kAccessPageSize> page{};
-  bool whole = size >= kAccessPageSize && readFully(source.fd, page.data(), page.size(), 0);
-  CipherResult opened = openOfficeCipher(std::span<const unsigned char>(page).first(whole ? page.size() : 0),
-                                         size, path, password);
-  if (!opened) return decryptFailure(opened.failure, std::move(opened.message));
-  const OfficePageCipher& cipher = *opened.cipher;
-
-  if (size > memoryAvailable())
-    return decryptFailure(DecryptFailure::OutOfMemory,
-                   "not enough memory to decrypt " + quoted(path) + " (" + std::to_string(size) +
-                       " bytes)");
-  int memory = memfd_create("quarlex-decrypted-database", MFD_CLOEXEC | MFD_ALLOW_SEALING);
-  if (memory < 0)
-    return decryptFailure(DecryptFailure::OutOfMemory,
-                   "cannot create memory for decrypting " + quoted(path) + ": " + std::strerror(errno));
-  DecryptedDatabase database(memory, size, cipher.kind());
-  if (ftruncate(memory, static_cast<off_t>(size)) != 0)
-    return decryptFailure(DecryptFailure::OutOfMemory,
-                   "not enough memory to decrypt " + quoted(path) + ": " + std::strerror(errno));
-
-  // Page 0 stays as it is, but without the database key: libmdb would otherwise undo its own
-  // Jet page encoding on pages we have already decrypted.
-  std::array<unsigned char, kAccessPageSize> header = page;
-  jetfmt::toggleHeaderMask(header.data(), header.size());
-  std::memset(header.data() + kDatabaseKeyOffset, 0, 4);
-  jetfmt::toggleHeaderMask(header.data(), header.size());
-  if (!writeFully(memory, header.data(), header.size(), 0))
-    return decryptFailure(DecryptFailure::OutOfMemory,
-                   "not enough memory to decrypt " + quoted(path) + ": " + std::strerror(errno));
-
-  uint64_t pages = size / kAccessPageSize;
-  for (uint64_t number = 1; number < pages; ++number) {
-    off_t at = static_cast<off_t>(number * kAccessPageSize);
-    errno = 0;
-    if (!readFully(source.fd, page.data(), page.size(), at))
-      return decryptFailure(DecryptFailure::Unreadable,
-                     "cannot read page " + std::to_string(number) + " of " + quoted(path) +
-                         (errno ? std::string(": ") + std::strerror(errno) : ": the file shrank"));
-    if (!cipher.decryptPage(static_cast<uint32_t>(number), page))
-      return decryptFailure(DecryptFailure::Unsupported,
-                     "cannot decrypt " + quoted(path) + ": the cipher failed on page " +
-                         std::to_string(number));
-    if (!writeFully(memory, page.data(), page.size(), at))
-      return decryptFailure(DecryptFailure::OutOfMemory,
-                     "not enough memory to decrypt " + quoted(path) + ": " + std::strerror(errno));
-  }
-  wipe(page);
-
-  // Nobody may change the decrypted copy behind libmdb's back.
-  fcntl(memory, F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL);
-
-  DecryptResult result;
-  result.database = std::move(database);
   return result;
 }

@@ -33,41 +33,13 @@ AccessEncryption detectAccessEncryption(std::span<const unsigned char> headerPag
 // Reads the header page of the file. An unreadable or short file gives None.
 AccessEncryption detectAccessEncryptionOfFile(const std::string& path);
 
-// The decrypted database in anonymous memory. Move-only; closes its descriptor when destroyed.
-// libmdb opens path() with its own descriptor, so the database stays readable after this
-// object is gone as long as libmdb keeps it open.
-class DecryptedDatabase {
- public:
-  DecryptedDatabase() = default;
-  explicit DecryptedDatabase(int fd, uint64_t size, AccessEncryption kind)
-      : fd_(fd), size_(size), kind_(kind) {}
-  ~DecryptedDatabase();
-  DecryptedDatabase(DecryptedDatabase&& other) noexcept;
-  DecryptedDatabase& operator=(DecryptedDatabase&& other) noexcept;
-  DecryptedDatabase(const DecryptedDatabase&) = delete;
-  DecryptedDatabase& operator=(const DecryptedDatabase&) = delete;
-
-  int fd() const { return fd_; }                 // -1 when empty
-  std::string path() const;                      // "/proc/self/fd/N", for mdb_open
-  uint64_t size() const { return size_; }        // bytes, the size of the encrypted file
-  AccessEncryption kind() const { return kind_; }
-  bool valid() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
-  uint64_t size_ = 0;
-  AccessEncryption kind_ = AccessEncryption::None;
-};
-
 enum class DecryptFailure {
   None,             // success
-  Unreadable,       // the file cannot be opened or read
   NotEncrypted,     // nothing to decrypt: open the file itself
   PasswordMissing,  // encrypted, and the password given is empty
   WrongPassword,    // the password does not match the file's verifier
   Unsupported,      // an encryption kind or algorithm we do not read
   Damaged,          // the encryption header or the file's size is not what Access writes
-  OutOfMemory,      // no room in memory for the decrypted copy
 };
 
 // Decrypts the pages of one encrypted database with the key its password unlocked. Immutable once
@@ -103,18 +75,3 @@ struct CipherResult {
 // pages and that the password is right. `path` only names the file in messages.
 CipherResult openOfficeCipher(std::span<const unsigned char> headerPage, uint64_t fileSize,
                               const std::string& path, const std::string& password);
-
-struct DecryptResult {
-  DecryptFailure failure = DecryptFailure::None;
-  std::string message;          // what failed and on which file; empty on success
-  DecryptedDatabase database;   // valid only on success
-  explicit operator bool() const { return failure == DecryptFailure::None; }
-};
-
-// Checks the password (UTF-8 here; Access compares it as UTF-16LE, case-sensitive, at most 255
-// characters) and decrypts the file page by page into a sealed memfd. The source file is only
-// read. Memory: the decrypted copy (the file's size) plus a few pages.
-DecryptResult decryptAccessDatabase(const std::string& path, const std::string& password);
-
-// The largest encrypted file we decrypt. Access itself stops at 2 GiB.
-inline constexpr uint64_t kMaxDecryptedDatabaseSize = 4ull << 30;
