@@ -1,0 +1,130 @@
+// libFuzzer entry point for the Access reader: each input is opened as a database and everything
+// in it is read, as a conversion would read it. A ComError is the expected answer to damage; a
+// crash, a sanitizer report, a leak or a hang is a finding.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/write_whole.h"
+#include "source/com_error.h"
+#include "source/dao_types.h"
+#include "source/engine.h"
+#include "source/whole_values.h"
+
+namespace {
+
+// Bounds that keep one input quick: a damaged file may claim millions of records.
+constexpr int kMostTables = 64;
+constexpr int kMostRecords = 2000;
+constexpr int kMostAttachmentRecords = 200;
+
+// The password of the shared test databases that have one.
+constexpr const char* kConnect = ";pwd=password";
+
+// The database in an anonymous memory file, seen through /proc like any other path; closed (and
+// gone) when this goes.
+class MemoryFile {
+ public:
+  MemoryFile(const uint8_t* data, size_t size) : fd_(memfd_create("fuzz.accdb", MFD_CLOEXEC)) {
+    if (fd_ < 0 || !writeWhole(fd_, data, size)) {
+      std::perror("access_reader_fuzz: memory file");
+      std::abort();  // the harness failing, not the reader
+    }
+  }
+  ~MemoryFile() { ::close(fd_); }
+  MemoryFile(const MemoryFile&) = delete;
+  MemoryFile& operator=(const MemoryFile&) = delete;
+  std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
+
+ private:
+  int fd_;
+};
+
+// What the files of values no cell holds whole would be made of.
+void readWholeValue(const Variant& value, int16_t type, AttachmentFiles* attachments) {
+  if (type == dbLongBinary && value.vt == VT_BYTES) {
+    OleContent content = oleContent(value.bytes);
+    if (!content.linked && content.offset <= value.bytes.size() && content.size <= value.bytes.size() - content.offset)
+      (void)contentExtension(value.bytes.data() + content.offset, content.size, content.className);
+    else if (!content.linked)
+      std::abort();  // the content must lie within the stored bytes
+  } else if (attachments && value.vt == VT_BSTR) {
+    uint32_t key = static_cast<uint32_t>(value.integer);
+    if (attachments->count(key) > 0)
+      attachments->forEach(key, [](const std::string&, const std::vector<uint8_t>& bytes) {
+        (void)contentExtension(bytes.data(), bytes.size());
+      });
+  }
+}
+
+void readTable(const Database& db, const TableDef& def) {
+  const std::string name = def.Name();
+  Fields definition = def.Fields();
+  const int count = definition.Count();
+  std::vector<int16_t> types;
+  std::vector<std::unique_ptr<AttachmentFiles>> attachments;
+  for (int f = 0; f < count; ++f) {
+    Field field = definition.Item(f);
+    types.push_back(field.Type());
+    (void)field.Attributes();
+    attachments.push_back(field.Type() == dbAttachment ? db.OpenAttachments(name, field.Name()) : nullptr);
+  }
+  auto records = db.OpenRecordset(name);
+  (void)records->RecordCount();
+  Fields fields = records->Fields();
+  Variant value;
+  int read = 0;
+  for (records->MoveFirst(); !records->Eof() && read < kMostRecords; records->MoveNext(), ++read) {
+    for (int f = 0; f < count; ++f) {
+      fields.Item(f).ValueInto(value);
+      if (read < kMostAttachmentRecords) readWholeValue(value, types[static_cast<size_t>(f)], attachments[static_cast<size_t>(f)].get());
+    }
+  }
+  records->Close();
+}
+
+// Every table, each on its own: damage in one table leaves the others to be read, as in a
+// conversion.
+void readDatabase(const Database& db) {
+  ::TableDefs defs = db.TableDefs();
+  const int count = defs.Count();
+  for (int t = 0; t < count && t < kMostTables; ++t) {
+    try {
+      readTable(db, defs.Item(t));
+    } catch (const ComError&) {
+    }
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  MemoryFile file(data, size);
+  const std::string path = file.path();
+  const DBEngine engine(EngineFlavour::Dao120);
+  std::shared_ptr<Database> db;
+  // Without a password first, as a user would; a database that asks for one gets the one the
+  // seeds were made with.
+  try {
+    db = engine.OpenDatabase(path);
+  } catch (const ComError& e) {
+    if (e.hresult() != daoerror::kNotValidPassword) return 0;
+    try {
+      db = engine.OpenDatabase(path, 0, true, std::string(kConnect));
+    } catch (const ComError&) {
+      return 0;
+    }
+  }
+  try {
+    readDatabase(*db);
+  } catch (const ComError&) {
+  }
+  db->Close();
+  return 0;
+}
