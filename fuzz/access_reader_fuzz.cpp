@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,7 +23,7 @@ namespace {
 // Bounds that keep one input quick: a damaged file may claim millions of records.
 constexpr int kMostTables = 64;
 constexpr int kMostRecords = 2000;
-constexpr int kMostAttachmentRecords = 200;
+constexpr int kMostRecordsWithWholeValues = 200;
 
 // The password of the shared test databases that have one.
 constexpr const char* kConnect = ";pwd=password";
@@ -83,7 +84,7 @@ void readTable(const Database& db, const TableDef& def) {
   for (records->MoveFirst(); !records->Eof() && read < kMostRecords; records->MoveNext(), ++read) {
     for (int f = 0; f < count; ++f) {
       fields.Item(f).ValueInto(value);
-      if (read < kMostAttachmentRecords) readWholeValue(value, types[static_cast<size_t>(f)], attachments[static_cast<size_t>(f)].get());
+      if (read < kMostRecordsWithWholeValues) readWholeValue(value, types[static_cast<size_t>(f)], attachments[static_cast<size_t>(f)].get());
     }
   }
   records->Close();
@@ -102,11 +103,20 @@ void readDatabase(const Database& db) {
   }
 }
 
-}  // namespace
+// Memory files this process has open: the input's own, and any copy or descriptor of it that
+// the reader failed to close. (Other descriptors the reader may keep on purpose for the whole
+// process, such as one of /dev/null.)
+int openMemoryFiles() {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code unreadable;  // the listing's own descriptor, gone by now
+    std::filesystem::path target = std::filesystem::read_symlink(entry.path(), unreadable);
+    if (!unreadable && target.string().rfind("/memfd:", 0) == 0) ++count;
+  }
+  return count;
+}
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  MemoryFile file(data, size);
-  const std::string path = file.path();
+void readInput(const std::string& path) {
   const DBEngine engine(EngineFlavour::Dao120);
   std::shared_ptr<Database> db;
   // Without a password first, as a user would; a database that asks for one gets the one the
@@ -114,11 +124,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     db = engine.OpenDatabase(path);
   } catch (const ComError& e) {
-    if (e.hresult() != daoerror::kNotValidPassword) return 0;
+    if (e.hresult() != daoerror::kNotValidPassword) return;
     try {
       db = engine.OpenDatabase(path, 0, true, std::string(kConnect));
     } catch (const ComError&) {
-      return 0;
+      return;
     }
   }
   try {
@@ -126,5 +136,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const ComError&) {
   }
   db->Close();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  MemoryFile file(data, size);
+  readInput(file.path());
+  if (openMemoryFiles() != 1) {
+    std::fprintf(stderr, "access_reader_fuzz: the reader left the database or a copy of it open\n");
+    std::abort();
+  }
   return 0;
 }
