@@ -1,0 +1,154 @@
+// libFuzzer entry point for the Access reader: each input is opened as a database and everything
+// in it is read, as a conversion would read it. A ComError is the expected answer to damage; a
+// crash, a sanitizer report, leaked memory or descriptors, or a hang is a finding.
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/write_whole.h"
+#include "source/com_error.h"
+#include "source/dao_types.h"
+#include "source/engine.h"
+#include "source/whole_values.h"
+
+namespace {
+
+// Bounds that keep one input quick: a damaged file may claim millions of records.
+constexpr int kMostTables = 64;
+constexpr int kMostRecords = 2000;
+constexpr int kMostRecordsWithWholeValues = 200;
+
+// The password of the shared test databases that have one.
+constexpr const char* kConnect = ";pwd=password";
+
+// The database in an anonymous memory file, seen through /proc like any other path; closed (and
+// gone) when this goes.
+class MemoryFile {
+ public:
+  MemoryFile(const uint8_t* data, size_t size) : fd_(memfd_create("fuzz.accdb", MFD_CLOEXEC)) {
+    if (fd_ < 0 || !writeWhole(fd_, data, size)) {
+      std::perror("access_reader_fuzz: memory file");
+      std::abort();  // the harness failing, not the reader
+    }
+  }
+  ~MemoryFile() { ::close(fd_); }
+  MemoryFile(const MemoryFile&) = delete;
+  MemoryFile& operator=(const MemoryFile&) = delete;
+  std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
+
+ private:
+  int fd_;
+};
+
+// What the files of values no cell holds whole would be made of.
+void readWholeValue(const Variant& value, int16_t type, AttachmentFiles* attachments) {
+  if (type == dbLongBinary && value.vt == VT_BYTES) {
+    OleContent content = oleContent(value.bytes);
+    if (content.linked) return;
+    const size_t stored = value.bytes.size();
+    if (content.offset > stored || content.size > stored - content.offset) {
+      std::fprintf(stderr, "access_reader_fuzz: an OLE object's content lies outside its stored bytes\n");
+      std::abort();
+    }
+    (void)contentExtension(value.bytes.data() + content.offset, content.size, content.className);
+  } else if (attachments && value.vt == VT_BSTR) {
+    uint32_t key = static_cast<uint32_t>(value.integer);
+    if (attachments->count(key) > 0)
+      attachments->forEach(key, [](const std::string&, const std::vector<uint8_t>& bytes) {
+        (void)contentExtension(bytes.data(), bytes.size());
+      });
+  }
+}
+
+void readTable(const Database& db, const TableDef& def) {
+  const std::string name = def.Name();
+  Fields definition = def.Fields();
+  const int count = definition.Count();
+  std::vector<int16_t> types;
+  std::vector<std::unique_ptr<AttachmentFiles>> attachments;
+  for (int f = 0; f < count; ++f) {
+    Field field = definition.Item(f);
+    types.push_back(field.Type());
+    (void)field.Attributes();
+    attachments.push_back(field.Type() == dbAttachment ? db.OpenAttachments(name, field.Name()) : nullptr);
+  }
+  auto records = db.OpenRecordset(name);
+  (void)records->RecordCount();
+  Fields fields = records->Fields();
+  Variant value;
+  int read = 0;
+  for (records->MoveFirst(); !records->Eof() && read < kMostRecords; records->MoveNext(), ++read) {
+    for (int f = 0; f < count; ++f) {
+      fields.Item(f).ValueInto(value);
+      if (read < kMostRecordsWithWholeValues) readWholeValue(value, types[static_cast<size_t>(f)], attachments[static_cast<size_t>(f)].get());
+    }
+  }
+  records->Close();
+}
+
+// Every table, each on its own: damage in one table leaves the others to be read, as in a
+// conversion.
+void readDatabase(const Database& db) {
+  ::TableDefs defs = db.TableDefs();
+  const int count = defs.Count();
+  for (int t = 0; t < count && t < kMostTables; ++t) {
+    try {
+      readTable(db, defs.Item(t));
+    } catch (const ComError&) {
+    }
+  }
+}
+
+// Memory files this process has open: the input's own, and any copy or descriptor of it that
+// the reader failed to close. (Other descriptors the reader may keep on purpose for the whole
+// process, such as one of /dev/null.)
+int openMemoryFiles() {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code unreadable;  // the listing's own descriptor, gone by now
+    std::filesystem::path target = std::filesystem::read_symlink(entry.path(), unreadable);
+    if (!unreadable && target.string().rfind("/memfd:", 0) == 0) ++count;
+  }
+  return count;
+}
+
+void readInput(const std::string& path) {
+  const DBEngine engine(EngineFlavour::Dao120);
+  std::shared_ptr<Database> db;
+  // Without a password first, as a user would; a database that asks for one gets the one the
+  // seeds were made with.
+  try {
+    db = engine.OpenDatabase(path);
+  } catch (const ComError& e) {
+    if (e.hresult() != daoerror::kNotValidPassword) return;
+    try {
+      db = engine.OpenDatabase(path, 0, true, std::string(kConnect));
+    } catch (const ComError&) {
+      return;
+    }
+  }
+  try {
+    readDatabase(*db);
+  } catch (const ComError&) {
+  }
+  db->Close();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  MemoryFile file(data, size);
+  readInput(file.path());
+  if (openMemoryFiles() != 1) {
+    std::fprintf(stderr, "access_reader_fuzz: the reader left the database or a copy of it open\n");
+    std::abort();
+  }
+  return 0;
+}
