@@ -1,8 +1,9 @@
 #include "workbook/deflate.h"
 
 #include <algorithm>
+#include <memory>
+#include <mutex>
 #include <new>
-#include <vector>
 
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
@@ -21,26 +22,64 @@ uint32_t crc32Update(uint32_t crc, const void* data, size_t n) {
   return crc32_gzip_refl(crc, static_cast<const unsigned char*>(data), n);
 }
 
+// The state and buffers are left uninitialised (igzip's init sets what it reads), and a stream
+// that is done hands its compressor on to the next one: a small part then touches only the little
+// of the buffers it uses, and the many parts of a save share the same pages instead of each
+// faulting in fresh ones.
 struct DeflateStream::Compressor {
-  isal_zstream z{};
-  std::vector<uint8_t> levelBuffer;
-  std::vector<uint8_t> out;
-  Compressor() : levelBuffer(kLevelBufferSize), out(kChunk) {
+  isal_zstream z;
+  std::unique_ptr<uint8_t[]> levelBuffer = std::make_unique_for_overwrite<uint8_t[]>(kLevelBufferSize);
+  std::unique_ptr<uint8_t[]> out = std::make_unique_for_overwrite<uint8_t[]>(kChunk);
+  void start() {
     isal_deflate_init(&z);
     z.level = kLevel;
-    z.level_buf = levelBuffer.data();
-    z.level_buf_size = static_cast<uint32_t>(levelBuffer.size());
+    z.level_buf = levelBuffer.get();
+    z.level_buf_size = static_cast<uint32_t>(kLevelBufferSize);
     z.gzip_flag = IGZIP_DEFLATE;
   }
 };
 
+// Compressors kept for the next streams; a sheet's spool and the head and tail of a sheet being
+// saved are the most that run at once. Never destroyed, so a stream may end at any time, even
+// while the program exits.
+struct DeflateStream::Spares {
+  static constexpr size_t kKept = 2;
+  std::mutex mutex;
+  std::unique_ptr<Compressor> kept[kKept];
+  size_t count = 0;
+};
+
+DeflateStream::Spares& DeflateStream::spares() {
+  static Spares* spares = new Spares;
+  return *spares;
+}
+
+std::unique_ptr<DeflateStream::Compressor> DeflateStream::takeCompressor() {
+  std::unique_ptr<Compressor> c;
+  {
+    Spares& s = spares();
+    std::lock_guard<std::mutex> lock(s.mutex);
+    if (s.count) c = std::move(s.kept[--s.count]);
+  }
+  if (!c) c.reset(new (std::nothrow) Compressor);
+  if (c) c->start();
+  return c;
+}
+
+void DeflateStream::giveBack(std::unique_ptr<Compressor> c) {
+  if (!c) return;
+  Spares& s = spares();
+  std::lock_guard<std::mutex> lock(s.mutex);
+  if (s.count < Spares::kKept) s.kept[s.count++] = std::move(c);
+}
+
 DeflateStream::DeflateStream(Sink sink) : sink_(std::move(sink)) {}
-DeflateStream::~DeflateStream() = default;
+DeflateStream::~DeflateStream() { giveBack(std::move(z_)); }
 
 bool DeflateStream::compress(int flushMode, bool last) {
   if (failed_) return false;
   if (!z_) {
-    z_.reset(new (std::nothrow) Compressor);
+    z_ = takeCompressor();
     if (!z_) return !(failed_ = true);
   }
   isal_zstream& z = z_->z;
@@ -51,11 +90,11 @@ bool DeflateStream::compress(int flushMode, bool last) {
   // igzip returns when the input is used up or the output is full; a full output buffer means
   // it may hold more, and the last call only ends once the final block is out.
   for (;;) {
-    z.next_out = z_->out.data();
-    z.avail_out = static_cast<uint32_t>(z_->out.size());
+    z.next_out = z_->out.get();
+    z.avail_out = static_cast<uint32_t>(kChunk);
     if (isal_deflate(&z) != COMP_OK) return !(failed_ = true);
-    size_t produced = z_->out.size() - z.avail_out;
-    if (produced && !sink_(reinterpret_cast<const char*>(z_->out.data()), produced)) return !(failed_ = true);
+    size_t produced = kChunk - z.avail_out;
+    if (produced && !sink_(reinterpret_cast<const char*>(z_->out.get()), produced)) return !(failed_ = true);
     bool done = z.avail_out != 0 && z.avail_in == 0;
     if (last) done = z.internal_state.state == ZSTATE_END;
     if (done) break;
@@ -87,12 +126,16 @@ bool DeflateStream::sync(bool independent) {
 
 bool DeflateStream::release() {
   if (!sync(true)) return false;
-  z_.reset();
+  giveBack(std::move(z_));
   std::string().swap(pending_);
   return true;
 }
 
-bool DeflateStream::finish() { return compress(NO_FLUSH, true); }
+bool DeflateStream::finish() {
+  bool ok = compress(NO_FLUSH, true);
+  giveBack(std::move(z_));
+  return ok;
+}
 
 std::string deflateWhole(std::string_view bytes, bool* ok) {
   std::string packed;

@@ -39,6 +39,12 @@ class DeflateStream {
 
  private:
   struct Compressor;
+  // A compressor ready for a new stream (a spare one when there is one), and handed
+  // back to the spares when a stream is done with it.
+  static std::unique_ptr<Compressor> takeCompressor();
+  static void giveBack(std::unique_ptr<Compressor> c);
+  struct Spares;
+  static Spares& spares();
   bool compress(int flushMode, bool last);
   Sink sink_;
   std::unique_ptr<Compressor> z_;

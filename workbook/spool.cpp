@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
-#include <vector>
 
 #include "platform/write_whole.h"
 #include "workbook/deflate.h"
@@ -122,15 +121,17 @@ bool Spool::copyStored(const std::function<bool(const char*, size_t)>& out) cons
     return false;
   }
   int fd = fileno(s_->file);
-  std::vector<char> buf(static_cast<size_t>(std::min<uint64_t>(s_->stored, kCopyPiece)));
+  // Not zero-filled: the reads fill it.
+  const size_t piece = static_cast<size_t>(std::min<uint64_t>(s_->stored, kCopyPiece));
+  std::unique_ptr<char[]> buf = std::make_unique_for_overwrite<char[]>(piece);
   uint64_t left = s_->stored;
   off_t pos = 0;
   while (left) {
-    size_t want = left < buf.size() ? static_cast<size_t>(left) : buf.size();
-    ssize_t got = pread(fd, buf.data(), want, pos);
+    size_t want = left < piece ? static_cast<size_t>(left) : piece;
+    ssize_t got = pread(fd, buf.get(), want, pos);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) return false;
-    if (!out(buf.data(), static_cast<size_t>(got))) return false;
+    if (!out(buf.get(), static_cast<size_t>(got))) return false;
     pos += got;
     left -= static_cast<uint64_t>(got);
   }

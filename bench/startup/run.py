@@ -1,7 +1,8 @@
 """Start-up cost of one process per database: converts COUNT small databases (four tables of 1,000
 records each) once as one process per database, the way GNU parallel and Slurm recipes run them,
 and once in one /BATCH run, in turns, --runs rounds; prints the median wall and CPU times and how
-many times the batch's time per database one process costs.
+many times the batch's time per database one process costs, and the minor page faults of each
+(fresh memory a process touches, which a batch pays once and then reuses).
 
     /usr/bin/python3 bench/startup/run.py BUILD_DIR [--count N] [--runs N] [--quarlex PROGRAM] [--keep DIR]
 
@@ -44,17 +45,19 @@ paths = sorted(os.path.join(databases, name) for name in os.listdir(databases))
 env = dict(os.environ, DISPLAY="", WAYLAND_DISPLAY="", QT_QPA_PLATFORM="")
 
 
-def children_cpu():
+def children_usage():
     usage = resource.getrusage(resource.RUSAGE_CHILDREN)
-    return usage.ru_utime + usage.ru_stime
+    return usage.ru_utime + usage.ru_stime, usage.ru_minflt
 
 
 def timed(commands):
-    """Wall time and CPU time (user and system, all threads) of the commands, one after another."""
-    start, cpu = time.monotonic(), children_cpu()
+    """Wall time, CPU time (user and system, all threads) and minor page faults of the commands,
+    one after another."""
+    start, (cpu, faults) = time.monotonic(), children_usage()
     for command in commands:
         subprocess.run(command, env=env, check=True, stdin=subprocess.DEVNULL)
-    return time.monotonic() - start, children_cpu() - cpu
+    end_cpu, end_faults = children_usage()
+    return time.monotonic() - start, end_cpu - cpu, end_faults - faults
 
 
 def one_process_each():
@@ -76,6 +79,7 @@ for _ in range(args.runs):
     batches.append(one_batch())
 single, batch = statistics.median(s[0] for s in singles), statistics.median(b[0] for b in batches)
 single_cpu, batch_cpu = statistics.median(s[1] for s in singles), statistics.median(b[1] for b in batches)
+single_faults, batch_faults = statistics.median(s[2] for s in singles), statistics.median(b[2] for b in batches)
 ratios = [s[0] / b[0] for s, b in zip(singles, batches)]
 
 libraries = subprocess.run(["ldd", program], capture_output=True, text=True).stdout
@@ -87,5 +91,7 @@ print("one /BATCH run:       %.3f s (%.1f ms a database)" % (batch, 1000 * batch
 print("process / batch:      %.2fx from the medians, %.2fx median of the rounds" % (single / batch, statistics.median(ratios)))
 print("CPU, process / batch: %.1f ms / %.1f ms a database = %.2fx" % (
     1000 * single_cpu / args.count, 1000 * batch_cpu / args.count, single_cpu / batch_cpu))
+print("page faults:          %.0f a process, %.0f a database in the batch" % (
+    single_faults / args.count, batch_faults / args.count))
 if not args.keep:
     shutil.rmtree(work)

@@ -69,7 +69,9 @@ std::vector<int64_t> drain(RecordPipeline& pipeline, int fields) {
 }  // namespace
 
 TEST(RecordPipeline, EveryRecordInOrderAcrossBatches) {
-  for (int count : {0, 1, 511, 512, 513, 5000}) {
+  // Small tables are read on the caller's thread, longer ones go on on the reader thread.
+  const int direct = static_cast<int>(RecordPipeline::kDirectRecords);
+  for (int count : {0, 1, 511, direct - 1, direct, direct + 1, direct + 1025, 20000}) {
     ScriptedSource source(count, 3);
     RecordPipeline pipeline(source, 3);
     std::vector<int64_t> seen = drain(pipeline, 3);
@@ -90,51 +92,58 @@ TEST(RecordPipeline, RecordsWithoutFieldsStillCount) {
   EXPECT_EQ(records, 1300);
 }
 
+// Failures where the caller reads the records itself and where the reader thread does.
+const int kFailAt[] = {1234, static_cast<int>(RecordPipeline::kDirectRecords) + 1234};
+
 TEST(RecordPipeline, AFailedValueCutsItsRecordShortThere) {
-  ScriptedSource source(2000, 4);
-  source.failValueAt = 1234;
-  source.failValueField = 2;
-  RecordPipeline pipeline(source, 4);
-  int records = 0;
-  for (; !pipeline.atEnd(); pipeline.moveNext()) {
-    RecordView r = pipeline.current();
-    if (r.failed) {
-      // The values read before the failure, then the failure itself.
-      EXPECT_EQ(records, 1234);
-      ASSERT_EQ(r.count, 2);
-      EXPECT_EQ(r.values[0].integer, 1234);
-      try {
-        pipeline.rethrowFailure();
-        ADD_FAILURE() << "no failure";
-      } catch (const ComError& e) {
-        EXPECT_EQ(static_cast<uint32_t>(e.hresult()), 0x800A0BCDu);
-        EXPECT_EQ(e.source(), "DAO.Field");
-        EXPECT_EQ(e.description(), "damaged record 1234");
+  for (int at : kFailAt) {
+    ScriptedSource source(at + 2000, 4);
+    source.failValueAt = at;
+    source.failValueField = 2;
+    RecordPipeline pipeline(source, 4);
+    int records = 0;
+    for (; !pipeline.atEnd(); pipeline.moveNext()) {
+      RecordView r = pipeline.current();
+      if (r.failed) {
+        // The values read before the failure, then the failure itself.
+        EXPECT_EQ(records, at);
+        ASSERT_EQ(r.count, 2);
+        EXPECT_EQ(r.values[0].integer, at);
+        try {
+          pipeline.rethrowFailure();
+          ADD_FAILURE() << "no failure";
+        } catch (const ComError& e) {
+          EXPECT_EQ(static_cast<uint32_t>(e.hresult()), 0x800A0BCDu);
+          EXPECT_EQ(e.source(), "DAO.Field");
+          EXPECT_EQ(e.description(), "damaged record " + std::to_string(at));
+        }
+        break;
       }
-      break;
+      EXPECT_EQ(r.values[0].integer, records);
+      ++records;
     }
-    EXPECT_EQ(r.values[0].integer, records);
-    ++records;
+    EXPECT_EQ(records, at);
   }
-  EXPECT_EQ(records, 1234);
 }
 
 TEST(RecordPipeline, AFailedMoveIsThrownByTheMoveAfterItsRecord) {
-  ScriptedSource source(2000, 2);
-  source.failMoveAfter = 700;
-  RecordPipeline pipeline(source, 2);
-  int records = 0;
-  std::string failure;
-  try {
-    for (; !pipeline.atEnd(); pipeline.moveNext()) {
-      EXPECT_EQ(pipeline.current().values[0].integer, records);
-      ++records;
+  for (int at : kFailAt) {
+    ScriptedSource source(at + 2000, 2);
+    source.failMoveAfter = at;
+    RecordPipeline pipeline(source, 2);
+    int records = 0;
+    std::string failure;
+    try {
+      for (; !pipeline.atEnd(); pipeline.moveNext()) {
+        EXPECT_EQ(pipeline.current().values[0].integer, records);
+        ++records;
+      }
+    } catch (const std::runtime_error& e) {
+      failure = e.what();
     }
-  } catch (const std::runtime_error& e) {
-    failure = e.what();
+    EXPECT_EQ(records, at + 1);  // the record was read whole; the move past it failed
+    EXPECT_EQ(failure, "move failed after " + std::to_string(at));
   }
-  EXPECT_EQ(records, 701);  // record 700 was read whole; the move past it failed
-  EXPECT_EQ(failure, "move failed after 700");
 }
 
 TEST(RecordPipeline, AFailureBeyondWhereTheWriterStopsIsNeverSeen) {
@@ -148,14 +157,20 @@ TEST(RecordPipeline, AFailureBeyondWhereTheWriterStopsIsNeverSeen) {
 
 TEST(RecordPipeline, TheReaderStaysABoundedWayAheadAndStopsPromptly) {
   ScriptedSource source(1000000, 2);
+  const size_t direct = RecordPipeline::kDirectRecords;
   {
     RecordPipeline pipeline(source, 2);
-    EXPECT_FALSE(pipeline.atEnd());
+    // The caller reads the first records itself: nothing is read ahead of it.
+    for (size_t i = 0; i + 1 < direct; ++i) pipeline.moveNext();
+    EXPECT_EQ(static_cast<size_t>(source.current), direct);
+    pipeline.moveNext();  // the reader thread takes over
+    EXPECT_EQ(pipeline.current().values[0].integer, static_cast<int64_t>(direct));
     // Give the reader time to run as far ahead as the hand-over lets it.
-    for (int i = 0; i < 200 && source.valuesRead.load() < 2 * 20000; ++i)
+    for (int i = 0; i < 200 && source.valuesRead.load() < 2 * 20000 + 2 * static_cast<int>(direct); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  size_t limit = (RecordPipeline::kWaitingBatches + 2) * RecordPipeline::kBatchRecords;
+  size_t limit = direct + (RecordPipeline::kWaitingBatches + 2) * RecordPipeline::kBatchRecords;
+  EXPECT_GT(static_cast<size_t>(source.current), direct + RecordPipeline::kBatchRecords);
   EXPECT_LE(static_cast<size_t>(source.current), limit);
   EXPECT_LT(source.current, 1000000);
 }
@@ -163,14 +178,20 @@ TEST(RecordPipeline, TheReaderStaysABoundedWayAheadAndStopsPromptly) {
 TEST(RecordPipeline, AWideTableHasShortBatches) {
   ScriptedSource source(100000, 300);
   source.longEvery = 0;
+  // A wide table leaves the caller's thread after fewer records, as many values as a narrow one.
+  const size_t direct = RecordPipeline::kDirectValues / 300 + 1;
   {
     RecordPipeline pipeline(source, 300);
+    for (size_t i = 0; i + 1 < direct; ++i) pipeline.moveNext();
+    EXPECT_EQ(static_cast<size_t>(source.current), direct);
+    pipeline.moveNext();
     EXPECT_EQ(pipeline.current().count, 300);
     for (int i = 0; i < 200 && source.valuesRead.load() < 300 * 5000; ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
   size_t perBatch = RecordPipeline::kBatchValues / 300 + 1;
-  EXPECT_LE(static_cast<size_t>(source.current), (RecordPipeline::kWaitingBatches + 2) * perBatch);
+  EXPECT_GT(static_cast<size_t>(source.current), direct + perBatch);
+  EXPECT_LE(static_cast<size_t>(source.current), direct + (RecordPipeline::kWaitingBatches + 2) * perBatch);
 }
 
 // Value slots keep their buffers from batch to batch, but not the room of every long text they

@@ -114,6 +114,28 @@ TEST(Deflate, ASpoolsStoredBytesContinueIntoAFinalBlockFromAnotherStream) {
   EXPECT_EQ(inflateRaw(packed), rows + more + "</sheetData>");
 }
 
+TEST(Deflate, AStreamsBytesDoNotDependOnTheStreamsBeforeIt) {
+  // Compressors are handed from stream to stream; nothing of an earlier stream may show.
+  std::string input = sampleBytes(150000, 8);
+  bool ok = false;
+  std::string first = deflateWhole(input, &ok);
+  ASSERT_TRUE(ok);
+  std::string ignored;
+  auto sink = [&](const char* p, size_t n) {
+    ignored.append(p, n);
+    return true;
+  };
+  {
+    DeflateStream left(sink), cut(sink), failing([](const char*, size_t) { return false; });
+    ASSERT_TRUE(left.write(sampleBytes(100000, 9)));
+    ASSERT_TRUE(cut.write(sampleBytes(70000, 10)) && cut.sync() && cut.write(sampleBytes(900, 11)));
+    EXPECT_FALSE(failing.write(sampleBytes(100000, 12)) && failing.finish());
+    ASSERT_TRUE(left.finish());
+  }  // cut and failing end mid-stream
+  EXPECT_EQ(deflateWhole(input, &ok), first);
+  EXPECT_TRUE(ok);
+}
+
 TEST(Deflate, ASinkThatFailsFailsTheStream) {
   DeflateStream stream([](const char*, size_t) { return false; });
   std::string data = sampleBytes(200000, 5);

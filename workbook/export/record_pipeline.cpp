@@ -22,8 +22,8 @@ RecordPipeline::RecordPipeline(RecordSource& source, int fieldCount)
     : source_(source), fieldCount_(fieldCount < 0 ? 0 : fieldCount) {
   // Every batch there will ever be, made here: the reader then never fails for want of one, and
   // memory stays bounded by them.
+  // The reader thread starts once the caller has read the first records itself.
   for (size_t i = 0; i < kWaitingBatches + 2; ++i) free_.push_back(std::make_unique<Batch>());
-  reader_ = std::thread([this] { read(); });
 }
 
 RecordPipeline::~RecordPipeline() { stop(); }
@@ -55,53 +55,76 @@ void RecordPipeline::hand(std::unique_ptr<Batch> batch) {
   filled_.notify_one();
 }
 
-void RecordPipeline::read() {
+void RecordPipeline::fill(Batch& batch, size_t maxRecords) {
   const size_t width = static_cast<size_t>(fieldCount_);
-  for (std::unique_ptr<Batch> batch = takeFree(); batch; batch = takeFree()) {
-    batch->records = 0;
-    batch->last = false;
-    batch->failure = nullptr;
-    batch->partial = -1;
-    size_t bytes = 0;
-    size_t keptLarge = 0;  // room of the larger buffers the batch's slots keep
-    // The same calls in the same order as a caller reading the records itself would make.
-    try {
-      while (batch->records < kBatchRecords && batch->records * width < kBatchValues && bytes < kBatchBytes) {
-        if (source_.atEnd()) {
-          batch->last = true;
-          break;
-        }
-        size_t base = batch->records * width;
-        if (batch->values.size() < base + width) batch->values.resize(base + width);
-        for (int c = 0; c < fieldCount_; ++c) {
-          Variant& slot = batch->values[base + static_cast<size_t>(c)];
-          // A slot keeps its buffers from batch to batch; larger ones only while the batch's
-          // share of them stays within the batch size, so a run of long memos is not kept.
-          keepBuffer(slot.text, keptLarge);
-          keepBuffer(slot.bytes, keptLarge);
-          try {
-            source_.readValue(c, slot);
-          } catch (...) {
-            batch->partial = c;
-            throw;
-          }
-          bytes += heldBytes(slot);
-        }
-        ++batch->records;
-        source_.moveNext();
+  batch.records = 0;
+  batch.last = false;
+  batch.failure = nullptr;
+  batch.partial = -1;
+  size_t bytes = 0;
+  size_t keptLarge = 0;  // room of the larger buffers the batch's slots keep
+  // The same calls in the same order as a caller reading the records itself would make.
+  try {
+    while (batch.records < maxRecords && batch.records * width < kBatchValues && bytes < kBatchBytes) {
+      if (source_.atEnd()) {
+        batch.last = true;
+        break;
       }
-    } catch (...) {
-      batch->failure = std::current_exception();
-      batch->last = true;
+      size_t base = batch.records * width;
+      if (batch.values.size() < base + width) batch.values.resize(base + width);
+      for (int c = 0; c < fieldCount_; ++c) {
+        Variant& slot = batch.values[base + static_cast<size_t>(c)];
+        // A slot keeps its buffers from batch to batch; larger ones only while the batch's
+        // share of them stays within the batch size, so a run of long memos is not kept.
+        keepBuffer(slot.text, keptLarge);
+        keepBuffer(slot.bytes, keptLarge);
+        try {
+          source_.readValue(c, slot);
+        } catch (...) {
+          batch.partial = c;
+          throw;
+        }
+        bytes += heldBytes(slot);
+      }
+      ++batch.records;
+      source_.moveNext();
     }
+  } catch (...) {
+    batch.failure = std::current_exception();
+    batch.last = true;
+  }
+}
+
+void RecordPipeline::read() {
+  for (std::unique_ptr<Batch> batch = takeFree(); batch; batch = takeFree()) {
+    fill(*batch, kBatchRecords);
     bool last = batch->last;
     hand(std::move(batch));
     if (last) return;
   }
 }
 
+void RecordPipeline::readDirect() {
+  if (!batch_) {
+    batch_ = std::move(free_.back());
+    free_.pop_back();
+  }
+  fill(*batch_, 1);
+  index_ = 0;
+  directRecords_ += batch_->records;
+}
+
 void RecordPipeline::settle() {
+  const size_t width = static_cast<size_t>(fieldCount_);
   while (!batch_ || (index_ == batch_->records && !batch_->last)) {
+    if (!reader_.joinable()) {
+      if (directRecords_ < kDirectRecords && directRecords_ * width < kDirectValues) {
+        readDirect();
+        continue;
+      }
+      // The table goes on: from here the reader thread reads ahead.
+      reader_ = std::thread([this] { read(); });
+    }
     std::unique_lock<std::mutex> lock(mutex_);
     if (batch_) {
       free_.push_back(std::move(batch_));

@@ -1,6 +1,8 @@
 // Reading a table's records on a thread of their own while the caller writes them: the reader
 // fills batches of records, the caller takes them in order through a bounded hand-over, so memory
-// stays bounded by a few batches whatever the table's size.
+// stays bounded by a few batches whatever the table's size. The first records are read on the
+// caller's thread, one at a time: a small table is over before a thread and its batches (fresh
+// memory, hundreds of page faults in a new process) would pay for themselves.
 //
 // The caller sees the records exactly as if it read them itself: the same values in the same
 // order, and a failure of the reader (any exception) thrown on the caller's thread at the point
@@ -62,6 +64,9 @@ class RecordPipeline {
   // Text and byte buffers up to this size stay with their value slot for the next batch, and
   // larger ones up to kBatchBytes in all per batch.
   static constexpr size_t kKeptBufferBytes = 256;
+  // Records (and at most values) read on the caller's thread before the reader thread starts.
+  static constexpr size_t kDirectRecords = 4096;
+  static constexpr size_t kDirectValues = 40960;
 
  private:
   struct Batch {
@@ -72,6 +77,9 @@ class RecordPipeline {
     int partial = -1;             // values of a record cut short by the failure; -1: the move failed
   };
   void read();
+  // Reads records into the batch until it closes at maxRecords or the limits above.
+  void fill(Batch& batch, size_t maxRecords);
+  void readDirect();  // the next record into batch_, on the caller's thread
   std::unique_ptr<Batch> takeFree();
   void hand(std::unique_ptr<Batch> batch);
   void settle();  // a batch in hand that holds the current position
@@ -85,5 +93,6 @@ class RecordPipeline {
   bool stopping_ = false;
   std::unique_ptr<Batch> batch_;  // the caller's
   size_t index_ = 0;              // record within batch_
+  size_t directRecords_ = 0;      // read on the caller's thread so far
   std::thread reader_;
 };

@@ -73,13 +73,14 @@ class ZipWriter {
 };
 
 // Compresses pieces into raw deflate blocks written to a ZipWriter entry; finish() ends the
-// stream with a final block, flush() ends a run of non-final blocks on a byte boundary.
+// stream with a final block, flush() ends a run of non-final blocks on a byte boundary and hands
+// the compressor on (a sheet's head is flushed before its tail starts, so the two share one).
 class DeflateToZip {
  public:
   explicit DeflateToZip(ZipWriter& zip);
   bool write(const char* data, size_t n) { return deflate_.write(data, n); }
   bool write(const std::string& s) { return write(s.data(), s.size()); }
-  bool flush() { return deflate_.sync(true); }  // later blocks stand alone
+  bool flush() { return deflate_.release(); }  // later blocks stand alone
   bool finish() { return deflate_.finish(); }
   uint64_t size() const { return deflate_.size(); }
   uint32_t crc() const { return deflate_.crc(); }
