@@ -21,6 +21,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # module only wants python3. A shlibs file serves packages of programs that link libquarlex_d.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3")
+# libcrypto is opened, not linked (source/crypt/openssl_library.cpp), so dpkg-shlibdeps cannot see it.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libssl3")
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_PACKAGE_DIRECTORY ${PROJECT_BINARY_DIR}/package)

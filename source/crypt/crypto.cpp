@@ -1,33 +1,31 @@
 #include "source/crypt/crypto.h"
 
-#include <openssl/crypto.h>
-#include <openssl/evp.h>
-
 #include <cstring>
 
 #include "platform/little_endian.h"
 #include "platform/rc4.h"
+#include "source/crypt/openssl_library.h"
 
 namespace {
 
-const EVP_MD* digestOf(HashKind kind) {
+const EVP_MD* digestOf(const OpenSslLibrary* ssl, HashKind kind) {
   switch (kind) {
-    case HashKind::Md5: return EVP_md5();
-    case HashKind::Sha1: return EVP_sha1();
-    case HashKind::Sha256: return EVP_sha256();
-    case HashKind::Sha384: return EVP_sha384();
-    case HashKind::Sha512: return EVP_sha512();
+    case HashKind::Md5: return ssl->EVP_md5();
+    case HashKind::Sha1: return ssl->EVP_sha1();
+    case HashKind::Sha256: return ssl->EVP_sha256();
+    case HashKind::Sha384: return ssl->EVP_sha384();
+    case HashKind::Sha512: return ssl->EVP_sha512();
   }
   return nullptr;
 }
 
-bool applyCipher(EVP_CIPHER_CTX* ctx, std::span<unsigned char> data) {
+bool applyCipher(const OpenSslLibrary* ssl, EVP_CIPHER_CTX* ctx, std::span<unsigned char> data) {
   // EVP works in place for stream ciphers and for block ciphers without padding.
   size_t done = 0;
   while (done < data.size()) {
     int chunk = static_cast<int>(std::min<size_t>(data.size() - done, 1 << 20));
     int out = 0;
-    if (EVP_CipherUpdate(ctx, data.data() + done, &out, data.data() + done, chunk) != 1 ||
+    if (ssl->EVP_CipherUpdate(ctx, data.data() + done, &out, data.data() + done, chunk) != 1 ||
         out != chunk)
       return false;
     done += static_cast<size_t>(chunk);
@@ -37,20 +35,22 @@ bool applyCipher(EVP_CIPHER_CTX* ctx, std::span<unsigned char> data) {
 
 // AES decryption in place without padding; `iv` is empty for ECB.
 bool aesDecryptInPlace(ByteView key, ByteView iv, std::span<unsigned char> data) {
+  const OpenSslLibrary* ssl = openSsl();
+  if (!ssl) return false;
   bool ecb = iv.empty();
   const EVP_CIPHER* cipher = nullptr;
   switch (key.size()) {
-    case 16: cipher = ecb ? EVP_aes_128_ecb() : EVP_aes_128_cbc(); break;
-    case 24: cipher = ecb ? EVP_aes_192_ecb() : EVP_aes_192_cbc(); break;
-    case 32: cipher = ecb ? EVP_aes_256_ecb() : EVP_aes_256_cbc(); break;
+    case 16: cipher = ecb ? ssl->EVP_aes_128_ecb() : ssl->EVP_aes_128_cbc(); break;
+    case 24: cipher = ecb ? ssl->EVP_aes_192_ecb() : ssl->EVP_aes_192_cbc(); break;
+    case 32: cipher = ecb ? ssl->EVP_aes_256_ecb() : ssl->EVP_aes_256_cbc(); break;
     default: return false;
   }
   if ((!ecb && iv.size() != 16) || data.size() % 16 != 0) return false;
-  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
+  EVP_CIPHER_CTX* ctx = ssl->EVP_CIPHER_CTX_new();
   if (!ctx) return false;
-  bool ok = EVP_CipherInit_ex(ctx, cipher, nullptr, key.data(), ecb ? nullptr : iv.data(), 0) == 1 &&
-            EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 && applyCipher(ctx, data);
-  EVP_CIPHER_CTX_free(ctx);
+  bool ok = ssl->EVP_CipherInit_ex(ctx, cipher, nullptr, key.data(), ecb ? nullptr : iv.data(), 0) == 1 &&
+            ssl->EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 && applyCipher(ssl, ctx, data);
+  ssl->EVP_CIPHER_CTX_free(ctx);
   return ok;
 }
 
@@ -68,16 +68,27 @@ std::optional<HashKind> hashKindNamed(std::string_view name) {
   return std::nullopt;
 }
 
-size_t hashSize(HashKind kind) { return static_cast<size_t>(EVP_MD_get_size(digestOf(kind))); }
+size_t hashSize(HashKind kind) {
+  switch (kind) {
+    case HashKind::Md5: return 16;
+    case HashKind::Sha1: return 20;
+    case HashKind::Sha256: return 32;
+    case HashKind::Sha384: return 48;
+    case HashKind::Sha512: return 64;
+  }
+  return 0;
+}
 
 Bytes hashOf(HashKind kind, std::initializer_list<ByteView> parts) {
+  const OpenSslLibrary* ssl = openSsl();
+  if (!ssl) return {};
   Bytes out(EVP_MAX_MD_SIZE);
   unsigned int length = 0;
-  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
-  bool ok = ctx && EVP_DigestInit_ex(ctx, digestOf(kind), nullptr) == 1;
-  for (ByteView part : parts) ok = ok && EVP_DigestUpdate(ctx, part.data(), part.size()) == 1;
-  ok = ok && EVP_DigestFinal_ex(ctx, out.data(), &length) == 1;
-  EVP_MD_CTX_free(ctx);
+  EVP_MD_CTX* ctx = ssl->EVP_MD_CTX_new();
+  bool ok = ctx && ssl->EVP_DigestInit_ex(ctx, digestOf(ssl, kind), nullptr) == 1;
+  for (ByteView part : parts) ok = ok && ssl->EVP_DigestUpdate(ctx, part.data(), part.size()) == 1;
+  ok = ok && ssl->EVP_DigestFinal_ex(ctx, out.data(), &length) == 1;
+  ssl->EVP_MD_CTX_free(ctx);
   // A digest that fails here is an OpenSSL fault, not a property of the file; an empty hash
   // then fails every comparison, so nothing decrypts with it.
   out.resize(ok ? length : 0);
@@ -85,10 +96,12 @@ Bytes hashOf(HashKind kind, std::initializer_list<ByteView> parts) {
 }
 
 Bytes iterateHash(HashKind kind, Bytes start, uint32_t count) {
-  const EVP_MD* md = digestOf(kind);
+  const OpenSslLibrary* ssl = openSsl();
+  if (!ssl) return {};
+  const EVP_MD* md = digestOf(ssl, kind);
   size_t size = hashSize(kind);
   if (start.size() != size) return {};
-  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+  EVP_MD_CTX* ctx = ssl->EVP_MD_CTX_new();
   if (!ctx) return {};
   Bytes h = std::move(start);
   bool ok = true;
@@ -96,11 +109,11 @@ Bytes iterateHash(HashKind kind, Bytes start, uint32_t count) {
     unsigned char counter[4];
     le::put32(counter, i);
     unsigned int length = 0;
-    ok = EVP_DigestInit_ex(ctx, md, nullptr) == 1 && EVP_DigestUpdate(ctx, counter, 4) == 1 &&
-         EVP_DigestUpdate(ctx, h.data(), h.size()) == 1 &&
-         EVP_DigestFinal_ex(ctx, h.data(), &length) == 1 && length == size;
+    ok = ssl->EVP_DigestInit_ex(ctx, md, nullptr) == 1 && ssl->EVP_DigestUpdate(ctx, counter, 4) == 1 &&
+         ssl->EVP_DigestUpdate(ctx, h.data(), h.size()) == 1 &&
+         ssl->EVP_DigestFinal_ex(ctx, h.data(), &length) == 1 && length == size;
   }
-  EVP_MD_CTX_free(ctx);
+  ssl->EVP_MD_CTX_free(ctx);
   if (!ok) h.clear();
   return h;
 }
@@ -126,44 +139,55 @@ bool aesEcbDecrypt(ByteView key, std::span<unsigned char> data) {
 }
 
 AesCbcPageKey::AesCbcPageKey(ByteView key, HashKind hash) : key_(key.begin(), key.end()) {
-  const EVP_CIPHER* named = key.size() == 16   ? EVP_aes_128_cbc()
-                            : key.size() == 24 ? EVP_aes_192_cbc()
-                            : key.size() == 32 ? EVP_aes_256_cbc()
+  const OpenSslLibrary* ssl = openSsl();
+  if (!ssl) return;
+  const EVP_CIPHER* named = key.size() == 16   ? ssl->EVP_aes_128_cbc()
+                            : key.size() == 24 ? ssl->EVP_aes_192_cbc()
+                            : key.size() == 32 ? ssl->EVP_aes_256_cbc()
                                                : nullptr;
-  if (named) cipher_ = EVP_CIPHER_fetch(nullptr, EVP_CIPHER_get0_name(named), nullptr);
-  digest_ = EVP_MD_fetch(nullptr, EVP_MD_get0_name(digestOf(hash)), nullptr);
+  if (named) cipher_ = ssl->EVP_CIPHER_fetch(nullptr, ssl->EVP_CIPHER_get0_name(named), nullptr);
+  digest_ = ssl->EVP_MD_fetch(nullptr, ssl->EVP_MD_get0_name(digestOf(ssl, hash)), nullptr);
 }
 
 AesCbcPageKey::~AesCbcPageKey() {
   wipe(key_);
-  EVP_CIPHER_free(cipher_);
-  EVP_MD_free(digest_);
+  const OpenSslLibrary* ssl = openSsl();  // loaded when cipher_ or digest_ is set
+  if (!ssl) return;
+  ssl->EVP_CIPHER_free(cipher_);
+  ssl->EVP_MD_free(digest_);
 }
 
 size_t AesCbcPageKey::hash(std::initializer_list<ByteView> parts, unsigned char* out) const {
-  EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+  const OpenSslLibrary* ssl = openSsl();
+  if (!ssl) return 0;
+  EVP_MD_CTX* ctx = ssl->EVP_MD_CTX_new();
   unsigned int length = 0;
-  bool ok = ctx && digest_ && EVP_DigestInit_ex2(ctx, digest_, nullptr) == 1;
-  for (ByteView part : parts) ok = ok && EVP_DigestUpdate(ctx, part.data(), part.size()) == 1;
-  ok = ok && EVP_DigestFinal_ex(ctx, out, &length) == 1;
-  EVP_MD_CTX_free(ctx);
+  bool ok = ctx && digest_ && ssl->EVP_DigestInit_ex2(ctx, digest_, nullptr) == 1;
+  for (ByteView part : parts) ok = ok && ssl->EVP_DigestUpdate(ctx, part.data(), part.size()) == 1;
+  ok = ok && ssl->EVP_DigestFinal_ex(ctx, out, &length) == 1;
+  ssl->EVP_MD_CTX_free(ctx);
   return ok ? length : 0;
 }
 
 bool AesCbcPageKey::decrypt(ByteView iv, std::span<unsigned char> data) const {
   if (!valid() || iv.size() != 16 || data.size() % 16 != 0) return false;
+  const OpenSslLibrary* ssl = openSsl();  // valid() means it is loaded
   // A context of its own for each call keeps the object free of shared mutable state; with the
   // algorithm already fetched, making one costs a fraction of decrypting a page.
-  EVP_CIPHER_CTX* ctx = EVP_CIPHER_CTX_new();
-  bool ok = ctx && EVP_DecryptInit_ex2(ctx, cipher_, key_.data(), iv.data(), nullptr) == 1 &&
-            EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 && applyCipher(ctx, data);
-  EVP_CIPHER_CTX_free(ctx);
+  EVP_CIPHER_CTX* ctx = ssl->EVP_CIPHER_CTX_new();
+  bool ok = ctx && ssl->EVP_DecryptInit_ex2(ctx, cipher_, key_.data(), iv.data(), nullptr) == 1 &&
+            ssl->EVP_CIPHER_CTX_set_padding(ctx, 0) == 1 && applyCipher(ssl, ctx, data);
+  ssl->EVP_CIPHER_CTX_free(ctx);
   return ok;
 }
 
-void wipe(std::span<unsigned char> secret) { OPENSSL_cleanse(secret.data(), secret.size()); }
+void wipe(std::span<unsigned char> secret) {
+  if (!secret.empty()) explicit_bzero(secret.data(), secret.size());
+}
 
 std::optional<Bytes> base64Decode(std::string_view text) {
+  const OpenSslLibrary* ssl = openSsl();
+  if (!ssl) return std::nullopt;
   std::string clean;
   for (char c : text)
     if (c != ' ' && c != '\t' && c != '\r' && c != '\n') clean += c;
@@ -179,7 +203,7 @@ std::optional<Bytes> base64Decode(std::string_view text) {
   }
   Bytes out(clean.size() / 4 * 3 + 1);
   // EVP_DecodeBlock keeps the padding as zero bytes; they are cut off below.
-  int n = EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(clean.data()),
+  int n = ssl->EVP_DecodeBlock(out.data(), reinterpret_cast<const unsigned char*>(clean.data()),
                           static_cast<int>(clean.size()));
   if (n < 0 || static_cast<size_t>(n) < padding) return std::nullopt;
   out.resize(static_cast<size_t>(n) - padding);
