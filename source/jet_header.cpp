@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/little_endian.h"
+#include "platform/read_whole.h"
 #include "platform/text_codec.h"
 #include "source/com_error.h"
 #include "source/jet_format.h"
@@ -49,7 +50,7 @@ JetHeader readJetHeader(const std::string& path) {
          S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : openreason::kNotAccess);
   }
   std::vector<uint8_t> page(4096, 0);
-  ssize_t got = ::pread(fd, page.data(), page.size(), 0);
+  ssize_t got = preadWhole(fd, page.data(), page.size(), 0);
   int readError = errno;
   ::close(fd);
   if (got < 0) fail(daoerror::kUnrecognizedFormat, "Could not read the database file", path, std::strerror(readError));

@@ -19,6 +19,18 @@ const EVP_MD* digestOf(const OpenSslLibrary* ssl, HashKind kind) {
   return nullptr;
 }
 
+// The digest of `parts` into `out` (room for EVP_MAX_MD_SIZE bytes): its length, 0 when the
+// digest is missing or OpenSSL fails.
+size_t digestInto(const OpenSslLibrary* ssl, const EVP_MD* md, std::initializer_list<ByteView> parts, unsigned char* out) {
+  EVP_MD_CTX* ctx = ssl->EVP_MD_CTX_new();
+  unsigned int length = 0;
+  bool ok = ctx && md && ssl->EVP_DigestInit_ex2(ctx, md, nullptr) == 1;
+  for (ByteView part : parts) ok = ok && ssl->EVP_DigestUpdate(ctx, part.data(), part.size()) == 1;
+  ok = ok && ssl->EVP_DigestFinal_ex(ctx, out, &length) == 1;
+  ssl->EVP_MD_CTX_free(ctx);
+  return ok ? length : 0;
+}
+
 bool applyCipher(const OpenSslLibrary* ssl, EVP_CIPHER_CTX* ctx, std::span<unsigned char> data) {
   // EVP works in place for stream ciphers and for block ciphers without padding.
   size_t done = 0;
@@ -83,15 +95,9 @@ Bytes hashOf(HashKind kind, std::initializer_list<ByteView> parts) {
   const OpenSslLibrary* ssl = openSsl();
   if (!ssl) return {};
   Bytes out(EVP_MAX_MD_SIZE);
-  unsigned int length = 0;
-  EVP_MD_CTX* ctx = ssl->EVP_MD_CTX_new();
-  bool ok = ctx && ssl->EVP_DigestInit_ex(ctx, digestOf(ssl, kind), nullptr) == 1;
-  for (ByteView part : parts) ok = ok && ssl->EVP_DigestUpdate(ctx, part.data(), part.size()) == 1;
-  ok = ok && ssl->EVP_DigestFinal_ex(ctx, out.data(), &length) == 1;
-  ssl->EVP_MD_CTX_free(ctx);
   // A digest that fails here is an OpenSSL fault, not a property of the file; an empty hash
   // then fails every comparison, so nothing decrypts with it.
-  out.resize(ok ? length : 0);
+  out.resize(digestInto(ssl, digestOf(ssl, kind), parts, out.data()));
   return out;
 }
 
@@ -109,7 +115,7 @@ Bytes iterateHash(HashKind kind, Bytes start, uint32_t count) {
     unsigned char counter[4];
     le::put32(counter, i);
     unsigned int length = 0;
-    ok = ssl->EVP_DigestInit_ex(ctx, md, nullptr) == 1 && ssl->EVP_DigestUpdate(ctx, counter, 4) == 1 &&
+    ok = ssl->EVP_DigestInit_ex2(ctx, md, nullptr) == 1 && ssl->EVP_DigestUpdate(ctx, counter, 4) == 1 &&
          ssl->EVP_DigestUpdate(ctx, h.data(), h.size()) == 1 &&
          ssl->EVP_DigestFinal_ex(ctx, h.data(), &length) == 1 && length == size;
   }
@@ -159,14 +165,7 @@ AesCbcPageKey::~AesCbcPageKey() {
 
 size_t AesCbcPageKey::hash(std::initializer_list<ByteView> parts, unsigned char* out) const {
   const OpenSslLibrary* ssl = openSsl();
-  if (!ssl) return 0;
-  EVP_MD_CTX* ctx = ssl->EVP_MD_CTX_new();
-  unsigned int length = 0;
-  bool ok = ctx && digest_ && ssl->EVP_DigestInit_ex2(ctx, digest_, nullptr) == 1;
-  for (ByteView part : parts) ok = ok && ssl->EVP_DigestUpdate(ctx, part.data(), part.size()) == 1;
-  ok = ok && ssl->EVP_DigestFinal_ex(ctx, out, &length) == 1;
-  ssl->EVP_MD_CTX_free(ctx);
-  return ok ? length : 0;
+  return ssl ? digestInto(ssl, digest_, parts, out) : 0;
 }
 
 bool AesCbcPageKey::decrypt(ByteView iv, std::span<unsigned char> data) const {

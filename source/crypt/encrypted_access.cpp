@@ -3,9 +3,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 
+#include "platform/read_whole.h"
 #include "source/crypt/access_header.h"
 #include "source/crypt/office_encryption.h"
 #include "source/jet_header_mask.h"
@@ -49,18 +49,6 @@ CipherResult failure(DecryptFailure kind, std::string message) {
   return r;
 }
 
-bool readFully(int fd, unsigned char* into, size_t size, off_t at) {
-  while (size > 0) {
-    ssize_t n = pread(fd, into, size, at);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    into += n;
-    size -= static_cast<size_t>(n);
-    at += n;
-  }
-  return true;
-}
-
 struct FileDescriptor {
   int fd = -1;
   ~FileDescriptor() {
@@ -90,7 +78,8 @@ AccessEncryption detectAccessEncryptionOfFile(const std::string& path) {
   FileDescriptor file{open(path.c_str(), O_RDONLY | O_CLOEXEC)};
   if (file.fd < 0) return AccessEncryption::None;
   std::array<unsigned char, kAccessPageSize> page;
-  if (!readFully(file.fd, page.data(), page.size(), 0)) return AccessEncryption::None;
+  if (preadWhole(file.fd, page.data(), page.size(), 0) != static_cast<ssize_t>(page.size()))
+    return AccessEncryption::None;
   return detectAccessEncryption(page);
 }
 

@@ -13,7 +13,7 @@
   X(EVP_CIPHER_CTX_new) X(EVP_CIPHER_CTX_free) X(EVP_CIPHER_CTX_set_padding)                      \
   X(EVP_CipherInit_ex) X(EVP_CipherUpdate) X(EVP_DecryptInit_ex2)                                 \
   X(EVP_CIPHER_fetch) X(EVP_CIPHER_free) X(EVP_CIPHER_get0_name)                                  \
-  X(EVP_MD_CTX_new) X(EVP_MD_CTX_free) X(EVP_DigestInit_ex) X(EVP_DigestInit_ex2)                 \
+  X(EVP_MD_CTX_new) X(EVP_MD_CTX_free) X(EVP_DigestInit_ex2)                 \
   X(EVP_DigestUpdate) X(EVP_DigestFinal_ex)                                                       \
   X(EVP_MD_fetch) X(EVP_MD_free) X(EVP_MD_get0_name) X(EVP_DecodeBlock)
 

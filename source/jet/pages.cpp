@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/read_whole.h"
 #include "source/com_error.h"
 #include "source/jet_header_mask.h"
 
@@ -33,14 +34,9 @@ PageReader::~PageReader() {
 bool PageReader::read(uint32_t page, uint8_t* into) const {
   const uint64_t at = static_cast<uint64_t>(page) * pageSize_;
   if (at > fileSize_) return false;
-  size_t got = 0;
-  while (got < pageSize_) {
-    ssize_t n = ::pread(fd_, into + got, pageSize_ - got, static_cast<off_t>(at + got));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) break;
-    got += static_cast<size_t>(n);
-  }
+  const ssize_t n = preadWhole(fd_, into, pageSize_, static_cast<off_t>(at));
+  if (n < 0) return false;
+  const size_t got = static_cast<size_t>(n);
   std::memset(into + got, 0, pageSize_ - got);
   if (page == 0) return true;  // the header page is masked, never encoded
   if (decrypt_) return got == pageSize_ && decrypt_(page, into);
