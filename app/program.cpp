@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "app/heap_warmup.h"
 #include "app/interrupt.h"
 #include "app/terminal_progress.h"
 #include "app/usage.h"
@@ -19,6 +20,9 @@
 #include "source/database_reader.h"
 
 namespace {
+
+// About what converting a small database allocates; a larger one grows the heap as it goes.
+constexpr std::size_t kWarmHeapBytes = 1 << 20;
 
 bool unattendedPathChosen(const ConversionOptions& options) {
   return options.silent != 0 || (options.batch != 0 && hasWildcards(options.sourcePath));
@@ -62,6 +66,7 @@ int runProgram(int argc, char** argv, ProgramFlavour flavour) {
   readProgramSettings(&options);
   parseCommandLine(&options, argc, argv);
   if (unattendedPathChosen(options)) {
+    warmHeap(kWarmHeapBytes);
     // On a terminal the run shows its progress on one line of standard error, cleared at the end.
     std::optional<TerminalProgress> progress;
     if (standardErrorIsTerminal()) options.progressWindow = &progress.emplace(&options);
