@@ -64,9 +64,12 @@ BatchResult RunBatch(ConversionOptions* options, BatchCaller caller) {
   const bool deriveNames = options->outputPath.empty();
   const std::string folder = folderOf(pattern);
 
+  // As in a shell, a leading "." is matched only by a pattern that begins with one, and the
+  // folder entries "." and ".." never: "*.mdb" passes hidden files over, ".old.mdb" names one.
+  const bool dotNamesAsked = fileNameOf(pattern).rfind('.', 0) == 0;
   for (const std::string& name : findMatchingFiles(pattern)) {
     if (interruptionSignal() != 0) break;
-    if (name.empty() || name[0] == '.') continue;
+    if (name.empty() || name == "." || name == ".." || (name[0] == '.' && !dotNamesAsked)) continue;
     ++result.matched;
     options->sourcePath = folder + name;
     const OwnedText filter = options->tableFilter;

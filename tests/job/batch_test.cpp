@@ -52,6 +52,18 @@ TEST_F(BatchTest, WildcardWithOutputFolderWritesOneWorkbookPerDatabase) {
   EXPECT_EQ(o.tablesExported, 2);
   EXPECT_EQ(o.recordsExported, 5);
   EXPECT_TRUE(o.database);  // the program keeps the last database open
+
+  // A name beginning with "." is converted when it is named, or matched by a pattern that begins
+  // with "." itself, as a shell would; never "." and "..".
+  for (const std::string& pattern : {data(".hidden.mdb"), data(".*")}) {
+    ConversionOptions named;
+    named.sourcePath = pattern;
+    named.outputFolder = (dir / "out").string() + "/";
+    BatchResult hidden = RunBatch(&named, BatchCaller::Library);
+    EXPECT_EQ(hidden.matched, 1) << pattern;
+    EXPECT_TRUE(hidden.allConverted()) << pattern;
+    EXPECT_EQ(sheetNames(testsupport::readWorkbook(dir / "out" / ".hidden.xls")), nlohmann::json::array({"Hidden"}));
+  }
 }
 
 TEST_F(BatchTest, OneGivenOutputCollectsEveryDatabase) {
