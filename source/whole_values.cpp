@@ -14,6 +14,7 @@
 #include "source/dao_types.h"
 #include "source/engine.h"
 #include "source/jet_format.h"
+#include "source/linked_tables.h"
 #include "source/ole_format.h"
 
 namespace {
@@ -242,11 +243,13 @@ std::unique_ptr<AttachmentFiles> Database::OpenAttachments(const std::string& ta
   if (!file_) return nullptr;
   for (const CatalogTable& table : file_->tables) {
     if (!asciiEqualsIgnoreCase(table.name, tableName)) continue;
-    auto found = file_->complexColumns.find({table.definitionPage, fieldName});
-    if (found == file_->complexColumns.end() || found->second.daoType != dbAttachment ||
-        found->second.valueTablePage == 0)
+    // A linked table's attachments live in the file that holds its records.
+    TableSource source = resolveTable(file_, table);
+    const auto& columns = source.file->complexColumns;
+    auto found = columns.find({source.table->definitionPage, fieldName});
+    if (found == columns.end() || found->second.daoType != dbAttachment || found->second.valueTablePage == 0)
       return nullptr;
-    auto files = std::make_unique<AttachmentFiles>(file_, found->second);
+    auto files = std::make_unique<AttachmentFiles>(source.file, found->second);
     return files->holdsFiles() ? std::move(files) : nullptr;
   }
   return nullptr;

@@ -17,6 +17,7 @@
 #include "tests/job/fixtures.h"
 
 using namespace jobtest;
+namespace aw = accesswriter;
 
 namespace {
 
@@ -315,6 +316,25 @@ TEST(SharedFiles, WholeValuesGoToLinkedFilesInBothFormats) {
   }
   // Both formats and both runs wrote into the same folders: four copies of each value, none lost.
   EXPECT_EQ(filesUnder(out / "attachments-ace14.accdb_files"), 4 * readWholeValues(dir / "attachments-ace14.accdb").size());
+
+  // A front end's link to the table: its attachments come from the back end beside it.
+  std::filesystem::copy_file(dir / "attachments-ace14.accdb", out / "back.accdb");
+  aw::Options front;
+  front.format = aw::Format::Ace12;
+  front.links = {{"Linked", "C:\\Data\\back.accdb", "Table1", ""}};
+  aw::writeDatabase(out / "front.accdb", front, {});
+  ConversionOptions o;
+  o.valueFiles = 1;
+  o.bookType = 1;
+  o.outputPath = (out / "front.xlsx").string();
+  openInto(&o, out / "front.accdb");
+  EXPECT_EQ(capturedStderr([&] { EXPECT_EQ(RunConversionJob(nullptr, &o), JobOutcome::Saved); }), "");
+  const nlohmann::json links = readLinks(o.outputPath);
+  size_t linked = 0;
+  for (const nlohmann::json& value : readWholeValues(dir / "attachments-ace14.accdb"))
+    for (const auto& link : links["Linked"])
+      for (const auto& hash : link[4]) linked += hash == value["sha256"];
+  EXPECT_GE(linked, readWholeValues(dir / "attachments-ace14.accdb").size());
 }
 
 // A value file that cannot be written (the file size limit stands in for a full disk) fails the
