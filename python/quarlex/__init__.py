@@ -139,7 +139,8 @@ def convert(source, output, *, tables=None, password=None, book_type="xlsx", ove
 
     source          path ending in .mdb, .accdb, .accde, .accdt or .accdr; * and ? in its file
                     name convert every match into the one workbook
-    output          path ending in .xlsx or .xls (as book_type says), .xlsb or .xlsm
+    output          path ending in .xlsx or .xls (as book_type says), or .xlsm; a .xlsb (Excel's
+                    binary format, which is not written) is refused
     tables          table names to convert (a name or a list); None converts every user table
     password        the database password
     book_type       "xlsx" or "xls"
@@ -165,6 +166,9 @@ def convert(source, output, *, tables=None, password=None, book_type="xlsx", ove
         raise ValueError("source %r does not end in %s" % (source_text, ", ".join(_DATABASE_ENDINGS)))
     if not _ends_with(output_text, _WORKBOOK_ENDINGS):
         raise ValueError("output %r does not end in %s" % (output_text, ", ".join(_WORKBOOK_ENDINGS)))
+    if output_text.lower().endswith(".xlsb"):
+        raise ValueError("output %r is Excel's binary format, which is not written; name it .xlsx or .xls"
+                         % (output_text,))
     if book_type not in _BOOK_TYPES:
         raise ValueError("book_type must be 'xlsx' or 'xls', not %r" % (book_type,))
     # The library would change the ending to fit the type and write another file than asked for.

@@ -339,6 +339,10 @@ for kwargs in ({"password": "secret.mdb"}, {"tables": ["a;b"]}, {"book_type": "x
         quarlex.convert(database, os.path.join(work, "out.xlsx"), **kwargs)
     except ValueError as error:
         print("refused", sorted(kwargs))
+try:
+    quarlex.convert(database, os.path.join(work, "out.xlsb"))
+except ValueError as error:
+    print("refused", "binary" in str(error))
 bad = open(os.path.join(work, "bad.mdb"), "wb")
 bad.write(bytes(4096))
 bad.close()
@@ -352,7 +356,7 @@ print(sorted(os.listdir(work)))
                 "missing True 5 True",
                 "no output 2 a source database but no output workbook among the arguments; nothing was done",
                 "refused ['password']", "refused ['tables']", "refused ['book_type']", "refused ['rows']",
-                "bad 3",
+                "refused True", "bad 3",
                 "['bad.mdb', 'shop.accdb', 'shop.ini']", ""])
 
     def test_quarlex_library_chooses_the_library(self):
