@@ -6,6 +6,7 @@
 
 #include <zlib.h>
 
+#include "platform/compound_file_format.h"
 #include "platform/little_endian.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -198,7 +199,7 @@ std::string contentExtension(const uint8_t* p, size_t n, const std::string& clas
       {0, "ID3"sv, ".mp3"},                {0, "OggS"sv, ".ogg"},              {4, "ftyp"sv, ".mp4"},
       {0, "<?xml"sv, ".xml"},              {0, "\0\0\1\0"sv, ".ico"},
   };
-  static constexpr std::string_view kCompoundFile = "\xD0\xCF\x11\xE0\xA1\xB1\x1A\xE1"sv;
+  constexpr std::string_view kCompoundFile(cfb::kSignature, sizeof cfb::kSignature);
   auto at = [&](size_t offset, std::string_view bytes) {
     return n >= offset + bytes.size() && std::memcmp(p + offset, bytes.data(), bytes.size()) == 0;
   };
