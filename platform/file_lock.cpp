@@ -99,6 +99,7 @@ bool FileLock::acquire(const std::string& path, std::string& error) {
     if (stat(lockPath.c_str(), &current) == 0 && sameFile(locked, current)) {
       fd_ = fd;
       lockPath_ = lockPath;
+      removedOnExit_.emplace(lockPath_);
       return true;
     }
     close(fd);
@@ -107,6 +108,8 @@ bool FileLock::acquire(const std::string& path, std::string& error) {
 
 void FileLock::release() {
   if (fd_ < 0) return;
+  // Forgotten first: once unlinked, the path may name another process's lock file.
+  removedOnExit_.reset();
   // Removed while still held, so no waiter can lock it after us and think itself alone.
   unlink(lockPath_.c_str());
   close(fd_);

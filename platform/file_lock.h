@@ -8,7 +8,10 @@
 // of a removed file locks the path's new one.
 #pragma once
 
+#include <optional>
 #include <string>
+
+#include "platform/interruption.h"
 
 class FileLock {
  public:
@@ -29,4 +32,6 @@ class FileLock {
  private:
   std::string lockPath_;
   int fd_ = -1;
+  // While the lock is held, a run ended at once (a second Ctrl-C) removes its file as well.
+  std::optional<TemporaryFileGuard> removedOnExit_;
 };

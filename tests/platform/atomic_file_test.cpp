@@ -9,6 +9,7 @@
 
 #include "platform/atomic_file.h"
 #include "platform/file_lock.h"
+#include "platform/interruption.h"
 #include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -121,5 +122,16 @@ TEST(FileLock, TheSecondHolderWaitsAndNothingIsMadeBesideTheFile) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   // Released locks leave nothing behind.
   EXPECT_TRUE(fs::is_empty(dir / "run"));
+
+  // A run ended at once (a second Ctrl-C) removes the lock it holds; a released lock's path is
+  // forgotten, and may by then name another process's lock file.
+  FileLock held;
+  ASSERT_TRUE(held.acquire(book.string(), error)) << error;
+  removeTemporaryFilesNow();
+  EXPECT_TRUE(fs::is_empty(dir / "run"));
+  held.release();
+  writeFileBytes(FileLock::lockFileFor(book.string()), "");
+  removeTemporaryFilesNow();
+  EXPECT_TRUE(fs::exists(FileLock::lockFileFor(book.string())));
   unsetenv("XDG_RUNTIME_DIR");
 }
