@@ -11,7 +11,7 @@ using namespace cfb;
 
 namespace {
 
-constexpr uint32_t kWriteSectorSize = 512;  // version 3 files, which every reader takes
+constexpr uint32_t kWriteSectorSize = 1u << kSectorShift512;  // version 3 files, which every reader takes
 constexpr uint32_t kLargestSectorCount = 0xFFFFFFF0;
 constexpr size_t kWriteBuffer = 1 << 20;  // bytes the file takes per write
 
@@ -96,14 +96,14 @@ bool openCompoundFile(const std::string& path, uint64_t limit, CompoundFile& cf,
     return false;
   }
   const char* h = cf.data.data();
-  uint16_t shift = le::get16(h + 30);
-  if (shift != 9 && shift != 12) {
+  uint16_t shift = le::get16(h + kHdrSectorShift);
+  if (shift != kSectorShift512 && shift != kSectorShift4096) {
     error = "damaged: the compound file's sector size is wrong";
     return false;
   }
   cf.sectorSize = 1u << shift;
-  uint32_t fatSectors = le::get32(h + 44), firstDir = le::get32(h + 48), firstMiniFat = le::get32(h + 60),
-           firstDifat = le::get32(h + 68);
+  uint32_t fatSectors = le::get32(h + kHdrFatSectors), firstDir = le::get32(h + kHdrFirstDirectorySector),
+           firstMiniFat = le::get32(h + kHdrFirstMiniFatSector), firstDifat = le::get32(h + kHdrFirstDifatSector);
   uint64_t nSect = sectorCount(cf);
   if (fatSectors > nSect + 1) {
     error = "damaged: the compound file's allocation table is larger than the file";
@@ -111,8 +111,8 @@ bool openCompoundFile(const std::string& path, uint64_t limit, CompoundFile& cf,
   }
   // The allocation table's own sectors: 109 in the header, the rest in a DIFAT chain.
   std::vector<uint32_t> fatList;
-  for (size_t i = 0; i < kHeaderDifat && fatList.size() < fatSectors; ++i) fatList.push_back(le::get32(h + 76 + i * 4));
-  uint32_t perDifat = cf.sectorSize / 4 - 1;
+  for (size_t i = 0; i < kHeaderDifat && fatList.size() < fatSectors; ++i) fatList.push_back(le::get32(h + kHdrDifat + i * kSectorNumberSize));
+  uint32_t perDifat = cf.sectorSize / kSectorNumberSize - 1;
   for (uint32_t d = firstDifat, hops = 0; fatList.size() < fatSectors && d != kEndOfChain && d != kFreeSect; ++hops) {
     uint64_t at = sectorOffset(cf, d);
     if (d >= nSect || hops > nSect || at + cf.sectorSize > cf.data.size()) {
@@ -120,8 +120,8 @@ bool openCompoundFile(const std::string& path, uint64_t limit, CompoundFile& cf,
       return false;
     }
     const char* s = cf.data.data() + at;
-    for (uint32_t i = 0; i < perDifat && fatList.size() < fatSectors; ++i) fatList.push_back(le::get32(s + i * 4));
-    d = le::get32(s + perDifat * 4);
+    for (uint32_t i = 0; i < perDifat && fatList.size() < fatSectors; ++i) fatList.push_back(le::get32(s + i * kSectorNumberSize));
+    d = le::get32(s + perDifat * kSectorNumberSize);
   }
   for (uint32_t s : fatList) {
     uint64_t at = sectorOffset(cf, s);
@@ -130,7 +130,7 @@ bool openCompoundFile(const std::string& path, uint64_t limit, CompoundFile& cf,
       return false;
     }
     size_t bytes = static_cast<size_t>(std::min<uint64_t>(cf.sectorSize, cf.data.size() - at));
-    for (size_t i = 0; i + 4 <= bytes; i += 4) cf.fat.push_back(le::get32(cf.data.data() + at + i));
+    for (size_t i = 0; i + kSectorNumberSize <= bytes; i += kSectorNumberSize) cf.fat.push_back(le::get32(cf.data.data() + at + i));
   }
   if (!readChain(cf, firstDir, cf.fat, nSect, cf.directory) || cf.directory.size() < kEntrySize) {
     error = "damaged: the compound file's directory is broken";
@@ -140,19 +140,19 @@ bool openCompoundFile(const std::string& path, uint64_t limit, CompoundFile& cf,
   for (size_t off = 0; off < cf.directory.size(); off += kEntrySize) {
     const char* e = cf.directory.data() + off;
     CompoundEntry entry;
-    uint16_t bytes = le::get16(e + 64);
-    for (uint16_t i = 0; i + 1 < bytes && i < 64; i += 2) {
-      char16_t c = le::get16(e + i);
+    uint16_t bytes = le::get16(e + kDirNameLength);
+    for (uint16_t i = 0; i + 1 < bytes && i < kDirNameBytes; i += 2) {
+      char16_t c = le::get16(e + kDirName + i);
       if (!c) break;
       entry.name += c;
     }
-    entry.type = static_cast<uint8_t>(e[66]);
-    entry.left = le::get32(e + 68);
-    entry.right = le::get32(e + 72);
-    entry.child = le::get32(e + 76);
-    entry.start = le::get32(e + 116);
-    entry.size = le::get32(e + 120);
-    if (cf.sectorSize == 4096) entry.size |= static_cast<uint64_t>(le::get32(e + 124)) << 32;
+    entry.type = static_cast<uint8_t>(e[kDirType]);
+    entry.left = le::get32(e + kDirLeft);
+    entry.right = le::get32(e + kDirRight);
+    entry.child = le::get32(e + kDirChild);
+    entry.start = le::get32(e + kDirStartSector);
+    entry.size = le::get32(e + kDirSize);
+    if (cf.sectorSize == 1u << kSectorShift4096) entry.size |= static_cast<uint64_t>(le::get32(e + kDirSizeHigh)) << 32;
     cf.entries.push_back(std::move(entry));
   }
   if (cf.entries[0].type != kRoot) {
@@ -249,9 +249,9 @@ bool writeCompoundFile(const std::string& path, const CompoundFile* original, in
       if (e.type != kRoot && !e.reachable) {
         // An entry no tree leads to is free space in every reader's eyes.
         std::memset(&dir[i * kEntrySize], 0, kEntrySize);
-        le::put32(&dir[i * kEntrySize + 68], kNoStream);
-        le::put32(&dir[i * kEntrySize + 72], kNoStream);
-        le::put32(&dir[i * kEntrySize + 76], kNoStream);
+        le::put32(&dir[i * kEntrySize + kDirLeft], kNoStream);
+        le::put32(&dir[i * kEntrySize + kDirRight], kNoStream);
+        le::put32(&dir[i * kEntrySize + kDirChild], kNoStream);
       }
       sizes.push_back(static_cast<int>(i) == replaced ? size : stream ? e.size : 0);
     }
@@ -261,27 +261,27 @@ bool writeCompoundFile(const std::string& path, const CompoundFile* original, in
     auto entry = [&](size_t i, const char* name, uint8_t type, uint32_t child) {
       char* e = &dir[i * kEntrySize];
       size_t n = std::strlen(name);
-      for (size_t k = 0; k < n; ++k) le::put16(e + k * 2, static_cast<unsigned char>(name[k]));
-      le::put16(e + 64, static_cast<uint16_t>((n + 1) * 2));
-      e[66] = static_cast<char>(type);
-      e[67] = 1;  // black
-      le::put32(e + 76, child);
+      for (size_t k = 0; k < n; ++k) le::put16(e + kDirName + k * 2, static_cast<unsigned char>(name[k]));
+      le::put16(e + kDirNameLength, static_cast<uint16_t>((n + 1) * 2));
+      e[kDirType] = static_cast<char>(type);
+      e[kDirColor] = static_cast<char>(kBlack);
+      le::put32(e + kDirChild, child);
     };
     entry(0, "Root Entry", kRoot, 1);
     entry(1, "Workbook", kStream, kNoStream);
     for (size_t i = 0; i < 4; ++i) {
-      le::put32(&dir[i * kEntrySize + 68], kNoStream);
-      le::put32(&dir[i * kEntrySize + 72], kNoStream);
-      if (i != 0) le::put32(&dir[i * kEntrySize + 76], kNoStream);
+      le::put32(&dir[i * kEntrySize + kDirLeft], kNoStream);
+      le::put32(&dir[i * kEntrySize + kDirRight], kNoStream);
+      if (i != 0) le::put32(&dir[i * kEntrySize + kDirChild], kNoStream);
     }
     sizes = {0, size, 0, 0};
   }
   while (dir.size() % kWriteSectorSize) {
     size_t at = dir.size();
     dir.append(kEntrySize, '\0');
-    le::put32(&dir[at + 68], kNoStream);
-    le::put32(&dir[at + 72], kNoStream);
-    le::put32(&dir[at + 76], kNoStream);
+    le::put32(&dir[at + kDirLeft], kNoStream);
+    le::put32(&dir[at + kDirRight], kNoStream);
+    le::put32(&dir[at + kDirChild], kNoStream);
     sizes.push_back(0);
   }
   const size_t entryCount = dir.size() / kEntrySize;
@@ -310,7 +310,7 @@ bool writeCompoundFile(const std::string& path, const CompoundFile* original, in
   const uint64_t miniSectors = (mini.size() + kWriteSectorSize - 1) / kWriteSectorSize;
   const uint64_t dirSectors = dir.size() / kWriteSectorSize;
   const uint64_t miniFatSectors = (miniFat.size() * 4 + kWriteSectorSize - 1) / kWriteSectorSize;
-  const uint64_t perFat = kWriteSectorSize / 4;
+  const uint64_t perFat = kWriteSectorSize / kSectorNumberSize;
   const uint64_t fixed = bigSectors + miniSectors + dirSectors + miniFatSectors;
   uint64_t fat = 1, difat = 0;
   for (;;) {
@@ -347,13 +347,13 @@ bool writeCompoundFile(const std::string& path, const CompoundFile* original, in
   for (size_t i = 0; i < entryCount; ++i) {
     char* e = &dir[i * kEntrySize];
     if (i == 0) {
-      le::put32(e + 116, miniSectors ? miniStart : kEndOfChain);
-      le::put32(e + 120, static_cast<uint32_t>(mini.size()));
-    } else if (static_cast<uint8_t>(e[66]) == kStream) {
-      le::put32(e + 116, starts[i]);
-      le::put32(e + 120, static_cast<uint32_t>(sizes[i]));
+      le::put32(e + kDirStartSector, miniSectors ? miniStart : kEndOfChain);
+      le::put32(e + kDirSize, static_cast<uint32_t>(mini.size()));
+    } else if (static_cast<uint8_t>(e[kDirType]) == kStream) {
+      le::put32(e + kDirStartSector, starts[i]);
+      le::put32(e + kDirSize, static_cast<uint32_t>(sizes[i]));
     }
-    le::put32(e + 124, 0);  // the high half of the size, which version 3 files leave zero
+    le::put32(e + kDirSizeHigh, 0);  // the high half of the size, which version 3 files leave zero
   }
 
   std::FILE* out = std::fopen(path.c_str(), "wb");
@@ -366,20 +366,20 @@ bool writeCompoundFile(const std::string& path, const CompoundFile* original, in
   std::setvbuf(out, outBuffer.data(), _IOFBF, outBuffer.size());
   std::string header(kHeaderSize, '\0');
   std::memcpy(header.data(), kSignature, sizeof kSignature);
-  le::put16(&header[24], 0x003E);  // minor version
-  le::put16(&header[26], 0x0003);  // major version 3: 512-byte sectors
-  le::put16(&header[28], 0xFFFE);  // little-endian
-  le::put16(&header[30], 9);
-  le::put16(&header[32], 6);
-  le::put32(&header[44], static_cast<uint32_t>(fat));
-  le::put32(&header[48], dirStart);
-  le::put32(&header[56], kMiniCutoff);
-  le::put32(&header[60], miniFatSectors ? miniFatStart : kEndOfChain);
-  le::put32(&header[64], static_cast<uint32_t>(miniFatSectors));
-  le::put32(&header[68], difat ? difatStart : kEndOfChain);
-  le::put32(&header[72], static_cast<uint32_t>(difat));
+  le::put16(&header[kHdrMinorVersion], kMinorVersion);
+  le::put16(&header[kHdrMajorVersion], kMajorVersion3);
+  le::put16(&header[kHdrByteOrder], kByteOrderLittleEndian);
+  le::put16(&header[kHdrSectorShift], kSectorShift512);
+  le::put16(&header[kHdrMiniSectorShift], kMiniSectorShift);
+  le::put32(&header[kHdrFatSectors], static_cast<uint32_t>(fat));
+  le::put32(&header[kHdrFirstDirectorySector], dirStart);
+  le::put32(&header[kHdrMiniCutoff], kMiniCutoff);
+  le::put32(&header[kHdrFirstMiniFatSector], miniFatSectors ? miniFatStart : kEndOfChain);
+  le::put32(&header[kHdrMiniFatSectors], static_cast<uint32_t>(miniFatSectors));
+  le::put32(&header[kHdrFirstDifatSector], difat ? difatStart : kEndOfChain);
+  le::put32(&header[kHdrDifatSectors], static_cast<uint32_t>(difat));
   for (size_t i = 0; i < kHeaderDifat; ++i)
-    le::put32(&header[76 + i * 4], i < fat ? fatStart + static_cast<uint32_t>(i) : kFreeSect);
+    le::put32(&header[kHdrDifat + i * kSectorNumberSize], i < fat ? fatStart + static_cast<uint32_t>(i) : kFreeSect);
   bool ok = std::fwrite(header.data(), 1, header.size(), out) == header.size();
   auto pad = [&](uint64_t written) {
     uint64_t n = (kWriteSectorSize - written % kWriteSectorSize) % kWriteSectorSize;
