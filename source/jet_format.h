@@ -111,6 +111,9 @@ constexpr uint8_t kTypeNumeric = 0x10;
 constexpr uint8_t kTypeBigInt = 0x13;
 constexpr uint32_t kNumericSize = 17;         // sign byte, then four u32 words, high word first
 constexpr uint8_t kNumericNegative = 0x80;    // of the sign byte
+constexpr uint32_t kNumericSign = 0, kNumericWord3 = 1, kNumericWord2 = 5, kNumericWord1 = 9,
+                   kNumericWord0 = 13;        // offsets; word 3, above 96 bits, is always 0
+constexpr int kNumericLargestScale = 28;      // a decimal's digits after the point, at most
 
 // ---- Rows ----
 // u16 column count, fixed data, variable data, then from the end: null mask (bit set = not

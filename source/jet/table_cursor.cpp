@@ -447,12 +447,14 @@ Variant TableCursor::decodeBytes(const ColumnInfo& column, const uint8_t* p, siz
     case jetfmt::kTypeGuid: v.vt = VT_BSTR; v.text = guidText(p); break;
     case jetfmt::kTypeNumeric: {
       // A sign byte, then four little-endian 32-bit words, the most significant first.
-      if (le::get32(p + 1) != 0) damaged("decimal value of column '" + column.name + "' exceeds 96 bits");
+      if (le::get32(p + jetfmt::kNumericWord3) != 0)
+        damaged("decimal value of column '" + column.name + "' exceeds 96 bits");
       v.vt = VT_DECIMAL;
-      v.decimal.negative = (p[0] & jetfmt::kNumericNegative) != 0;
-      v.decimal.hi32 = le::get32(p + 5);
-      v.decimal.lo64 = (static_cast<uint64_t>(le::get32(p + 9)) << 32) | le::get32(p + 13);
-      if (column.scale < 0 || column.scale > 28) damaged("implausible decimal scale");
+      v.decimal.negative = (p[jetfmt::kNumericSign] & jetfmt::kNumericNegative) != 0;
+      v.decimal.hi32 = le::get32(p + jetfmt::kNumericWord2);
+      v.decimal.lo64 = (static_cast<uint64_t>(le::get32(p + jetfmt::kNumericWord1)) << 32) |
+                       le::get32(p + jetfmt::kNumericWord0);
+      if (column.scale < 0 || column.scale > jetfmt::kNumericLargestScale) damaged("implausible decimal scale");
       v.decimal.scale = static_cast<uint8_t>(column.scale);
       break;
     }

@@ -220,10 +220,10 @@ void buildGlobals(Globals& g, const std::vector<SavedSheet>& sheets, std::string
         for (int k = 0; k < count; ++k) le::add16(body, static_cast<uint16_t>(k + 1));
         break;
       case kWindow1:
-        if (body.size() >= 16) {
-          if (le::get16(&body[10]) >= count) le::put16(&body[10], 0);
-          if (le::get16(&body[12]) >= count) le::put16(&body[12], 0);
-          le::put16(&body[14], 1);
+        if (body.size() >= kWindow1SelectedTabs + 2) {
+          if (le::get16(&body[kWindow1ActiveSheet]) >= count) le::put16(&body[kWindow1ActiveSheet], 0);
+          if (le::get16(&body[kWindow1FirstTab]) >= count) le::put16(&body[kWindow1FirstTab], 0);
+          le::put16(&body[kWindow1SelectedTabs], 1);
         }
         break;
       case kSupBook:

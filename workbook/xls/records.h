@@ -56,6 +56,8 @@ constexpr uint16_t kXfPatternColours = 0x20C0;   // automatic pattern colours
 
 // Sheet views, columns and filters.
 constexpr uint16_t kWindow2Frozen = 0x0008, kWindow2FrozenNoSplit = 0x0100;
+// WINDOW1: offsets of the active sheet, the first sheet tab shown and the selected tabs' count.
+constexpr size_t kWindow1ActiveSheet = 10, kWindow1FirstTab = 12, kWindow1SelectedTabs = 14;
 constexpr uint8_t kPaneBottomRight = 0, kPaneTopRight = 1, kPaneBottomLeft = 2;
 constexpr uint16_t kColInfoUserSet = 0x0002;
 constexpr uint16_t kDefaultColumnWidth = 8;      // DEFCOLWIDTH, in characters
