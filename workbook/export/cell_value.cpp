@@ -83,7 +83,7 @@ void writeTextCell(SheetHandle sheet, int row, int column, Variant& value) {
 
 }  // namespace
 
-void prepareCellValue(char fieldClass, Variant& value) {
+void prepareCellValue(char fieldClass, Variant& value, const std::string& timeLocale) {
   switch (value.vt) {
     case VT_NULL: case VT_EMPTY: case VT_BSTR: return;
     default: break;
@@ -101,7 +101,7 @@ void prepareCellValue(char fieldClass, Variant& value) {
   }
   // The value's own text buffer takes its text.
   std::string& text = value.text;
-  if (value.vt == VT_DATE) oleDateToTextInto(text, value.real);
+  if (value.vt == VT_DATE) oleDateToTextInto(text, value.real, timeLocale);
   else text = variantToText(value);
   // Texts that are not the engine's are cleaned as a text given to xlSheetWriteStrA would be.
   if (!isAscii(text)) text = cleanUtf8(text.c_str(), kCellTextLimit);

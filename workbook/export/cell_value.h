@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "source/variant.h"
 #include "workbook/xl.h"
@@ -19,8 +20,9 @@ void writeCellValue(SheetHandle sheet, int row, int column, int16_t fieldType, c
 
 // Makes ahead of writing, on whatever thread reads the records, the text of a value that will be
 // written as a text cell: the value becomes that text as valid UTF-8 (VT_BSTR), which writing then
-// only stores. Values of number and boolean cells, and nulls, stay as they are.
-void prepareCellValue(char fieldClass, Variant& value);
+// only stores. Values of number and boolean cells, and nulls, stay as they are. Dates are written
+// in `timeLocale` (userTimeLocaleName(), looked up once a table).
+void prepareCellValue(char fieldClass, Variant& value, const std::string& timeLocale);
 
 // The same for a field whose class is already known (fieldClass, once per table). The value's
 // text is made only when a text cell is written, and may be moved into the cell.

@@ -17,6 +17,7 @@
 #include "workbook/export/sheet_placement.h"
 #include "workbook/export/table_layout.h"
 #include "workbook/export/typed_cell_value.h"
+#include "workbook/export/value_text.h"
 #include "workbook/export/value_files.h"
 
 namespace {
@@ -46,7 +47,7 @@ class RecordsetSource : public RecordSource {
   // Typed cells need the values as the engine gives them, so their texts are not made ahead;
   // neither are those of values that go to files (/FILES=1).
   RecordsetSource(Recordset& records, const Fields& definition, bool prepareTexts, const TableValueFiles* files)
-      : records_(records), prepareTexts_(prepareTexts) {
+      : records_(records), prepareTexts_(prepareTexts), timeLocale_(userTimeLocaleName()) {
     ::Fields values = records.Fields();
     for (int c = 0; c < values.Count(); ++c) fields_.push_back(values.Item(c));
     classes_ = fieldClasses(definition, fieldCount());
@@ -63,13 +64,14 @@ class RecordsetSource : public RecordSource {
   bool atEnd() override { return records_.Eof(); }
   void readValue(int field, Variant& into) override {
     fields_[static_cast<size_t>(field)].ValueInto(into);
-    if (prepareTexts_ && !raw_[static_cast<size_t>(field)]) prepareCellValue(classes_[static_cast<size_t>(field)], into);
+    if (prepareTexts_ && !raw_[static_cast<size_t>(field)]) prepareCellValue(classes_[static_cast<size_t>(field)], into, timeLocale_);
   }
   void moveNext() override { records_.MoveNext(); }
 
  private:
   Recordset& records_;
   bool prepareTexts_;
+  const std::string timeLocale_;
   std::vector<Field> fields_;
   std::vector<char> classes_;
   std::vector<int16_t> types_;

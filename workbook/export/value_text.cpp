@@ -40,12 +40,6 @@ bool isPlainLocale(const std::string& name) {
   return name.empty() || name == "C" || name == "POSIX" || name.rfind("C.", 0) == 0;
 }
 
-std::string userTimeLocaleName() {
-  for (const char* var : {"LC_ALL", "LC_TIME", "LANG"})
-    if (const char* v = std::getenv(var); v && *v) return v;
-  return "";
-}
-
 // Locales are opened once per name and kept for the life of the process.
 locale_t timeLocale(const std::string& name) {
   static std::mutex mutex;
@@ -72,6 +66,12 @@ void appendDigits(std::string& out, unsigned value, int width) {
 }
 
 }  // namespace
+
+std::string userTimeLocaleName() {
+  for (const char* var : {"LC_ALL", "LC_TIME", "LANG"})
+    if (const char* v = std::getenv(var); v && *v) return v;
+  return "";
+}
 
 std::string doubleToText(double value) {
   if (std::isnan(value)) return "NaN";

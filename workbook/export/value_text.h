@@ -9,6 +9,10 @@
 
 std::string variantToText(const Variant& value);
 
+// The locale whose dates the user reads, from LC_ALL, LC_TIME or LANG; "" when none is set. A
+// table's export looks it up once rather than once a value.
+std::string userTimeLocaleName();
+
 // The date and time of an OLE day number (days since 1899-12-30, the fraction the time of day):
 // the date part is left out when it is day 0, the time part when it is midnight.
 // An empty `localeName` means the user's locale from LC_ALL, LC_TIME or LANG.
