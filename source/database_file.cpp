@@ -1,5 +1,7 @@
 #include "source/database_file.h"
 
+#include <unistd.h>
+
 #include <array>
 
 #include "source/com_error.h"
@@ -52,8 +54,16 @@ std::shared_ptr<DatabaseFile> openDatabaseFile(const std::string& path, const st
   auto file = std::make_shared<DatabaseFile>();
   file->path = path;
   file->password = password;
-  file->header = readJetHeader(path);
-  file->pages = std::make_unique<PageReader>(path, file->header);
+  // One descriptor for the header and the pages: they come from the same file, even if the path
+  // is replaced meanwhile.
+  const int fd = openAccessFile(path);
+  try {
+    file->header = readJetHeader(fd, path);
+  } catch (...) {
+    ::close(fd);
+    throw;
+  }
+  file->pages = std::make_unique<PageReader>(fd, file->header);
   if (file->header.officeEncrypted) {
     file->pages->setDecryptor(officeDecryptor(*file->pages, path, password));
   } else {

@@ -34,7 +34,7 @@ std::string damage(const std::string& what) { return openreason::kDamagedPrefix 
 
 }  // namespace
 
-JetHeader readJetHeader(const std::string& path) {
+int openAccessFile(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     int err = errno;
@@ -49,11 +49,15 @@ JetHeader readJetHeader(const std::string& path) {
     fail(daoerror::kUnrecognizedFormat, "Not a database file", path,
          S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : openreason::kNotAccess);
   }
+  return fd;
+}
+
+JetHeader readJetHeader(int fd, const std::string& path) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) fail(daoerror::kUnrecognizedFormat, "Could not read the database file", path, std::strerror(errno));
   std::vector<uint8_t> page(4096, 0);
   ssize_t got = preadWhole(fd, page.data(), page.size(), 0);
-  int readError = errno;
-  ::close(fd);
-  if (got < 0) fail(daoerror::kUnrecognizedFormat, "Could not read the database file", path, std::strerror(readError));
+  if (got < 0) fail(daoerror::kUnrecognizedFormat, "Could not read the database file", path, std::strerror(errno));
 
   JetHeader header;
   header.fileSize = static_cast<uint64_t>(st.st_size);

@@ -19,9 +19,13 @@ struct JetHeader {
   std::string password;         // the stored database password (UTF-8), empty for none
 };
 
-// Reads and checks page 0 of `path`; throws ComError naming the file when it is missing,
-// unreadable, too short or not a Jet/ACE database.
-JetHeader readJetHeader(const std::string& path);
+// Opens `path` read-only and returns its descriptor, which the caller owns; throws ComError
+// naming the file when it is missing, cannot be opened or is no regular file.
+int openAccessFile(const std::string& path);
+
+// Reads and checks page 0 of the open file `fd` (named `path` in errors); throws ComError naming
+// the file when it is unreadable, too short or not a Jet/ACE database.
+JetHeader readJetHeader(int fd, const std::string& path);
 
 // Fails the open of a Jet3/Jet4 file whose stored password differs from `given` (byte for byte
 // after decoding), and of an Office-encrypted ACE file.

@@ -1,31 +1,15 @@
 #include "source/jet/pages.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 
 #include "platform/read_whole.h"
-#include "source/com_error.h"
 #include "source/jet_header_mask.h"
 
-PageReader::PageReader(const std::string& path, const JetHeader& header)
-    : pageSize_(header.pageSize), pageKey_(header.pageKey) {
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat st {};
-  if (fd_ < 0 || ::fstat(fd_, &st) != 0) {
-    int err = errno;
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-    throw ComError(daoerror::kFileNotFound, "DAO.DBEngine",
-                   std::string("Could not open the database file (") + std::strerror(err) + "): " + path,
-                   std::strerror(err));
-  }
-  fileSize_ = static_cast<uint64_t>(st.st_size);
-  pageCount_ = fileSize_ / pageSize_;
-}
+PageReader::PageReader(int fd, const JetHeader& header)
+    : fd_(fd), pageSize_(header.pageSize), pageCount_(header.pageCount), fileSize_(header.fileSize),
+      pageKey_(header.pageKey) {}
 
 PageReader::~PageReader() {
   if (fd_ >= 0) ::close(fd_);

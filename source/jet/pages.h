@@ -16,9 +16,9 @@ using PageDecryptor = std::function<bool(uint32_t page, uint8_t* bytes)>;
 
 class PageReader {
  public:
-  // Opens `path` read-only; throws ComError naming the file when it cannot. The Jet page key
-  // comes from the header.
-  PageReader(const std::string& path, const JetHeader& header);
+  // Reads the open file `fd`, whose page 0 `header` was read from, and closes it when done. The
+  // page size and the Jet page key come from the header.
+  PageReader(int fd, const JetHeader& header);
   ~PageReader();
   PageReader(const PageReader&) = delete;
   PageReader& operator=(const PageReader&) = delete;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "source/database_file.h"
 #include "source/engine.h"
 #include "source/jet_header.h"
 #include "platform/rc4.h"
@@ -50,7 +51,7 @@ TEST(EngineHeader, ForeignFilesAreRefusedByName) {
   page[0x14] = 9;  // a version nobody made
   testsupport::writeFileBytes(dir / "future.mdb", page);
   try {
-    readJetHeader((dir / "future.mdb").string());
+    openDatabaseFile((dir / "future.mdb").string(), "");
     ADD_FAILURE();
   } catch (const ComError& e) {
     EXPECT_EQ(e.hresult(), daoerror::kUnrecognizedFormat);
@@ -58,9 +59,9 @@ TEST(EngineHeader, ForeignFilesAreRefusedByName) {
   }
   page[0x14] = 1;
   testsupport::writeFileBytes(dir / "short.mdb", page);  // two pages: no catalog
-  EXPECT_THROW(readJetHeader((dir / "short.mdb").string()), ComError);
+  EXPECT_THROW(openDatabaseFile((dir / "short.mdb").string(), ""), ComError);
   try {
-    readJetHeader((dir / "absent.mdb").string());
+    openDatabaseFile((dir / "absent.mdb").string(), "");
     ADD_FAILURE();
   } catch (const ComError& e) {
     EXPECT_EQ(e.hresult(), daoerror::kFileNotFound);
