@@ -113,6 +113,29 @@ Bytes fit(Bytes b, size_t n, unsigned char pad) {
 
 void append(std::string& s, const Bytes& b) { s.append(b.begin(), b.end()); }
 
+// The EncryptionInfo of RC4 CryptoAPI and standard encryption (version 4.2): the header (flags,
+// algorithm, SHA-1, key bits, provider type, CSP name), then the salt, the encrypted verifier and
+// its encrypted hash.
+std::string standardEncryptionInfo(uint32_t flags, uint32_t algId, uint32_t keyBits, uint32_t providerType,
+                                   const std::string& csp, const Bytes& salt, const Bytes& encVerifier,
+                                   const Bytes& encVerifierHash) {
+  Bytes cspBytes = utf16(csp);
+  cspBytes.push_back(0);
+  cspBytes.push_back(0);
+  std::string info;
+  append(info, {4, 0, 2, 0});
+  append(info, le32(flags));
+  append(info, le32(static_cast<uint32_t>(32 + cspBytes.size())));
+  for (uint32_t v : {flags, 0u, algId, 0x8004u, keyBits, providerType, 0u, 0u}) append(info, le32(v));
+  append(info, cspBytes);
+  append(info, le32(16));
+  append(info, salt);
+  append(info, encVerifier);
+  append(info, le32(20));
+  append(info, encVerifierHash);
+  return info;
+}
+
 }  // namespace
 
 void toggleMask(std::string& file) {
@@ -148,22 +171,9 @@ std::string encryptRc4CryptoApi(const std::string& plain, const Rc4Options& o) {
   pair.insert(pair.end(), hash.begin(), hash.end());
   rc4(blockKey(le32(0)), pair.data(), pair.size());
 
-  const std::string csp = "Microsoft Enhanced Cryptographic Provider v1.0";
-  Bytes cspBytes = utf16(csp);
-  cspBytes.push_back(0);
-  cspBytes.push_back(0);
-  std::string info;
-  append(info, {4, 0, 2, 0});
-  append(info, le32(0x04));
-  append(info, le32(static_cast<uint32_t>(32 + cspBytes.size())));
-  for (uint32_t v : {0x04u, 0u, 0x6801u, 0x8004u, o.keyBits, 1u, 0u, 0u}) append(info, le32(v));
-  append(info, cspBytes);
-  append(info, le32(16));
-  append(info, salt);
-  append(info, Bytes(pair.begin(), pair.begin() + 16));
-  append(info, le32(20));
-  append(info, Bytes(pair.begin() + 16, pair.end()));
-  setEncryptionInfo(file, info);
+  setEncryptionInfo(file, standardEncryptionInfo(0x04, 0x6801, o.keyBits, 1,
+                                                 "Microsoft Enhanced Cryptographic Provider v1.0", salt,
+                                                 Bytes(pair.begin(), pair.begin() + 16), Bytes(pair.begin() + 16, pair.end())));
   setDatabaseKey(file, o.databaseKey);
 
   for (size_t page = 1; page * kPage < file.size(); ++page)
@@ -242,24 +252,11 @@ std::string encryptStandardAes(const std::string& plain, const StandardAesOption
   Bytes encHash = fit(digest("SHA1", {verifier}), 32, 0);
   aesEcbEncrypt(key0, encHash.data(), 32);
 
-  const std::string csp = "Microsoft Enhanced RSA and AES Cryptographic Provider";
-  Bytes cspBytes = utf16(csp);
-  cspBytes.push_back(0);
-  cspBytes.push_back(0);
   uint32_t flags = o.aesFlag ? 0x24 : 0x04;
   uint32_t algId = o.keyBits == 128 ? 0x660E : o.keyBits == 192 ? 0x660F : 0x6610;
-  std::string info;
-  append(info, {4, 0, 2, 0});
-  append(info, le32(flags));
-  append(info, le32(static_cast<uint32_t>(32 + cspBytes.size())));
-  for (uint32_t v : {flags, 0u, algId, 0x8004u, o.keyBits, 0x18u, 0u, 0u}) append(info, le32(v));
-  append(info, cspBytes);
-  append(info, le32(16));
-  append(info, salt);
-  append(info, encVerifier);
-  append(info, le32(20));
-  append(info, encHash);
-  setEncryptionInfo(file, info);
+  setEncryptionInfo(file, standardEncryptionInfo(flags, algId, o.keyBits, 0x18,
+                                                 "Microsoft Enhanced RSA and AES Cryptographic Provider", salt,
+                                                 encVerifier, encHash));
   setDatabaseKey(file, o.databaseKey);
 
   for (size_t page = 1; page * kPage < file.size(); ++page)
