@@ -15,9 +15,10 @@ constexpr int kSlots = 4;
 enum SlotState : int { kFree = 0, kFilling = 1, kSet = 2 };
 struct Slot {
   std::atomic<int> state{kFree};
-  char path[PATH_MAX];
+  char path[PATH_MAX] = {};
 };
-Slot gSlots[kSlots];
+// Initialised by the loader (zeros), not by code at start: that would touch a page per slot.
+constinit Slot gSlots[kSlots];
 
 }  // namespace
 
