@@ -127,7 +127,8 @@ constexpr uint8_t kLvSinglePage = 0x40;       // one row on a long-value page ho
 constexpr uint8_t kLvMultiPage = 0x00;        // chain of rows: u32 next page/row, then data
 constexpr uint32_t kLvMaxLength = 0xFFFFFF;
 constexpr uint32_t kLvInlineLimit = 1024;     // longer values always leave the row
-constexpr uint32_t kLvChunkData = kMaxRowSize - 4;
+constexpr uint32_t kLvNextSize = 4;           // a chained row's u32 next page/row, before its data
+constexpr uint32_t kLvChunkData = kMaxRowSize - kLvNextSize;
 
 // ---- Usage maps (rows on a holder page) ----
 // The first byte is the kind. An inline map names the page of its first bit; a reference map
@@ -217,7 +218,10 @@ constexpr uint64_t kTicksPerSecond = 10000000;
 
 // ---- Long values (memo, OLE) ----
 constexpr uint32_t kLvLengthMask = 0x3FFFFFFF;  // of the reference's first u32; the top bits are the kind
-constexpr uint32_t kLvPageRow = 4;            // u32: page << 8 | row
+constexpr uint32_t kLvPageRow = 4;            // u32 page/row pointer
+// A page/row pointer (of a long value, a chained row, a usage map): page << 8 | row.
+constexpr uint32_t kPointerRowBits = 8;
+constexpr uint32_t kPointerRowMask = 0xFF;
 constexpr uint8_t kLvKindMask = 0xC0;         // of byte 3
 
 // ---- Table definitions as the reader walks them ----

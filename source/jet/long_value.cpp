@@ -13,15 +13,14 @@ LongValueReader::LongValueReader(const PageReader& pages, JetVersion version)
 // The row that a long value's page-and-row pointer names: where it starts on page_ and how long
 // it is. False when the page cannot be read, is no data page, or the row does not fit it.
 bool LongValueReader::findRow(uint32_t pageRow, size_t& start, size_t& length) {
-  const uint32_t page = pageRow >> 8;
+  const uint32_t page = pointedPage(pageRow);
   if (page != pageNumber_) {
     pageNumber_ = 0;
     if (!pages_.read(page, page_.data())) return false;
     pageNumber_ = page;
   }
   RowSlot slot;
-  if (page_[0] != jetfmt::kPageData || !rowSlot(page_.data(), pages_.pageSize(), version_, pageRow & 0xFF, slot))
-    return false;
+  if (!pointedRow(page_.data(), pages_.pageSize(), version_, pageRow, slot)) return false;
   start = slot.start;
   length = slot.length;
   return true;
@@ -44,7 +43,7 @@ void LongValueReader::read(const uint8_t* head, size_t size, const std::string& 
   uint32_t pageRow = le::get32(head + jetfmt::kLvPageRow);
   std::unordered_set<uint32_t> seen;
   while (out.size() < length || kind == jetfmt::kLvSinglePage) {
-    const uint32_t page = pageRow >> 8;
+    const uint32_t page = pointedPage(pageRow);
     if (page == 0 || page >= pages_.pageCount() || (kind == jetfmt::kLvMultiPage && !seen.insert(pageRow).second))
       fail("points outside the file or loops");
     size_t offset = 0, rowLength = 0;
@@ -55,10 +54,10 @@ void LongValueReader::read(const uint8_t* head, size_t size, const std::string& 
       out.assign(data, data + length);
       return;
     }
-    if (rowLength < 4) fail("is cut short");
+    if (rowLength < jetfmt::kLvNextSize) fail("is cut short");
     const uint32_t next = le::get32(data);
-    const size_t take = std::min<size_t>(rowLength - 4, length - out.size());
-    out.insert(out.end(), data + 4, data + 4 + take);
+    const size_t take = std::min<size_t>(rowLength - jetfmt::kLvNextSize, length - out.size());
+    out.insert(out.end(), data + jetfmt::kLvNextSize, data + jetfmt::kLvNextSize + take);
     if (out.size() >= length) break;
     if (next == 0) fail("is cut short");
     pageRow = next;

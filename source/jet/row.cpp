@@ -19,6 +19,12 @@ bool rowSlot(const uint8_t* page, uint32_t pageSize, JetVersion version, unsigne
   return true;
 }
 
+uint32_t pointedPage(uint32_t pageRow) { return pageRow >> jetfmt::kPointerRowBits; }
+
+bool pointedRow(const uint8_t* page, uint32_t pageSize, JetVersion version, uint32_t pageRow, RowSlot& slot) {
+  return page[0] == jetfmt::kPageData && rowSlot(page, pageSize, version, pageRow & jetfmt::kPointerRowMask, slot);
+}
+
 namespace {
 
 // The offsets (from the row's start) of the variable-length values and of the end of the

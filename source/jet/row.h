@@ -23,6 +23,12 @@ unsigned rowCountOfPage(const uint8_t* page, JetVersion version);
 // Row `row` of a data page; false when its extent does not fit the page.
 bool rowSlot(const uint8_t* page, uint32_t pageSize, JetVersion version, unsigned row, RowSlot& slot);
 
+// The page a page/row pointer (of a long value, a usage map) names.
+uint32_t pointedPage(uint32_t pageRow);
+// The row a page/row pointer names on its page, already read into `page`; false when that page
+// is no data page or the row does not fit it.
+bool pointedRow(const uint8_t* page, uint32_t pageSize, JetVersion version, uint32_t pageRow, RowSlot& slot);
+
 // One column's value in a record: null, or `size` bytes from `start` (an offset on the page).
 // A Yes/No value is its null bit: `isNull` false means Yes.
 struct FieldExtent {

@@ -74,11 +74,11 @@ std::vector<uint8_t> readDefinitionBytes(const PageReader& pages, uint32_t first
 
 // The row a page-and-row pointer names, copied.
 std::vector<uint8_t> readPointedRow(const PageReader& pages, JetVersion version, uint32_t pageRow) {
-  const uint32_t number = pageRow >> 8;
+  const uint32_t number = pointedPage(pageRow);
   std::vector<uint8_t> page(pages.pageSize());
   RowSlot slot;
   if (number == 0 || number >= pages.pageCount() || !pages.read(number, page.data()) ||
-      page[0] != jetfmt::kPageData || !rowSlot(page.data(), pages.pageSize(), version, pageRow & 0xFF, slot))
+      !pointedRow(page.data(), pages.pageSize(), version, pageRow, slot))
     throw JetDamage("damaged usage map");
   return {page.begin() + slot.start, page.begin() + slot.start + slot.length};
 }
