@@ -11,6 +11,7 @@
 
 #include "source/jet/pages.h"
 #include "source/jet_header.h"
+#include "source/saved_query.h"
 
 // Where a table's records are: here, in another Access file, in a file of another kind, or in
 // an ODBC source.
@@ -41,6 +42,7 @@ struct DatabaseFile {
   JetHeader header;
   std::unique_ptr<PageReader> pages;
   std::vector<CatalogTable> tables;  // every table, system and linked ones included, in catalog order
+  std::vector<SavedQuery> queries;   // every saved query but the hidden ones, in catalog order
   // Each attachment, multi-valued or version-history column: (definition page, column name) ->
   // its kind and the hidden table that holds its values.
   std::map<std::pair<uint32_t, std::string>, ComplexColumn> complexColumns;

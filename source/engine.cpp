@@ -5,6 +5,7 @@
 #include "source/linked_tables.h"
 #include "source/jet_format.h"
 #include "source/jet/table_cursor.h"
+#include "source/record_stream.h"
 
 // The columns and, for a recordset, the current record that Field objects read.
 struct RecordState {
@@ -22,6 +23,19 @@ namespace {
 [[noreturn]] void raise(int32_t hr, const char* source, const std::string& what, const std::string& path) {
   throw ComError(hr, source, what + ": " + path);
 }
+
+// A table's records, as its cursor reads them.
+class TableRecords : public RecordStream {
+ public:
+  TableRecords(std::shared_ptr<DatabaseFile> file, const CatalogTable& table) : cursor_(std::move(file), table) {}
+  const std::vector<ColumnInfo>& columns() const override { return cursor_.columns(); }
+  uint32_t knownRecordCount() const override { return cursor_.declaredRowCount(); }
+  void rewind() override { cursor_.rewind(); }
+  bool next(std::vector<Variant>& values) override { return cursor_.next(values); }
+
+ private:
+  TableCursor cursor_;
+};
 
 }  // namespace
 
@@ -96,12 +110,13 @@ TableDef TableDefs::Item(const std::string& name) const {
 
 // ---- Recordset
 
-Recordset::Recordset(std::shared_ptr<DatabaseFile> file, const CatalogTable& table, const std::string& name)
-    : file_(std::move(file)), cursor_(std::make_unique<TableCursor>(file_, table)), state_(std::make_shared<RecordState>()) {
-  state_->columns = cursor_->columns();
+Recordset::Recordset(std::shared_ptr<DatabaseFile> file, std::unique_ptr<RecordStream> stream, const std::string& name,
+                     const std::string& path)
+    : file_(std::move(file)), stream_(std::move(stream)), state_(std::make_shared<RecordState>()) {
+  state_->columns = stream_->columns();
   state_->isRecordset = true;
   state_->table = name;
-  state_->path = file_->path;
+  state_->path = path;
   MoveFirst();
 }
 
@@ -111,7 +126,7 @@ bool Recordset::Eof() const { return state_->closed || !state_->current; }
 
 int32_t Recordset::RecordCount() const {
   if (state_->closed) raise(daoerror::kObjectClosed, "DAO.Recordset", "The recordset of table '" + state_->table + "' is closed", state_->path);
-  uint32_t n = cursor_->declaredRowCount();
+  uint32_t n = stream_->knownRecordCount();
   return n > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int32_t>(n);
 }
 
@@ -119,23 +134,23 @@ Fields Recordset::Fields() const { return ::Fields(state_); }
 
 void Recordset::MoveFirst() {
   if (state_->closed) raise(daoerror::kObjectClosed, "DAO.Recordset", "The recordset of table '" + state_->table + "' is closed", state_->path);
-  cursor_->rewind();
+  stream_->rewind();
   state_->current = false;
-  state_->current = cursor_->next(state_->values);
+  state_->current = stream_->next(state_->values);
 }
 
 void Recordset::MoveNext() {
   if (state_->closed) raise(daoerror::kObjectClosed, "DAO.Recordset", "The recordset of table '" + state_->table + "' is closed", state_->path);
   if (!state_->current) raise(daoerror::kNoCurrentRecord, "DAO.Recordset", "No current record in table '" + state_->table + "'", state_->path);
   state_->current = false;
-  state_->current = cursor_->next(state_->values);
+  state_->current = stream_->next(state_->values);
 }
 
 void Recordset::Close() {
   state_->closed = true;
   state_->current = false;
   state_->values.clear();
-  cursor_.reset();
+  stream_.reset();
 }
 
 // ---- Database / DBEngine
@@ -153,7 +168,8 @@ std::shared_ptr<Recordset> Database::OpenRecordset(const std::string& tableName)
   for (const CatalogTable& table : file_->tables) {
     if (!asciiEqualsIgnoreCase(table.name, tableName)) continue;
     TableSource source = resolveTable(file_, table);  // a linked table's records are in its own file
-    return std::shared_ptr<Recordset>(new Recordset(source.file, *source.table, table.name));
+    return std::shared_ptr<Recordset>(new Recordset(
+        source.file, std::make_unique<TableRecords>(source.file, *source.table), table.name, source.file->path));
   }
   raise(daoerror::kTableNotFound, "DAO.Database", "Could not find table '" + tableName + "'", path_);
 }

@@ -16,7 +16,7 @@
 
 struct DatabaseFile;
 struct CatalogTable;
-class TableCursor;
+class RecordStream;
 struct RecordState;
 
 // The two engines a deliverable can create. Both read every format; the flavour is recorded.
@@ -93,10 +93,13 @@ class Recordset {
 
  private:
   friend class Database;
-  // `name`: the table's name in the database it was opened through (a linked table's own name).
-  Recordset(std::shared_ptr<DatabaseFile> file, const CatalogTable& table, const std::string& name);
+  friend class QueryDef;
+  // `name`: the table's name in the database it was opened through (a linked table's own name),
+  // or the query's; `path` the file messages name.
+  Recordset(std::shared_ptr<DatabaseFile> file, std::unique_ptr<RecordStream> stream, const std::string& name,
+            const std::string& path);
   std::shared_ptr<DatabaseFile> file_;
-  std::unique_ptr<TableCursor> cursor_;
+  std::unique_ptr<RecordStream> stream_;
   std::shared_ptr<RecordState> state_;
 };
 
