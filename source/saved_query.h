@@ -37,3 +37,11 @@ struct SavedQuery {
 inline bool isRunnableQuery(QueryKind kind) {
   return kind == QueryKind::Select || kind == QueryKind::Union || kind == QueryKind::Crosstab;
 }
+
+// Values of a query's parameters as the user gave them (/PARAMETERS=Name=Value;...); names are
+// compared with the letter case of a to z ignored.
+struct QueryParameterValue {
+  std::string name;
+  std::string value;
+};
+using QueryParameterValues = std::vector<QueryParameterValue>;
