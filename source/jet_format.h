@@ -153,7 +153,12 @@ constexpr int32_t kObjectLinkedTable = 6;       // a table of another file (Acce
 constexpr const char* kAccessConnectKind = "MS Access";
 constexpr uint32_t kFlagSystemObject = 0x80000000;
 constexpr uint32_t kFlagHiddenObject = 0x00000002;
-constexpr int32_t kObjectTypeMask = 0x7F;       // of MSysObjects.Type; the high bits mark linked kinds
+// MSysObjects.Type is a signed 16-bit number compared whole: Access's own objects have the high
+// bit set, so a report (0x8004) is no ODBC link (4).
+constexpr int32_t kObjectForm = -32768;         // 0x8000
+constexpr int32_t kObjectMacro = -32766;        // 0x8002
+constexpr int32_t kObjectReport = -32764;       // 0x8004
+constexpr int32_t kObjectModule = -32761;       // 0x8007
 constexpr uint32_t kContainerTablesId = 0x0F000001;
 constexpr uint32_t kContainerRootId = 0x0F000000;
 
@@ -203,6 +208,8 @@ constexpr uint32_t kCalcFixedColumnLength = 39;  // the stated size of a column 
 // A calculated Decimal result: u16 length, scale byte, sign byte, then the magnitude as 32- and
 // 64-bit little-endian words, most significant first (a leading 32-bit word when the byte count
 // is not a multiple of 8).
+// The u16 counts the bytes after itself (0 leaves the size to the wrapper's length).
+constexpr uint32_t kCalcDecimalLength = 0;
 constexpr uint32_t kCalcDecimalScale = 2;
 constexpr uint32_t kCalcDecimalSign = 3;
 constexpr uint32_t kCalcDecimalMagnitude = 4;

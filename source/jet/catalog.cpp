@@ -92,7 +92,9 @@ void readCatalog(const std::shared_ptr<DatabaseFile>& file) {
       throw ComError(daoerror::kDatabaseCorrupt, "DAO.DBEngine", "The database's catalog is damaged: " + file->path,
                      std::string(openreason::kDamagedPrefix) + "the catalog never ends");
     if (row[type].isNull() || row[id].isNull() || row[name].vt != VT_BSTR) continue;
-    const int64_t objectType = row[type].integer & jetfmt::kObjectTypeMask;
+    // Only local tables and links are tables; forms, reports, macros, modules, queries and the
+    // rest are other kinds of objects.
+    const int64_t objectType = row[type].integer;
     CatalogTable table;
     table.name = row[name].text;
     table.flags = row[flags].isNull() ? 0 : static_cast<uint32_t>(row[flags].integer);

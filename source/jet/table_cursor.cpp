@@ -1,5 +1,7 @@
 #include "source/jet/table_cursor.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstring>
 
 #include "platform/little_endian.h"
@@ -27,6 +29,17 @@ int neededSize(int jetType) {
     case jetfmt::kTypeDateTimeExtended: return jetfmt::kExtDateSize;
     default: return 0;
   }
+}
+
+// A single as Access shows it: the double nearest to the shortest text that reads back as the same
+// single (0.15, not 0.150000005960464), so that cells and texts alike carry no float noise.
+double singleAsShown(float f) {
+  if (!std::isfinite(f)) return f;
+  char text[32];
+  char* end = std::to_chars(text, text + sizeof text, f).ptr;
+  double shown = f;
+  std::from_chars(text, end, shown);
+  return shown;
 }
 
 std::string guidText(const uint8_t* p) {
@@ -398,8 +411,13 @@ Variant TableCursor::decodeCalculated(const ColumnInfo& column, const uint8_t* p
     return v;
   }
   if (column.jetType == jetfmt::kTypeNumeric) {
-    // Its own layout: the magnitude in whole 32-bit words, most significant first.
-    size_t bytes = std::min<size_t>((length - jetfmt::kCalcDecimalMagnitude) / 4 * 4, 16);
+    // Its own layout, with its own scale: the magnitude in whole 32-bit words, most significant
+    // first, as many as the value states (a division's result holds more than a sum's).
+    size_t stated = le::get16(p + jetfmt::kCalcDecimalLength);
+    size_t room = length - jetfmt::kCalcDecimalMagnitude;
+    if (stated >= jetfmt::kCalcDecimalMagnitude - jetfmt::kCalcDecimalScale)
+      room = std::min(room, stated - (jetfmt::kCalcDecimalMagnitude - jetfmt::kCalcDecimalScale));
+    size_t bytes = std::min<size_t>(room / 4 * 4, 16);
     unsigned __int128 magnitude = 0;
     const uint8_t* m = p + jetfmt::kCalcDecimalMagnitude;
     size_t pos = 0;
@@ -413,7 +431,9 @@ Variant TableCursor::decodeCalculated(const ColumnInfo& column, const uint8_t* p
     v.decimal.negative = p[jetfmt::kCalcDecimalSign] != 0;
     v.decimal.hi32 = static_cast<uint32_t>(magnitude >> 64);
     v.decimal.lo64 = static_cast<uint64_t>(magnitude);
-    if (p[jetfmt::kCalcDecimalScale] > 28) damaged("implausible decimal scale");
+    if (p[jetfmt::kCalcDecimalScale] > jetfmt::kNumericLargestScale)
+      damaged("decimal value of column '" + column.name + "' has " + std::to_string(p[jetfmt::kCalcDecimalScale]) +
+              " digits after the point");
     v.decimal.scale = p[jetfmt::kCalcDecimalScale];
     return v;
   }
@@ -434,7 +454,7 @@ Variant TableCursor::decodeBytes(const ColumnInfo& column, const uint8_t* p, siz
       float f;
       std::memcpy(&f, &bits, 4);
       v.vt = VT_R4;
-      v.real = f;
+      v.real = singleAsShown(f);
       break;
     }
     case jetfmt::kTypeDouble:

@@ -13,6 +13,7 @@
 #include <sys/wait.h>
 
 #include "job/conversion_job.h"
+#include "source/jet_format.h"
 #include "workbook/export/value_files.h"
 #include "tests/job/fixtures.h"
 
@@ -322,6 +323,7 @@ TEST(SharedFiles, WholeValuesGoToLinkedFilesInBothFormats) {
   aw::Options front;
   front.format = aw::Format::Ace12;
   front.links = {{"Linked", "C:\\Data\\back.accdb", "Table1", ""}};
+  front.objects = {{"Invoice", jetfmt::kObjectReport}, {"Main", jetfmt::kObjectForm}};  // no tables: nothing said
   aw::writeDatabase(out / "front.accdb", front, {});
   ConversionOptions o;
   o.valueFiles = 1;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <iostream>
+#include <set>
 
 #include "tests/source/engine_test_util.h"
 #include "tests/support/test_support.h"
@@ -27,11 +28,24 @@ std::optional<std::string> connectFor(const ManifestEntry& e) {
   return ";pwd=" + e.password;
 }
 
+// The Access files and those of saved queries, whose catalogs hold queries, relationships and
+// forms' row sources besides their tables.
+std::vector<std::filesystem::path> sharedFolders() {
+  auto access = testsupport::sharedAccessData();
+  return {access, access.parent_path() / "queries"};
+}
+
+std::vector<std::pair<std::filesystem::path, ManifestEntry>> sharedFiles() {
+  std::vector<std::pair<std::filesystem::path, ManifestEntry>> files;
+  for (const auto& folder : sharedFolders())
+    for (const ManifestEntry& e : enginetest::readManifest(folder)) files.emplace_back(folder, e);
+  return files;
+}
+
 TEST(EngineSharedFiles, TablesAndRecordCountsAsTheManifestSays) {
   REQUIRE_SHARED_ACCESS_DATA();
-  auto folder = testsupport::sharedAccessData();
   int checked = 0;
-  for (const ManifestEntry& e : enginetest::readManifest(folder)) {
+  for (const auto& [folder, e] : sharedFiles()) {
     if (e.encrypted) continue;
     SCOPED_TRACE(e.file);
     for (EngineFlavour flavour : {EngineFlavour::Dao36, EngineFlavour::Dao120}) {
@@ -52,7 +66,7 @@ TEST(EngineSharedFiles, TablesAndRecordCountsAsTheManifestSays) {
       ++checked;
     }
   }
-  EXPECT_GE(checked, 30);
+  EXPECT_GE(checked, 40);
 }
 
 // Each expected table's values by column name, so that engine fields can be matched to them.
@@ -77,9 +91,8 @@ ExpectedTable matchColumns(const nlohmann::json& expectation, const std::string&
 
 TEST(EngineSharedFiles, EveryValueAsTheExpectationSays) {
   REQUIRE_SHARED_ACCESS_DATA();
-  auto folder = testsupport::sharedAccessData();
   int cells = 0;
-  for (const ManifestEntry& e : enginetest::readManifest(folder)) {
+  for (const auto& [folder, e] : sharedFiles()) {
     SCOPED_TRACE(e.file);
     auto path = folder / e.file;
     nlohmann::json expectation = enginetest::readExpectation(path);
@@ -236,6 +249,17 @@ TEST(EngineSharedFiles, ExactKindsOfValues) {
   ASSERT_EQ(b.size(), 1u);
   EXPECT_EQ(b[0][1].vt, VT_I8);
   EXPECT_EQ(b[0][1].integer, 42);
+
+  // Singles as Access shows them: Northwind's discounts are 0.15, 0.05, ..., not the float's
+  // exact value 0.15000000596046448.
+  auto northwind = DBEngine(EngineFlavour::Dao120)
+                       .OpenDatabase((folder.parent_path() / "queries" / "queries-northwind-ace12.accdb").string());
+  std::set<double> discounts;
+  for (const auto& row : enginetest::readAll(*northwind, "Order Details")) {
+    EXPECT_EQ(row[4].vt, VT_R4);
+    discounts.insert(row[4].real);
+  }
+  EXPECT_EQ(discounts, (std::set<double>{0, 0.01, 0.02, 0.03, 0.04, 0.05, 0.06, 0.1, 0.15, 0.2, 0.25}));
 }
 
 TEST(EngineSharedFiles, LongMemoSpanningPagesComesWhole) {

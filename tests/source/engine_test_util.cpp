@@ -25,11 +25,13 @@ std::vector<ManifestEntry> readManifest(const std::filesystem::path& folder) {
     e.password = cells[2];
     e.encrypted = e.format.find("encrypted") != std::string::npos;
     if (!e.encrypted && cells[3] != "(none)") {
-      std::stringstream ts(cells[3]);
-      std::string item;
-      while (ts >> item) {
-        auto eq = item.rfind('=');
-        e.tables.emplace_back(item.substr(0, eq), std::stoi(item.substr(eq + 1)));
+      // "Order Details=2155 Orders=830": a name may hold blanks, so each entry runs to its =N.
+      const std::string& list = cells[3];
+      for (size_t from = 0, eq; (eq = list.find('=', from)) != std::string::npos;) {
+        size_t end = list.find(' ', eq);
+        if (end == std::string::npos) end = list.size();
+        e.tables.emplace_back(list.substr(from, eq - from), std::stoi(list.substr(eq + 1, end - eq - 1)));
+        from = end + 1;
       }
     }
     out.push_back(e);
@@ -111,7 +113,9 @@ bool sameAsReader(const Variant& v, const nlohmann::json& e, std::string* why) {
   if (e.is_boolean()) return v.vt == VT_BOOL && (v.integer != 0) == e.get<bool>() ? true : mismatch("");
   if (e.is_number()) {
     if (v.vt == VT_UI1 || v.vt == VT_I2 || v.vt == VT_I4) return e.is_number_integer() && e.get<int64_t>() == v.integer ? true : mismatch("");
-    if (v.vt == VT_R4 || v.vt == VT_R8) return e.get<double>() == v.real ? true : mismatch("");
+    // A single's expectation is its exact value: the same single, whatever double stands for it.
+    if (v.vt == VT_R4) return static_cast<float>(e.get<double>()) == static_cast<float>(v.real) ? true : mismatch("");
+    if (v.vt == VT_R8) return e.get<double>() == v.real ? true : mismatch("");
     return mismatch("kind");
   }
   if (e.is_string()) {
@@ -157,17 +161,23 @@ std::string extendedIso(const ExtendedDateValue& d) {
   return std::string(buf) + (fraction.empty() ? "" : "." + fraction);
 }
 
+// To the millisecond, with ".fff" where there are milliseconds: Access keeps those of Now().
 std::string oleIso(double day) {
   double whole = std::floor(day);
-  int64_t seconds = std::llround((day - whole) * 86400);
-  int64_t unixSeconds = (static_cast<int64_t>(whole) - 25569) * 86400 + seconds;
-  if (day < 0) unixSeconds = (static_cast<int64_t>(std::trunc(day)) - 25569) * 86400 + std::llround(std::fabs(day - std::trunc(day)) * 86400);
+  int64_t ms = std::llround((day - whole) * 86400000);
+  if (day < 0) {
+    whole = std::trunc(day);
+    ms = std::llround(std::fabs(day - whole) * 86400000);
+  }
+  int64_t unixSeconds = (static_cast<int64_t>(whole) - 25569) * 86400 + ms / 1000;
   time_t t = static_cast<time_t>(unixSeconds);
   std::tm tm{};
   gmtime_r(&t, &tm);
   char buf[64];
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02dT%02d:%02d:%02d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
-  return buf;
+  std::string fraction = std::to_string(1000 + ms % 1000).substr(1);
+  while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
+  return std::string(buf) + (fraction.empty() ? "" : "." + fraction);
 }
 
 }  // namespace
@@ -191,7 +201,9 @@ bool sameAsExpectation(const Variant& v, const nlohmann::json& e, const std::str
   }
   if (type == "SHORT_DATE_TIME" && e.is_string()) {
     if (v.vt != VT_DATE) return mismatch(toReaderJson(v).dump());
-    return oleIso(v.real) == isoParts(e.get<std::string>()).first ? true : mismatch(oleIso(v.real));
+    auto [whole, fraction] = isoParts(e.get<std::string>());
+    std::string want = whole + (fraction.empty() ? "" : "." + fraction.substr(0, 3));
+    return oleIso(v.real) == want ? true : mismatch(oleIso(v.real));
   }
   if (e.is_object() && e.contains("binary")) {
     std::string want = e["binary"];

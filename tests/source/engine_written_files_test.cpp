@@ -8,6 +8,7 @@
 
 #include "platform/little_endian.h"
 #include "source/database_reader.h"
+#include "source/jet_format.h"
 #include "tests/source/engine_test_util.h"
 #include "tests/support/test_support.h"
 #include "tools/accesswriter/access_writer.h"
@@ -26,6 +27,10 @@ TEST(EngineWrittenFiles, NamesInCatalogOrderAndTheMSysSkip) {
     auto path = dir / (format == aw::Format::Jet4 ? "names.mdb" : "names.accdb");
     aw::Options options;
     options.format = format;
+    // Forms, reports, macros and modules are catalog rows too, and no tables: a report's type
+    // 0x8004 is no ODBC link's 4.
+    options.objects = {{"Invoice", jetfmt::kObjectReport}, {"Orders Form", jetfmt::kObjectForm},
+                       {"AutoExec", jetfmt::kObjectMacro}, {"Utilities", jetfmt::kObjectModule}};
     aw::writeDatabase(path, options,
                       {smallTable("B"), smallTable("A"), smallTable("MSysLocal"), smallTable("msysNotes"),
                        smallTable("USysConfig"), smallTable("~TMPCLP1"), smallTable("Größe Ü")});
@@ -117,7 +122,7 @@ TEST(EngineWrittenFiles, EveryTypeExactly) {
   EXPECT_EQ(a[4].vt, VT_CY);
   EXPECT_EQ(a[4].integer, -922337203685477580);
   EXPECT_EQ(a[5].vt, VT_R4);
-  EXPECT_EQ(a[5].real, static_cast<double>(0.1f));
+  EXPECT_EQ(a[5].real, 0.1);  // the single 0.1f as Access shows it, not 0.10000000149011612
   EXPECT_EQ(a[6].vt, VT_R8);
   EXPECT_EQ(a[6].real, 0.1);
   EXPECT_EQ(a[7].vt, VT_DATE);
@@ -146,6 +151,7 @@ TEST(EngineWrittenFiles, EveryTypeExactly) {
   EXPECT_EQ(got[2][8].text, "");
   EXPECT_EQ(got[2][9].vt, VT_BSTR);
   EXPECT_EQ(got[2][9].text, "");
+  EXPECT_TRUE(std::signbit(got[2][5].real));
   EXPECT_TRUE(std::signbit(got[2][6].real));
   EXPECT_EQ(got[2][7].real, -1.5);
 
@@ -329,14 +335,25 @@ TEST(EngineWrittenFiles, ShortCalculatedValuesReadAsAccessShowsThem) {
   options.format = aw::Format::Ace16;
   aw::Field rich{"IsRich", aw::FieldType::Boolean};
   aw::Field score{"Score", aw::FieldType::Long};
-  rich.calculated = score.calculated = true;
+  aw::Field ratio{"Ratio", aw::FieldType::Decimal};
+  rich.calculated = score.calculated = ratio.calculated = true;
+  // Results of divisions, each with the scale it was stored with; 29 digits after the point are
+  // no decimal at all.
+  const std::vector<std::string> ratios = {"19230.7692307692", "56505085819.424791296572280180",
+                                           "0.3333333333333333333333333333", "-2.50", "0"};
+  std::vector<aw::Row> ratioRows;
+  for (const auto& r : ratios) ratioRows.push_back({aw::Decimal{r}});
+  std::string tooFine(16, '\0');
+  tooFine[0] = 14, tooFine[2] = 29, tooFine[12] = 1;
   aw::writeDatabase(path, options,
                     {{"Staff", {rich, score},
                       aw::rowsFrom({{true, int64_t{7}},                               // wrapped, as Access writes them
                                     {aw::Bytes{""}, aw::Bytes{""}},                  // no data at all
                                     {wrapped("", 0), wrapped("", 0)},               // a wrapper without data
                                     {aw::Bytes{"\x01"}, aw::Bytes{std::string("\x2A\0\0\0", 4)}}})},  // the value itself
-                     {"Broken", {score}, aw::rowsFrom({{wrapped("\x01\x02", 8)}})}});  // claims 8, holds 2
+                     {"Broken", {score}, aw::rowsFrom({{wrapped("\x01\x02", 8)}})},  // claims 8, holds 2
+                     {"Ratios", {ratio}, aw::rowsFrom(ratioRows)},
+                     {"TooFine", {ratio}, aw::rowsFrom({{wrapped(tooFine, 16)}})}});
   auto db = DBEngine(EngineFlavour::Dao120).OpenDatabase(path.string());
   auto rows = enginetest::readAll(*db, "Staff");
   ASSERT_EQ(rows.size(), 4u);
@@ -358,6 +375,16 @@ TEST(EngineWrittenFiles, ShortCalculatedValuesReadAsAccessShowsThem) {
   } catch (const ComError& e) {
     EXPECT_NE(e.description().find("value of column 'Score' states 8 bytes but holds 5"), std::string::npos)
         << e.description();
+  }
+  auto got = enginetest::readAll(*db, "Ratios");
+  ASSERT_EQ(got.size(), ratios.size());
+  for (size_t r = 0; r < got.size(); ++r)
+    EXPECT_EQ(enginetest::toReaderJson(got[r][0]), (nlohmann::json{{"decimal", ratios[r]}})) << r;
+  try {
+    enginetest::readAll(*db, "TooFine");
+    ADD_FAILURE() << "a decimal of 29 digits after the point is damage";
+  } catch (const ComError& e) {
+    EXPECT_NE(e.description().find("'Ratio' has 29 digits after the point"), std::string::npos) << e.description();
   }
 }
 

@@ -47,8 +47,9 @@ struct Field {
   int size = 255;      // Text only: maximum number of characters (UTF-16 units)
   int precision = 18;  // Decimal only
   int scale = 0;       // Decimal only
-  // The stored result of an expression (Access 2010 and later; fixed-size types but Decimal and
-  // Guid). A Bytes value in such a field is stored as it is, wrapper or not.
+  // The stored result of an expression (Access 2010 and later; fixed-size types but Guid, and
+  // Decimal, each value with the scale its text is written with, up to 28 digits after the point).
+  // A Bytes value in such a field is stored as it is, wrapper or not.
   bool calculated = false;
 };
 
@@ -95,6 +96,13 @@ struct Link {
   bool odbc = false;        // a table of an ODBC source rather than of a file
 };
 
+// A catalog row of an object that is no table (a form, report, macro or module): a name and a
+// type, nothing more, so that readers can be shown to pass it by.
+struct CatalogObject {
+  std::string name;
+  int type = 0;  // MSysObjects.Type, e.g. jetfmt::kObjectReport
+};
+
 struct Options {
   Format format = Format::Jet4;
   std::string password;        // database password (at most 20 characters); empty for none
@@ -102,6 +110,7 @@ struct Options {
   bool compressText = true;    // Text and Memo use Access's compressed Unicode where it fits
   uint32_t pageKey = 0;        // Jet4: non-zero RC4-encodes every page but the header with it
   std::vector<Link> links;     // listed in the catalog after the tables, in this order
+  std::vector<CatalogObject> objects;  // listed after the links
 };
 
 struct Summary {

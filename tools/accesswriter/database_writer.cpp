@@ -204,6 +204,8 @@ Summary writeAll(PageFile& file, const Options& options, const std::vector<Table
       r[kCatalogForeignName] = l.foreignName;
       stream.add(r);
     }
+    for (const auto& o : options.objects)
+      stream.add(catalogRow(linkId++, fmt::kContainerRootId, o.name, o.type, 0, date));
     stream.finish();
   }
 

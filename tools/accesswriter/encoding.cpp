@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "platform/text_codec.h"
+#include "source/jet_format.h"
 
 namespace accesswriter::enc {
 
@@ -41,6 +42,23 @@ void numericBytes(const std::string& text, int precision, int scale, uint8_t out
     uint32_t word = uint32_t(v >> (32 * w));
     le::put32(out + 1 + 4 * (3 - w), word);
   }
+}
+
+size_t calculatedDecimalBytes(const std::string& text, uint8_t out[16]) {
+  size_t point = text.find('.');
+  int scale = point == std::string::npos ? 0 : int(text.size() - point - 1);
+  if (scale > jetfmt::kNumericLargestScale) throw std::invalid_argument("decimal \"" + text + "\" has more than 28 decimals");
+  uint8_t stored[jetfmt::kNumericSize];
+  numericBytes(text, 38, scale, stored);  // the 96 bits, not a precision, bound it
+  if (le::get32(stored + jetfmt::kNumericWord3) != 0) throw std::invalid_argument("decimal \"" + text + "\" exceeds 96 bits");
+  std::memset(out, 0, 16);
+  le::put16(out + jetfmt::kCalcDecimalLength, 16 - 2);
+  out[jetfmt::kCalcDecimalScale] = uint8_t(scale);
+  out[jetfmt::kCalcDecimalSign] = stored[jetfmt::kNumericSign] != 0 ? 1 : 0;
+  le::put32(out + jetfmt::kCalcDecimalMagnitude, le::get32(stored + jetfmt::kNumericWord2));
+  le::put32(out + jetfmt::kCalcDecimalMagnitude + 4, le::get32(stored + jetfmt::kNumericWord0));
+  le::put32(out + jetfmt::kCalcDecimalMagnitude + 8, le::get32(stored + jetfmt::kNumericWord1));
+  return 16;
 }
 
 }  // namespace accesswriter::enc

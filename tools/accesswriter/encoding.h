@@ -30,4 +30,8 @@ std::u16string utf16FromUtf8(const std::string& text);
 // throws std::invalid_argument when the text is malformed or does not fit.
 void numericBytes(const std::string& text, int precision, int scale, uint8_t out[17]);
 
+// A calculated Decimal result "-12.340" as Access stores it, with the scale it is written with
+// (here 3, up to 28) and a 96-bit magnitude; returns the byte count (16) written to `out`.
+size_t calculatedDecimalBytes(const std::string& text, uint8_t out[16]);
+
 }  // namespace accesswriter::enc

@@ -111,8 +111,8 @@ TableLayout layoutTable(const std::string& file, const Table& table, const Optio
     if (f.type == FieldType::BigInt && options.format != Format::Ace16)
       throw Error(fw + ": Large Number fields exist only in Access 2016 (Ace16) files");
     if (f.calculated && (options.format == Format::Jet4 || f.type == FieldType::Text || f.type == FieldType::Memo ||
-                         f.type == FieldType::Binary || f.type == FieldType::Guid || f.type == FieldType::Decimal))
-      throw Error(fw + ": only fixed-size results but Decimal and Guid can be calculated, in .accdb files");
+                         f.type == FieldType::Binary || f.type == FieldType::Guid))
+      throw Error(fw + ": only fixed-size results and Decimals can be calculated, in .accdb files");
 
     ColumnLayout c;
     c.field = f;
@@ -266,7 +266,7 @@ void TableStream::addCalculated(size_t column, const Value& v) {
     out.assign(raw->data.begin(), raw->data.end());
     return;
   }
-  uint8_t result[8] = {};
+  uint8_t result[16] = {};
   size_t n = 0;
   const int64_t* integer = std::get_if<int64_t>(&v);
   const double* real = std::get_if<double>(&v);
@@ -285,6 +285,15 @@ void TableStream::addCalculated(size_t column, const Value& v) {
       break;
     case FieldType::DateTime:
       if (const Date* d = std::get_if<Date>(&v)) enc::putDouble(result, d->days), n = 8;
+      break;
+    case FieldType::Decimal:
+      if (const Decimal* x = std::get_if<Decimal>(&v)) {
+        try {
+          n = enc::calculatedDecimalBytes(x->text, result);
+        } catch (const std::invalid_argument& e) {
+          fail(column, e.what());
+        }
+      }
       break;
     default: break;
   }
