@@ -36,6 +36,11 @@ TEST(ValueText, TimesRoundToTheNearestSecond) {
 TEST(ValueText, DatesFollowTheUserLocale) {
   if (!localeInstalled("en_US.UTF-8")) GTEST_SKIP() << "locale en_US.UTF-8 is not installed";
   EXPECT_EQ(oleDateToText(kLeapDayAt1305, "en_US.UTF-8"), "02/29/2024 01:05:00 PM");
+  if (!localeInstalled("de_DE.UTF-8") || !localeInstalled("ja_JP.UTF-8")) GTEST_SKIP() << "de_DE or ja_JP is not installed";
+  EXPECT_EQ(oleDateToText(kLeapDayAt1305, "de_DE.UTF-8"), "29.02.2024 13:05:00");
+  // Years below 1000 keep four digits in every locale.
+  EXPECT_EQ(oleDateToText(-657434.0, "de_DE.UTF-8"), "01.01.0100");
+  EXPECT_EQ(oleDateToText(-657434.0, "ja_JP.UTF-8"), "0100年01月01日");
 }
 
 ExtendedDateValue extended(int year, int month, int day, int hour, int minute, int second, uint32_t fraction) {
@@ -71,6 +76,9 @@ TEST(ValueText, ExtendedDatesFollowTheUserLocale) {
   EXPECT_EQ(extendedDateToText(extended(2024, 2, 29, 13, 5, 0, 0), "en_US.UTF-8"), oleDateToText(kLeapDayAt1305, "en_US.UTF-8"));
   // The fraction follows the seconds, before the day-half mark.
   EXPECT_EQ(extendedDateToText(extended(2024, 2, 29, 13, 5, 7, 1200000), "en_US.UTF-8"), "02/29/2024 01:05:07.12 PM");
+  if (!localeInstalled("de_DE.UTF-8") || !localeInstalled("ja_JP.UTF-8")) GTEST_SKIP() << "de_DE or ja_JP is not installed";
+  EXPECT_EQ(extendedDateToText(extended(1, 1, 1, 0, 0, 0, 0), "de_DE.UTF-8"), "01.01.0001");
+  EXPECT_EQ(extendedDateToText(extended(999, 12, 31, 23, 59, 59, 5000000), "ja_JP.UTF-8"), "0999年12月31日 23時59分59.5秒");
 }
 
 TEST(ValueText, NumbersInTheirShortestExactForm) {

@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <mutex>
@@ -40,16 +41,35 @@ bool isPlainLocale(const std::string& name) {
   return name.empty() || name == "C" || name == "POSIX" || name.rfind("C.", 0) == 0;
 }
 
-// Locales are opened once per name and kept for the life of the process.
+// Locales are opened once per name and freed when the process ends.
+struct OpenedLocales {
+  std::mutex mutex;
+  std::unordered_map<std::string, locale_t> byName;
+  ~OpenedLocales() {
+    for (auto& [name, loc] : byName)
+      if (loc) freelocale(loc);
+  }
+};
+
 locale_t timeLocale(const std::string& name) {
-  static std::mutex mutex;
-  static std::unordered_map<std::string, locale_t> opened;
-  std::lock_guard<std::mutex> lock(mutex);
-  auto it = opened.find(name);
-  if (it != opened.end()) return it->second;
+  static OpenedLocales opened;
+  std::lock_guard<std::mutex> lock(opened.mutex);
+  auto it = opened.byName.find(name);
+  if (it != opened.byName.end()) return it->second;
   locale_t loc = newlocale(LC_TIME_MASK, name.c_str(), static_cast<locale_t>(nullptr));
-  opened.emplace(name, loc);
+  opened.byName.emplace(name, loc);
   return loc;
+}
+
+// A locale's date format with its year in four digits: %Y writes year 1 as "1", which no
+// reader takes for a year; %F stands for one that holds %Y.
+std::string withFourDigitYear(std::string format, int year) {
+  if (year < 0 || year >= 1000) return format;
+  for (size_t at; (at = format.find("%F")) != std::string::npos;) format.replace(at, 2, "%Y-%m-%d");
+  char digits[8];
+  std::snprintf(digits, sizeof digits, "%04d", year);
+  for (size_t at; (at = format.find("%Y")) != std::string::npos;) format.replace(at, 2, digits);
+  return format;
 }
 
 std::string formatTm(const char* format, const std::tm& tm, locale_t loc) {
@@ -128,7 +148,7 @@ void dateTimeText(std::string& text, const std::tm& tm, bool showDate, bool show
     }
     return;
   }
-  if (showDate) text = formatTm(nl_langinfo_l(D_FMT, loc), tm, loc);
+  if (showDate) text = formatTm(withFourDigitYear(nl_langinfo_l(D_FMT, loc), tm.tm_year + 1900).c_str(), tm, loc);
   if (showTime) {
     std::string format = nl_langinfo_l(T_FMT, loc);
     if (!dot.empty()) {
