@@ -35,6 +35,7 @@ Switches begin with / or -, their names in any case; unknown ones are ignored.
   /OVERWRITETABLE=1    replace a sheet named like a table (0: append its rows)
   /TABLES=A;B          convert only these tables (default: every user table)
   /PASSWORD=TEXT       the database password
+  /CODEPAGE=N          an Access 97 database's code page, if its header errs
   /HEADER=0            no header row of field names (1, the default: write it)
   /ONLYNEW=1           header row only on sheets the conversion adds
   /RECORDS=0           header rows only, no records

@@ -3,7 +3,8 @@
  * Both functions take the program's command-line syntax: paths ending in .mdb, .accdb, .accde,
  * .accdt or .accdr name the source (wildcards * and ? allowed in its last component), paths
  * ending in .xls, .xlsx, .xlsb or .xlsm the output workbook, and switches such as /TYPE=2007
- * (an .xlsx workbook), /OVERWRITE=1, /TABLES=Orders;Customers, /PASSWORD=..., /HEADER=0.
+ * (an .xlsx workbook), /OVERWRITE=1, /TABLES=Orders;Customers, /PASSWORD=..., /HEADER=0, and
+ * /CODEPAGE=N (the code page of an Access 97 database's texts when its header names the wrong one).
  * The first argument stands where a program's path would and is never looked at.
  *
  * Workbooks ready to use, off by default (the default output is the plain one):

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <string_view>
 
 #include "options/conversion_options.h"
@@ -31,6 +32,20 @@ int32_t rowLimitValue(std::string_view v) {
     n = std::min<int64_t>(n * 10 + (c - '0'), kLargestRowLimit);
   }
   return static_cast<int32_t>(n);
+}
+
+// A CODEPAGE= value: decimal digits naming 1 to 65535, or 0 for the header's; -1 for anything
+// else, which the open of the database refuses with its reason rather than reading the texts in
+// a code page the user did not mean.
+int32_t codePageValue(std::string_view v) {
+  if (v.empty()) return -1;
+  int32_t n = 0;
+  for (char c : v) {
+    if (c < '0' || c > '9') return -1;
+    n = n * 10 + (c - '0');
+    if (n > UINT16_MAX) return -1;
+  }
+  return n;
 }
 
 enum class Form { Exact, Prefix };
@@ -102,6 +117,7 @@ const Switch kSwitches[] = {
        if (int32_t rows = rowLimitValue(v); rows > 0) o->rowLimit = rows;
      }},
     {"FILES=1", Form::Exact, [](ConversionOptions* o, std::string_view) { o->valueFiles = 1; }},
+    {"CODEPAGE=", Form::Prefix, [](ConversionOptions* o, std::string_view v) { o->codePage = codePageValue(v); }},
     {"FILES=0", Form::Exact, [](ConversionOptions* o, std::string_view) { o->valueFiles = 0; }},
 };
 
@@ -191,6 +207,7 @@ std::string buildCommandLine(const ConversionOptions* options) {
   if (options->tableLayout != 0) rest += "/LAYOUT=TABLE ";
   if (options->rowLimit > 0) rest += "/ROWS=" + std::to_string(options->rowLimit) + " ";
   if (options->valueFiles != 0) rest += "/FILES=1 ";
+  if (options->codePage > 0) rest += "/CODEPAGE=" + std::to_string(options->codePage) + " ";
   if (options->batch != 0) rest += "/BATCH ";
   if (options->wait != 0) rest += "/WAIT ";
 

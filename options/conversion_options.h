@@ -54,6 +54,7 @@ struct ConversionOptions {
   int32_t tableLayout = 0;                    // LAYOUT=TABLE: bold frozen header, autofilter, fitted widths
   int32_t rowLimit = 0;                       // ROWS=N: last row index a record may take; 0 the default
   int32_t valueFiles = 0;                     // FILES=1: values no cell holds whole go to files beside the book
+  int32_t codePage = 0;                       // CODEPAGE=N: of an Access 97 file's texts; 0 its header's, -1 no number
 
   ConversionOptions() = default;
   ConversionOptions(const ConversionOptions&) = delete;

@@ -208,6 +208,14 @@ std::vector<uint8_t> encodeAccessText(std::u16string_view units, bool compress) 
   return out;
 }
 
+bool canDecodeCodePage(uint16_t codePage) {
+  if (codePage == 1252) return true;
+  iconv_t cd = iconv_open("UTF-8", ("CP" + std::to_string(codePage)).c_str());
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  iconv_close(cd);
+  return true;
+}
+
 std::string decodeCodePageText(const uint8_t* data, size_t length, uint16_t codePage) {
   if (codePage == 0 || codePage == 1252 || length == 0) return cp1252ToUtf8(data, length);
   std::string from = "CP" + std::to_string(codePage);

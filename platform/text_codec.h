@@ -38,3 +38,6 @@ std::vector<uint8_t> encodeAccessText(std::u16string_view units, bool compress);
 
 // UTF-8 of single bytes in a Windows code page (1252 when it is 0 or unknown to the system).
 std::string decodeCodePageText(const uint8_t* data, size_t length, uint16_t codePage);
+
+// Whether decodeCodePageText decodes the code page itself rather than as 1252.
+bool canDecodeCodePage(uint16_t codePage);

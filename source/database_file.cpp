@@ -4,6 +4,7 @@
 
 #include <array>
 
+#include "platform/text_codec.h"
 #include "source/com_error.h"
 #include "source/crypt/encrypted_access.h"
 #include "source/jet/catalog.h"
@@ -50,15 +51,25 @@ PageDecryptor officeDecryptor(const PageReader& pages, const std::string& path, 
 
 DatabaseFile::~DatabaseFile() = default;
 
-std::shared_ptr<DatabaseFile> openDatabaseFile(const std::string& path, const std::string& password) {
+std::shared_ptr<DatabaseFile> openDatabaseFile(const std::string& path, const std::string& password,
+                                               int32_t textCodePage) {
+  if (textCodePage != 0) {
+    bool known = textCodePage > 0 && textCodePage <= UINT16_MAX && canDecodeCodePage(static_cast<uint16_t>(textCodePage));
+    if (!known) {
+      std::string reason = textCodePage < 0 ? "the code page is no number from 1 to 65535"
+                                            : "code page " + std::to_string(textCodePage) + " is not one this system decodes";
+      throw ComError(daoerror::kNoInstallableIsam, "DAO.DBEngine", "Cannot read the texts of " + path + ": " + reason, reason);
+    }
+  }
   auto file = std::make_shared<DatabaseFile>();
   file->path = path;
   file->password = password;
+  file->textCodePage = static_cast<uint16_t>(textCodePage);
   // One descriptor for the header and the pages: they come from the same file, even if the path
   // is replaced meanwhile.
   const int fd = openAccessFile(path);
   try {
-    file->header = readJetHeader(fd, path);
+    file->header = readJetHeader(fd, path, file->textCodePage);
   } catch (...) {
     ::close(fd);
     throw;

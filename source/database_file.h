@@ -37,6 +37,7 @@ struct ComplexColumn {
 struct DatabaseFile {
   std::string path;
   std::string password;  // the one it was opened with, which its linked databases may share
+  uint16_t textCodePage = 0;  // of Jet3 texts, given by the user in place of the header's; 0 none
   // The databases its linked tables were found in, by path and password; opened once.
   std::map<std::string, std::shared_ptr<DatabaseFile>> linkedFiles;
   JetHeader header;
@@ -54,5 +55,8 @@ struct DatabaseFile {
 };
 
 // Checks the header and the password, opens the file read-only and reads the catalog. Throws
-// ComError naming the file on every failure.
-std::shared_ptr<DatabaseFile> openDatabaseFile(const std::string& path, const std::string& password);
+// ComError naming the file on every failure. `textCodePage`, when not 0, is the code page of a
+// Jet3 file's texts whose header names the wrong one; it is refused when it is no number from 1
+// to 65535 or this system cannot decode it.
+std::shared_ptr<DatabaseFile> openDatabaseFile(const std::string& path, const std::string& password,
+                                               int32_t textCodePage = 0);

@@ -14,7 +14,7 @@ constexpr size_t kNameRoom = 256;
 int openAndList(SourceWindow* owner, ConversionOptions* options, const DBEngine& engine) {
   std::optional<std::string> connect;
   if (!options->password.empty()) connect = ";pwd=" + options->password;
-  options->database = engine.OpenDatabase(options->sourcePath, 1, true, connect);
+  options->database = engine.OpenDatabase(options->sourcePath, 1, true, connect, options->codePage);
   TableDefs tables = options->database->TableDefs();
   int count = tables.Count();
   if (count == 0) return 0;

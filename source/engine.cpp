@@ -177,9 +177,10 @@ std::shared_ptr<Recordset> Database::OpenRecordset(const std::string& tableName)
 void Database::Close() { file_.reset(); }
 
 std::shared_ptr<Database> DBEngine::OpenDatabase(const std::string& path, int32_t, bool,
-                                                 const std::optional<std::string>& connect) const {
+                                                 const std::optional<std::string>& connect,
+                                                 int32_t textCodePage) const {
   std::string password = connect ? passwordFromConnect(*connect) : std::string();
-  return std::shared_ptr<Database>(new Database(openDatabaseFile(path, password), flavour_));
+  return std::shared_ptr<Database>(new Database(openDatabaseFile(path, password, textCodePage), flavour_));
 }
 
 std::string passwordFromConnect(const std::string& connect) {

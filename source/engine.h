@@ -132,8 +132,11 @@ class DBEngine {
 
   // Opens `path` for reading. `options` and `readOnly` are accepted as DAO takes them; the file is
   // never written either way. `connect` is left out or ";pwd=" followed by the password.
+  // `textCodePage`, when not 0, names the code page of an Access 97 file's texts in place of its
+  // header's (see openDatabaseFile).
   std::shared_ptr<Database> OpenDatabase(const std::string& path, int32_t options = 0, bool readOnly = true,
-                                         const std::optional<std::string>& connect = std::nullopt) const;
+                                         const std::optional<std::string>& connect = std::nullopt,
+                                         int32_t textCodePage = 0) const;
 
  private:
   EngineFlavour flavour_;

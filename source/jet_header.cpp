@@ -52,7 +52,7 @@ int openAccessFile(const std::string& path) {
   return fd;
 }
 
-JetHeader readJetHeader(int fd, const std::string& path) {
+JetHeader readJetHeader(int fd, const std::string& path, uint16_t textCodePage) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) fail(daoerror::kUnrecognizedFormat, "Could not read the database file", path, std::strerror(errno));
   std::vector<uint8_t> page(4096, 0);
@@ -77,6 +77,7 @@ JetHeader readJetHeader(int fd, const std::string& path) {
 
   jetfmt::toggleHeaderMask(page.data(), page.size());
   header.codePage = le::get16(&page[kCodePageOffset]);
+  if (header.version == JetVersion::Jet3 && textCodePage != 0) header.codePage = textCodePage;
   uint32_t key = le::get32(&page[kPageKeyOffset]);
   if (header.version >= JetVersion::Ace12) {
     header.officeEncrypted = key != 0;

@@ -24,8 +24,9 @@ struct JetHeader {
 int openAccessFile(const std::string& path);
 
 // Reads and checks page 0 of the open file `fd` (named `path` in errors); throws ComError naming
-// the file when it is unreadable, too short or not a Jet/ACE database.
-JetHeader readJetHeader(int fd, const std::string& path);
+// the file when it is unreadable, too short or not a Jet/ACE database. A Jet3 file's texts are
+// read in `textCodePage` when it is not 0, whatever code page the header names.
+JetHeader readJetHeader(int fd, const std::string& path, uint16_t textCodePage = 0);
 
 // Fails the open of a Jet3/Jet4 file whose stored password differs from `given` (byte for byte
 // after decoding), and of an Office-encrypted ACE file.

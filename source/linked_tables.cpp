@@ -55,7 +55,7 @@ std::shared_ptr<DatabaseFile> openLinkedFile(const std::shared_ptr<DatabaseFile>
   std::string key = found + '\n' + password;
   if (auto known = file->linkedFiles.find(key); known != file->linkedFiles.end()) return known->second;
   try {
-    std::shared_ptr<DatabaseFile> linked = openDatabaseFile(found, password);
+    std::shared_ptr<DatabaseFile> linked = openDatabaseFile(found, password, file->textCodePage);
     file->linkedFiles[key] = linked;
     return linked;
   } catch (const ComError& error) {

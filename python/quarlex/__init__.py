@@ -133,7 +133,7 @@ def _switch(name, value):
 
 def convert(source, output, *, tables=None, password=None, book_type="xlsx", overwrite=False,
             header=True, overwrite_table=False, header_only_new=False, records=True,
-            cells=None, layout=None, rows=None, files=False):
+            cells=None, layout=None, rows=None, files=False, codepage=None):
     """Converts the Access database `source` into the workbook `output` and returns the
     workbook's path.
 
@@ -155,6 +155,8 @@ def convert(source, output, *, tables=None, password=None, book_type="xlsx", ove
     files           True writes values no cell holds whole (attachments, OLE objects, texts over
                     32,767 characters) as files into OUTPUT_files/ beside the workbook, linked
                     from their cells
+    codepage        the Windows code page of an Access 97 database's texts (936, 932, 1250...)
+                    when its header names the wrong one; None reads the header's
 
     Raises ValueError for arguments the library cannot take, SourceNotFoundError when a source
     without wildcards does not exist, and QuarlexError for the library's results 1 to 5. A
@@ -207,5 +209,9 @@ def convert(source, output, *, tables=None, password=None, book_type="xlsx", ove
         arguments.append("/ROWS=%d" % rows)
     if files:
         arguments.append("/FILES=1")
+    if codepage is not None:
+        if isinstance(codepage, bool) or not isinstance(codepage, int) or not 1 <= codepage <= 65535:
+            raise ValueError("codepage must be a whole number from 1 to 65535, not %r" % (codepage,))
+        arguments.append("/CODEPAGE=%d" % codepage)
     convert_arguments(arguments)
     return output_text

@@ -334,7 +334,8 @@ try:
     quarlex.convert_arguments([database])
 except quarlex.QuarlexError as error:
     print("no output", error.code, error.meaning)
-for kwargs in ({"password": "secret.mdb"}, {"tables": ["a;b"]}, {"book_type": "xls"}, {"rows": 1048576}):
+for kwargs in ({"password": "secret.mdb"}, {"tables": ["a;b"]}, {"book_type": "xls"}, {"rows": 1048576},
+               {"codepage": "936"}):
     try:
         quarlex.convert(database, os.path.join(work, "out.xlsx"), **kwargs)
     except ValueError as error:
@@ -355,7 +356,7 @@ print(sorted(os.listdir(work)))
             self.assertEqual(result.stdout.split("\n"), [
                 "missing True 5 True",
                 "no output 2 a source database but no output workbook among the arguments; nothing was done",
-                "refused ['password']", "refused ['tables']", "refused ['book_type']", "refused ['rows']",
+                "refused ['password']", "refused ['tables']", "refused ['book_type']", "refused ['rows']", "refused ['codepage']",
                 "refused True", "bad 3",
                 "['bad.mdb', 'shop.accdb', 'shop.ini']", ""])
 

@@ -146,6 +146,12 @@ TEST(CommandLineParse, PrefixValuesAreTakenAsWritten) {
   EXPECT_TRUE(o.password.empty());
   EXPECT_TRUE(o.statusFile.empty());
   EXPECT_EQ(o.maxLength, 0);
+  // A code page that is no number is kept as one the open refuses, never as the header's.
+  for (auto [arg, codePage] : std::vector<std::pair<std::string, int>>{
+           {"/codepage=936", 936}, {"/CODEPAGE=0", 0}, {"/CODEPAGE=", -1}, {"/CODEPAGE=GBK", -1}, {"/CODEPAGE=65536", -1}}) {
+    parse(&o, {arg});
+    EXPECT_EQ(o.codePage, codePage) << arg;
+  }
 }
 
 TEST(CommandLineParse, BareStatusNamesStatusLogBesideTheExecutable) {
@@ -260,6 +266,7 @@ TEST(CommandLineBuild, BuiltTextParsesBackIntoTheSameSettings) {
   o.bookType = 1;
   o.openOutput = 0;
   o.statusFile = "/tmp/st.log";
+  o.codePage = 1251;
   std::string text = buildCommandLine(&o);
   std::vector<std::string> args;
   size_t pos = 0;
@@ -278,5 +285,6 @@ TEST(CommandLineBuild, BuiltTextParsesBackIntoTheSameSettings) {
   EXPECT_EQ(back.bookType, 1);
   EXPECT_EQ(back.openOutput, 0);
   EXPECT_EQ(back.statusFile, o.statusFile);
+  EXPECT_EQ(back.codePage, 1251);
   EXPECT_EQ(back.silent, 1);
 }

@@ -262,6 +262,34 @@ TEST(EngineSharedFiles, ExactKindsOfValues) {
   EXPECT_EQ(discounts, (std::set<double>{0, 0.01, 0.02, 0.03, 0.04, 0.05, 0.06, 0.1, 0.15, 0.2, 0.25}));
 }
 
+// An Access 97 file written on a Chinese system whose header says 1252: its texts read right only
+// in the code page the user names. "abcd" of jet3-types.mdb becomes the GBK bytes of 编码.
+TEST(EngineSharedFiles, Jet3TextsInTheCodePageGiven) {
+  REQUIRE_SHARED_ACCESS_DATA();
+  testsupport::ScratchDir dir;
+  std::string bytes = testsupport::readFileBytes(testsupport::sharedAccessData() / "jet3-types.mdb");
+  size_t at = bytes.find("abcdefg");
+  ASSERT_NE(at, std::string::npos);
+  bytes.replace(at, 4, "\xB1\xE0\xC2\xEB");
+  auto path = (dir / "chinese.mdb").string();
+  testsupport::writeFileBytes(path, bytes);
+  auto text = [&](int codePage) {
+    auto db = DBEngine(EngineFlavour::Dao36).OpenDatabase(path, 1, true, std::nullopt, codePage);
+    return enginetest::readAll(*db, "Table1")[1][0].text;
+  };
+  EXPECT_EQ(text(0), "±àÂëefg");
+  EXPECT_EQ(text(936), "编码efg");
+  for (int unknown : {65000, -1}) {
+    try {
+      text(unknown);
+      ADD_FAILURE() << "opened with code page " << unknown;
+    } catch (const ComError& e) {
+      EXPECT_NE(e.reason().find("code page"), std::string::npos) << e.reason();
+      EXPECT_NE(e.description().find(path), std::string::npos) << e.description();
+    }
+  }
+}
+
 TEST(EngineSharedFiles, LongMemoSpanningPagesComesWhole) {
   REQUIRE_SHARED_ACCESS_DATA();
   auto path = testsupport::sharedAccessData() / "ace-longtext.accdb";
