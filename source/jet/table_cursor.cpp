@@ -39,7 +39,8 @@ double singleAsShown(float f) {
   char* end = std::to_chars(text, text + sizeof text, f).ptr;
   double shown = f;
   std::from_chars(text, end, shown);
-  return shown;
+  // Read as a double, a text next to the midpoint of two singles could round to the other one.
+  return static_cast<float>(shown) == f ? shown : f;
 }
 
 std::string guidText(const uint8_t* p) {
