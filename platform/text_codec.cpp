@@ -216,10 +216,40 @@ bool canDecodeCodePage(uint16_t codePage) {
   return true;
 }
 
+namespace {
+
+// The converter of the code page decoded last on this thread: a Jet3 table's texts all share one
+// code page, and opening a converter costs far more than a short text's decoding.
+class CodePageConverter {
+ public:
+  ~CodePageConverter() { close(); }
+  iconv_t forCodePage(uint16_t codePage) {
+    if (codePage != codePage_) {
+      close();
+      cd_ = iconv_open("UTF-8", ("CP" + std::to_string(codePage)).c_str());
+      codePage_ = codePage;
+    }
+    if (cd_ != kNone) iconv(cd_, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
+    return cd_;
+  }
+
+ private:
+  static inline const iconv_t kNone = reinterpret_cast<iconv_t>(-1);
+  void close() {
+    if (cd_ != kNone) iconv_close(cd_);
+    cd_ = kNone;
+    codePage_ = 0;
+  }
+  uint16_t codePage_ = 0;
+  iconv_t cd_ = kNone;
+};
+
+}  // namespace
+
 std::string decodeCodePageText(const uint8_t* data, size_t length, uint16_t codePage) {
   if (codePage == 0 || codePage == 1252 || length == 0) return cp1252ToUtf8(data, length);
-  std::string from = "CP" + std::to_string(codePage);
-  iconv_t cd = iconv_open("UTF-8", from.c_str());
+  thread_local CodePageConverter converter;
+  iconv_t cd = converter.forCodePage(codePage);
   if (cd == reinterpret_cast<iconv_t>(-1)) return cp1252ToUtf8(data, length);
   std::string out(length * 4 + 4, '\0');
   char* in = reinterpret_cast<char*>(const_cast<uint8_t*>(data));
@@ -238,7 +268,6 @@ std::string decodeCodePageText(const uint8_t* data, size_t length, uint16_t code
       outLeft -= replacement.size();
     }
   }
-  iconv_close(cd);
   out.resize(out.size() - outLeft);
   return out;
 }
