@@ -1,5 +1,6 @@
 #include "job/conversion_job.h"
 
+#include <cstdio>
 #include <optional>
 
 #include "job/output_check.h"
@@ -12,6 +13,7 @@
 #include "platform/owner_window.h"
 #include "source/engine.h"
 #include "workbook/export/table_export.h"
+#include "workbook/export/value_files.h"
 #include "workbook/xl.h"
 
 namespace {
@@ -36,6 +38,22 @@ bool saveUnlessInterrupted(OwnerWindow* owner, ConversionOptions* options) {
   if (xlBookSaveA(options->book, options->outputPath.c_str()) != 0) return true;
   if (interruptionSignal() == 0) showFailure(owner, "Cannot save XLS file.", xlBookErrorMessageA(options->book));
   return false;
+}
+
+// The workbook a job with /FILES=1 replaces, loaded for its links to value files: they go once the
+// new book is saved. Null when there is no workbook there to replace.
+BookHandle loadReplacedBook(const ConversionOptions* options) {
+  if (options->valueFiles == 0 || options->overwriteFile == 0) return nullptr;
+  const char* path = options->outputPath.c_str();
+  std::FILE* file = std::fopen(path, "rb");
+  if (!file) return nullptr;
+  char magic[2] = {};
+  bool zip = std::fread(magic, 1, 2, file) == 2 && magic[0] == 'P' && magic[1] == 'K';
+  std::fclose(file);
+  BookHandle replaced = zip ? xlCreateXMLBookCA() : xlCreateBookCA();
+  if (replaced && xlBookLoadA(replaced, path)) return replaced;
+  if (replaced) xlBookReleaseA(replaced);
+  return nullptr;
 }
 
 }  // namespace
@@ -97,7 +115,13 @@ JobOutcome RunConversionJob(OwnerWindow* owner, ConversionOptions* options) {
     allExported = false;
   }
 
+  // Loaded before the save renames the new book over it.
+  BookHandle replaced = loadReplacedBook(options);
   bool saved = saveUnlessInterrupted(owner, options);
+  // Value files follow the book: those of the book replaced go, or those of a book never saved.
+  if (saved && replaced) removeLinkedValueFiles(replaced, options->outputPath, true);
+  if (!saved && options->valueFiles != 0) removeLinkedValueFiles(options->book, options->outputPath, false);
+  if (replaced) xlBookReleaseA(replaced);
   xlBookReleaseA(options->book);
   lock.release();
   if (!saved) return JobOutcome::NotSaved;

@@ -20,12 +20,18 @@ void overlaySettings(ConversionOptions* options, const std::string& settingsFile
   options->logEnabled = readProfileInt(kCommonSection, "Log", options->logEnabled, settingsFile);
   options->overwriteFile = readProfileInt(kCommonSection, "OverWrite", options->overwriteFile, settingsFile);
   options->openOutput = readProfileInt(kCommonSection, "Open", options->openOutput, settingsFile);
+  options->typedCells = readProfileInt(kCommonSection, "Cells", options->typedCells, settingsFile);
+  options->tableLayout = readProfileInt(kCommonSection, "Layout", options->tableLayout, settingsFile);
+  options->valueFiles = readProfileInt(kCommonSection, "Files", options->valueFiles, settingsFile);
 }
 
 void setSettingsDefaults(ConversionOptions* options) {
   options->logEnabled = 0;
   options->overwriteFile = 0;
   options->openOutput = 1;
+  options->typedCells = 0;
+  options->tableLayout = 0;
+  options->valueFiles = 0;
 }
 }  // namespace
 
@@ -68,7 +74,10 @@ bool writeProgramSettings(ConversionOptions* options, const std::string& setting
   }
   return writeProfileString(kCommonSection, "Log", std::to_string(options->logEnabled), settingsFile, error) &&
          writeProfileString(kCommonSection, "OverWrite", std::to_string(options->overwriteFile), settingsFile, error) &&
-         writeProfileString(kCommonSection, "Open", std::to_string(options->openOutput), settingsFile, error);
+         writeProfileString(kCommonSection, "Open", std::to_string(options->openOutput), settingsFile, error) &&
+         writeProfileString(kCommonSection, "Cells", std::to_string(options->typedCells), settingsFile, error) &&
+         writeProfileString(kCommonSection, "Layout", std::to_string(options->tableLayout), settingsFile, error) &&
+         writeProfileString(kCommonSection, "Files", std::to_string(options->valueFiles), settingsFile, error);
 }
 
 std::string readFieldCaption(const std::string& fieldName, const ConversionOptions* options) {

@@ -17,14 +17,15 @@ std::string userSettingsPath();
 // The source database's path with its extension replaced by "ini".
 std::string fieldCaptionPath(const ConversionOptions* options);
 
-// Log, OverWrite and Open into logEnabled, overwriteFile and openOutput: the program settings
-// file first, then the user's, whose values win key by key; keys missing from both give 0, 0 and 1.
+// Log, OverWrite, Open, Cells, Layout and Files into logEnabled, overwriteFile, openOutput,
+// typedCells, tableLayout and valueFiles: the program settings file first, then the user's, whose
+// values win key by key; keys missing from both give 0, 0, 1, 0, 0 and 0.
 void readProgramSettings(ConversionOptions* options);
 void readProgramSettings(ConversionOptions* options, const std::string& programFile, const std::string& userFile);
 // The same from one file.
 void readProgramSettings(ConversionOptions* options, const std::string& settingsFile);
 
-// Writes Log, OverWrite and Open, in this order, into the user's settings file (or `settingsFile`),
+// Writes Log, OverWrite, Open, Cells, Layout and Files, in this order, into the user's settings file (or `settingsFile`),
 // making its folder when missing. False when it cannot be written, with the reason in `error`.
 bool writeProgramSettings(ConversionOptions* options, std::string* error = nullptr);
 bool writeProgramSettings(ConversionOptions* options, const std::string& settingsFile, std::string* error = nullptr);

@@ -12,6 +12,8 @@ namespace olefmt {
 // length, u16 name offset, u16 class offset, u32 object size; the texts follow.
 constexpr uint16_t kAccessSignature = 0x1C15;
 constexpr size_t kAccessHeaderLength = 2;  // u16 at this offset
+constexpr size_t kAccessNameLength = 8;    // u16; the name is the object's kind as Access shows it
+constexpr size_t kAccessNameOffset = 12;   // u16
 constexpr size_t kAccessClassLength = 10;  // u16
 constexpr size_t kAccessClassOffset = 14;  // u16
 constexpr size_t kAccessFixedSize = 20;

@@ -108,6 +108,8 @@ OleContent oleContent(const std::vector<uint8_t>& stored) {
   size_t classAt = le::get16(p + olefmt::kAccessClassOffset), classLength = le::get16(p + olefmt::kAccessClassLength);
   if (classAt + classLength <= stored.size())
     content.className = ansiText(Reader{p, stored.size(), classAt}.text(classLength));
+  size_t nameAt = le::get16(p + olefmt::kAccessNameOffset), nameLength = le::get16(p + olefmt::kAccessNameLength);
+  if (nameAt + nameLength <= stored.size()) content.kind = ansiText(Reader{p, stored.size(), nameAt}.text(nameLength));
   r.u32();  // OLE version
   uint32_t format = r.u32();
   if (!r.ok) return content;

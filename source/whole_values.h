@@ -20,6 +20,7 @@ struct OleContent {
   size_t offset = 0, size = 0;
   std::string name;        // an embedded file's own name (no folders), or empty
   std::string className;   // the object's class ("Paint.Picture", "Word.Document.8"), or empty
+  std::string kind;        // its kind as Access's header names it ("Bitmap Image"), or empty
 };
 OleContent oleContent(const std::vector<uint8_t>& stored);
 

@@ -281,7 +281,7 @@ int xlSheetWriteStrA(SheetHandle sheet, int row, int col, const char* value, For
   return writeCell(sheet, row, col, std::move(c), format);
 }
 
-int writeValidUtf8Cell(XlSheet* sheet, int row, int col, std::string_view utf8) {
+int writeValidUtf8Cell(XlSheet* sheet, int row, int col, std::string_view utf8, XlFormat* format) {
   if (!sheet) return 0;
   Cell c;
   c.kind = CellKind::Text;
@@ -291,7 +291,7 @@ int writeValidUtf8Cell(XlSheet* sheet, int row, int col, std::string_view utf8) 
   }
   c.text.assign(utf8);
   cutValidUtf8(c.text, kCellTextLimit);
-  return writeCell(sheet, row, col, std::move(c), nullptr);
+  return writeCell(sheet, row, col, std::move(c), format);
 }
 
 int xlSheetWriteNumA(SheetHandle sheet, int row, int col, double value, FormatHandle format) {

@@ -63,7 +63,7 @@ int fail(XlBook* book, std::string message);
 
 // A text cell from valid UTF-8 (the engine's texts, ASCII): only cut at a NUL and to the cell
 // limit, not cleaned again as xlSheetWriteStrA cleans what it is given. Results as that function's.
-int writeValidUtf8Cell(XlSheet* sheet, int row, int col, std::string_view utf8);
+int writeValidUtf8Cell(XlSheet* sheet, int row, int col, std::string_view utf8, XlFormat* format = nullptr);
 
 // Serialises the sheet's buffered row into its spool (false with the book's error set).
 bool flushPendingRow(XlSheet& sheet);

@@ -5,6 +5,16 @@
 
 #include "platform/little_endian.h"
 #include "workbook/book.h"
+#include "workbook/formats.h"
+
+namespace {
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+}  // namespace
 
 bool keepHyperlink(XlSheet& sheet, const Hyperlink& link) {
   std::string error;
@@ -86,4 +96,37 @@ std::string addressUri(const std::string& address) {
     }
   }
   return uri;
+}
+
+bool forEachLoadedLinkAddress(const XlBook& book, const std::function<void(const std::string&)>& each) {
+  std::string error;
+  if (book.xml ? xlsx::forEachLoadedLink(book, each, error) : xls::forEachLoadedLink(book, each, error)) return true;
+  fail(const_cast<XlBook*>(&book), error);
+  return false;
+}
+
+bool forEachWrittenLinkAddress(const XlBook& book, const std::function<void(const std::string&)>& each) {
+  for (const auto& sheet : book.sheets)
+    if (!forEachHyperlink(*sheet, [&](const Hyperlink& link) {
+          each(link.address);
+          return true;
+        }))
+      return false;
+  return true;
+}
+
+std::string uriAddress(const std::string& uri) {
+  if (isUrlAddress(uri)) return uri;
+  std::string out;
+  for (size_t i = 0; i < uri.size(); ++i) {
+    int high = i + 2 < uri.size() && uri[i] == '%' ? hexValue(uri[i + 1]) : -1;
+    int low = high >= 0 ? hexValue(uri[i + 2]) : -1;
+    if (low >= 0) {
+      out += static_cast<char>(high * 16 + low);
+      i += 2;
+    } else {
+      out += uri[i];
+    }
+  }
+  return out;
 }

@@ -105,6 +105,14 @@ int xlFormatSetBoldA(FormatHandle format, int bold) {
 
 int xlFormatBoldA(FormatHandle format) { return format && format->bold ? 1 : 0; }
 
+int xlFormatSetLinkA(FormatHandle format, int link) {
+  if (!format) return 0;
+  format->link = link != 0;
+  return 1;
+}
+
+int xlFormatLinkA(FormatHandle format) { return format && format->link ? 1 : 0; }
+
 int xlSheetSetColA(SheetHandle sheet, int colFirst, int colLast, double width, FormatHandle format,
                    int hidden) {
   if (!lookable(sheet, 0, std::max(colFirst, colLast))) return 0;

@@ -14,6 +14,7 @@ struct XlFormat {
   XlBook* book = nullptr;
   std::string numFormat;  // empty: General
   bool bold = false;
+  bool link = false;      // the hyperlink look: blue and underlined
   uint32_t xf = 0;        // the cell format index cells of this format carry in the file
 };
 

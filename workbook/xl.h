@@ -74,6 +74,8 @@ int xlFormatSetNumFormatCodeA(FormatHandle format, const char* code);
 const char* xlFormatNumFormatCodeA(FormatHandle format);  // "" for General
 int xlFormatSetBoldA(FormatHandle format, int bold);       // the book's default font, bold
 int xlFormatBoldA(FormatHandle format);
+int xlFormatSetLinkA(FormatHandle format, int link);       // the default font, blue and underlined
+int xlFormatLinkA(FormatHandle format);
 
 // Sheet looks, for sheets added to the book (a loaded sheet keeps its own: these return 0).
 // Column widths in characters of the default font's digits, from 0 to 255; a later call wins

@@ -17,3 +17,9 @@ std::string applyBookTypeRule(const std::string& name, int bookType) {
   if (bookType == 0 && endsWithNoCase(name, "xlsx")) return name.substr(0, name.size() - 1);
   return name;
 }
+
+int bookTypeOfName(const std::string& name) {
+  if (endsWithNoCase(name, ".xlsx")) return 1;
+  if (endsWithNoCase(name, ".xls")) return 0;
+  return -1;
+}

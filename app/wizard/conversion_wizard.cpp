@@ -2,13 +2,19 @@
 
 #include <QAbstractButton>
 #include <QDesktopServices>
+#include <QFile>
 #include <QMessageBox>
+#include <QMimeDatabase>
 #include <QPainter>
 #include <QPixmap>
+#include <QProcess>
 #include <QPushButton>
 #include <QTimer>
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
+#include <unistd.h>
 
 #include "app/wizard/pages.h"
 #include "job/conversion_job.h"
@@ -21,6 +27,8 @@ const char* const kHelpPage = "wizards.html";
 // The documentation folder of an installed program, seen from its bin folder; app/help's
 // CMakeLists.txt installs the page to CMAKE_INSTALL_DOCDIR, which is share/doc/quarlex.
 const char* const kInstalledDocFolder = "../share/doc/quarlex/";
+// How long the desktop may take to say which program opens a type of file.
+constexpr int kDesktopQueryMilliseconds = 5000;
 
 bool isFile(const std::filesystem::path& path) {
   std::error_code error;
@@ -121,6 +129,31 @@ void ConversionWizard::pressFinishLater() {
 
 bool ConversionWizard::openUrl(const QUrl& url) const {
   return setup_.openUrl ? setup_.openUrl(url) : QDesktopServices::openUrl(url);
+}
+
+namespace {
+// The desktop's reason for opening no program on a file of this type, when it has one: no
+// default application for the file's MIME type. Empty when a program is set or nobody can tell.
+QString missingProgram(const QString& path) {
+  QMimeType type = QMimeDatabase().mimeTypeForFile(path);
+  QProcess query;
+  query.start(QStringLiteral("xdg-mime"), {QStringLiteral("query"), QStringLiteral("default"), type.name()});
+  if (!query.waitForStarted(kDesktopQueryMilliseconds) || !query.waitForFinished(kDesktopQueryMilliseconds) ||
+      query.exitStatus() != QProcess::NormalExit || query.exitCode() != 0)
+    return {};
+  if (!QString::fromLocal8Bit(query.readAllStandardOutput()).trimmed().isEmpty()) return {};
+  return QStringLiteral("No program is set to open files of the type %1 (%2).").arg(type.comment(), type.name());
+}
+}  // namespace
+
+QString ConversionWizard::openFile(const QString& path) const {
+  if (::access(QFile::encodeName(path).constData(), R_OK) != 0) return QString::fromLocal8Bit(std::strerror(errno));
+  if (!setup_.openUrl) {
+    QString missing = missingProgram(path);
+    if (!missing.isEmpty()) return missing;
+  }
+  if (!openUrl(QUrl::fromLocalFile(path))) return QStringLiteral("No program could be started to open it.");
+  return {};
 }
 
 void ConversionWizard::openHelp(const QString& section) {

@@ -53,6 +53,8 @@ class ConversionWizard : public QWizard {
   // page's own section; nothing is reported when there is none or nothing opens it.
   void openHelp(const QString& section = QString());
   bool openUrl(const QUrl& url) const;
+  // Hands a local file to the desktop's program for it; why it cannot, or empty when it was handed.
+  QString openFile(const QString& path) const;
 
   // Starts the conversion on the worker thread; at its end the worker presses Next.
   void startWorker();

@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 
 #include "app/wizard/book_type_rule.h"
@@ -52,6 +53,8 @@ OutputPage::OutputPage(ConversionWizard* wizard) : WizardPage(wizard) {
   overwriteTable_ = checkBox("Overwrite existing table", "control1019", this);
   header_ = checkBox("Header (names of fields)", "control1020", this);
   headerOnlyNew_ = checkBox("Only for new sheets", "control1022", this);
+  typedCells_ = checkBox("Typed cells and table layout", "typedCells", this);
+  valueFiles_ = checkBox("Save long values and files beside the workbook", "valueFiles", this);
   type_ = new QComboBox(this);
   type_->setObjectName(QStringLiteral("control1021"));
   type_->setSizeAdjustPolicy(QComboBox::AdjustToContents);
@@ -74,6 +77,11 @@ OutputPage::OutputPage(ConversionWizard* wizard) : WizardPage(wizard) {
   headerLayout->setColumnMinimumWidth(0, 18);
   headerLayout->setColumnStretch(1, 1);
 
+  auto* choicesGroup = new QGroupBox(this);
+  auto* choicesLayout = new QVBoxLayout(choicesGroup);
+  choicesLayout->addWidget(typedCells_);
+  choicesLayout->addWidget(valueFiles_);
+
   auto* top = new QHBoxLayout;
   top->addWidget(prompt, 1);
   top->addWidget(help);
@@ -93,6 +101,7 @@ OutputPage::OutputPage(ConversionWizard* wizard) : WizardPage(wizard) {
   layout->addLayout(top);
   layout->addLayout(pathRow);
   layout->addLayout(groups);
+  layout->addWidget(choicesGroup);
   layout->addStretch(1);
 
   // The boxes in reading order: the left column's boxes and type, then the right column's.
@@ -101,10 +110,12 @@ OutputPage::OutputPage(ConversionWizard* wizard) : WizardPage(wizard) {
   setTabOrder(overwriteTable_, type_);
   setTabOrder(type_, header_);
   setTabOrder(header_, headerOnlyNew_);
+  setTabOrder(headerOnlyNew_, typedCells_);
+  setTabOrder(typedCells_, valueFiles_);
 
   connect(browseButton, &QPushButton::clicked, this, [this] { command([this] { browse(); }); });
   // Any change of the field's text, typed, pasted, completed or picked from the list.
-  connect(path_, &QComboBox::editTextChanged, this, [this] { command(); });
+  connect(path_, &QComboBox::editTextChanged, this, [this] { command([this] { typeFromName(); }); });
   path_->installEventFilter(this);
   connect(overwriteFile_, &QCheckBox::clicked, this, [this](bool ticked) {
     command([this, ticked] {
@@ -122,6 +133,17 @@ OutputPage::OutputPage(ConversionWizard* wizard) : WizardPage(wizard) {
           [this](bool ticked) { command([this, ticked] { options_->writeHeader = ticked ? 1 : 0; }); });
   connect(headerOnlyNew_, &QCheckBox::clicked, this,
           [this](bool ticked) { command([this, ticked] { options_->headerOnlyForNewSheets = ticked ? 1 : 0; }); });
+  connect(typedCells_, &QCheckBox::clicked, this, [this] {
+    command([this] {
+      // One click sets both switches, also when the command line gave only one (a half tick).
+      bool ticked = typedCells_->checkState() != Qt::Unchecked;
+      typedCells_->setTristate(false);
+      typedCells_->setChecked(ticked);
+      options_->typedCells = options_->tableLayout = ticked ? 1 : 0;
+    });
+  });
+  connect(valueFiles_, &QCheckBox::clicked, this,
+          [this](bool ticked) { command([this, ticked] { options_->valueFiles = ticked ? 1 : 0; }); });
   connect(type_, qOverload<int>(&QComboBox::currentIndexChanged), this, [this](int index) {
     command([this, index] {
       if (index >= 0) options_->bookType = index;
@@ -139,19 +161,26 @@ void OutputPage::browse() {
   QString start = path_->currentText();
   if (wizard_->setup().chooseFile) {
     QString chosen = wizard_->setup().chooseFile(true, workbookFilter(), start);
-    if (!chosen.isEmpty())
-      path_->setEditText(QString::fromStdString(applyBookTypeRule(chosen.toStdString(), options_->bookType)));
+    if (!chosen.isEmpty()) path_->setEditText(chosen);
     return;
   }
   QFileDialog dialog(this, QString(), start, workbookFilter());
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
-  dialog.setDefaultSuffix(QStringLiteral("xls"));
+  dialog.setDefaultSuffix(options_->bookType == 1 ? QStringLiteral("xlsx") : QStringLiteral("xls"));
   dialog.setOption(QFileDialog::DontConfirmOverwrite);
   dialog.setOption(QFileDialog::HideNameFilterDetails);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;
-  std::string name = applyBookTypeRule(dialog.selectedFiles().first().toStdString(), options_->bookType);
-  path_->setEditText(QString::fromStdString(name));
+  // The name's own extension chooses the type as the field is set.
+  path_->setEditText(dialog.selectedFiles().first());
+}
+
+void OutputPage::typeFromName() {
+  int chosen = bookTypeOfName(path_->currentText().toStdString());
+  if (chosen < 0 || chosen == options_->bookType) return;
+  options_->bookType = chosen;
+  QSignalBlocker quiet(type_);
+  type_->setCurrentIndex(chosen);
 }
 
 void OutputPage::followField() {
@@ -189,6 +218,10 @@ void OutputPage::created() {
   type_->setCurrentIndex(options_->bookType == 1 ? 1 : 0);
   header_->setChecked(options_->writeHeader != 0);
   headerOnlyNew_->setChecked(options_->headerOnlyForNewSheets != 0);
+  bool typed = options_->typedCells != 0, table = options_->tableLayout != 0;
+  typedCells_->setTristate(typed != table);
+  typedCells_->setCheckState(typed && table ? Qt::Checked : typed || table ? Qt::PartiallyChecked : Qt::Unchecked);
+  valueFiles_->setChecked(options_->valueFiles != 0);
 
   QString field = QString::fromStdString(options_->outputPath);
   if (field.isEmpty()) {

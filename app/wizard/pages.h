@@ -65,6 +65,7 @@ class SourcePage : public WizardPage, public SourceWindow {
   QComboBox* path_;
   QListWidget* tables_;
   QLabel* whyEmpty_;
+  QLabel* chosenCount_;  // "N of M tables selected"
   QLineEdit* password_;
   std::string openFailure_;   // the engine's reason when the last open failed
   bool relisted_ = false;     // the reader emptied the list for a new listing
@@ -87,6 +88,8 @@ class OutputPage : public WizardPage {
   void browse();
   // The record's output path follows the field's text, through the type rule.
   void followField();
+  // A name typed or browsed to that ends in .xls or .xlsx chooses that type.
+  void typeFromName();
 
   QComboBox* path_;
   QCheckBox* overwriteFile_;
@@ -94,6 +97,8 @@ class OutputPage : public WizardPage {
   QComboBox* type_;
   QCheckBox* header_;
   QCheckBox* headerOnlyNew_;
+  QCheckBox* typedCells_;  // /CELLS=TYPED with /LAYOUT=TABLE
+  QCheckBox* valueFiles_;  // /FILES=1
 };
 
 class ProgressPage : public WizardPage {

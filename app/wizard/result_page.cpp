@@ -297,11 +297,18 @@ void ResultPage::saveSettings() {
 
 bool ResultPage::validatePage() {
   if (saveSettings_->isChecked()) saveSettings();
-  // The program chosen by the desktop opens the workbook; when none does, nothing is said. The
-  // job wrote a relative path from the current folder, and a file URL must be absolute.
+  // The program chosen by the desktop opens the workbook; when none can, a box says why. The job
+  // wrote a relative path from the current folder, and a file URL must be absolute.
   if (openNew_->isChecked() && openNew_->isEnabled() && wizard_->outcome() != JobOutcome::NotSaved) {
     QString workbook = QFileInfo(QString::fromStdString(options_->outputPath)).absoluteFilePath();
-    wizard_->openUrl(QUrl::fromLocalFile(workbook));
+    QString why = wizard_->openFile(workbook);
+    if (!why.isEmpty()) {
+      QMessageBox box(QMessageBox::Warning, QStringLiteral("Error"), QStringLiteral("Cannot open the new file."),
+                      QMessageBox::Ok, this);
+      box.setObjectName(QStringLiteral("openFailure"));
+      box.setInformativeText(workbook + QStringLiteral(": ") + why);
+      box.exec();
+    }
   }
   return true;
 }

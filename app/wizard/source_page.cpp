@@ -5,7 +5,9 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QKeyEvent>
 #include <QListWidget>
+#include <QMouseEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QVBoxLayout>
@@ -31,6 +33,22 @@ class TableItem : public QListWidgetItem {
     return order != 0 ? order < 0 : text() < other.text();
   }
 };
+// A click toggles the one table under the mouse and Space the current one; nothing else (moving
+// the mouse with the button down, Shift or Ctrl, the arrow keys) changes the selection, on any
+// platform or style.
+class ToggleList : public QListWidget {
+ public:
+  using QListWidget::QListWidget;
+
+ protected:
+  QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index, const QEvent* event) const override {
+    if (!event || !index.isValid()) return QItemSelectionModel::NoUpdate;
+    bool press = event->type() == QEvent::MouseButtonPress &&
+                 static_cast<const QMouseEvent*>(event)->button() == Qt::LeftButton;
+    bool space = event->type() == QEvent::KeyPress && static_cast<const QKeyEvent*>(event)->key() == Qt::Key_Space;
+    return press || space ? QItemSelectionModel::Toggle : QItemSelectionModel::NoUpdate;
+  }
+};
 }  // namespace
 
 SourcePage::SourcePage(ConversionWizard* wizard) : WizardPage(wizard) {
@@ -48,13 +66,15 @@ SourcePage::SourcePage(ConversionWizard* wizard) : WizardPage(wizard) {
   auto* browseButton = new QPushButton(QStringLiteral("&Browse"), this);
   browseButton->setObjectName(QStringLiteral("control1012"));
 
-  tables_ = new QListWidget(this);
+  tables_ = new ToggleList(this);
   tables_->setObjectName(QStringLiteral("control1015"));
   tables_->setSortingEnabled(true);
   tables_->setSelectionMode(QAbstractItemView::MultiSelection);
   // Why the list is empty, when it is: the database did not open, or has no tables.
   whyEmpty_ = new ElidedLabel(QString(), this);
   whyEmpty_->setObjectName(QStringLiteral("emptyListReason"));
+  chosenCount_ = new QLabel(this);
+  chosenCount_->setObjectName(QStringLiteral("chosenTables"));
 
   auto* passwordPrompt = new QLabel(QStringLiteral("Password (if exist):"), this);
   password_ = new QLineEdit(this);
@@ -63,6 +83,10 @@ SourcePage::SourcePage(ConversionWizard* wizard) : WizardPage(wizard) {
   all->setObjectName(QStringLiteral("control1049"));
   auto* none = new QPushButton(QStringLiteral("-"), this);
   none->setObjectName(QStringLiteral("control1050"));
+  all->setToolTip(QStringLiteral("Select all tables"));
+  all->setAccessibleName(all->toolTip());
+  none->setToolTip(QStringLiteral("Select no table"));
+  none->setAccessibleName(none->toolTip());
   for (QPushButton* small : {all, none}) small->setFixedWidth(small->fontMetrics().horizontalAdvance(QStringLiteral("+")) + 16);
 
   auto* top = new QHBoxLayout;
@@ -82,6 +106,7 @@ SourcePage::SourcePage(ConversionWizard* wizard) : WizardPage(wizard) {
   layout->addLayout(pathRow);
   layout->addWidget(tables_, 1);
   layout->addWidget(whyEmpty_);
+  layout->addWidget(chosenCount_);
   layout->addLayout(passwordRow);
 
   connect(browseButton, &QPushButton::clicked, this, [this] { command([this] { browse(); }); });
@@ -170,7 +195,12 @@ void SourcePage::browse() {
   }
 }
 
-void SourcePage::afterCommand() { allowNext(!tables_->selectedItems().isEmpty()); }
+void SourcePage::afterCommand() {
+  int chosen = static_cast<int>(tables_->selectedItems().size());
+  chosenCount_->setText(tables_->count() == 0 ? QString()
+                                              : QStringLiteral("%1 of %2 tables selected").arg(chosen).arg(tables_->count()));
+  allowNext(chosen > 0);
+}
 
 void SourcePage::activated() {
   // A path in the field that is not open yet (the remembered database) opens now, as it would

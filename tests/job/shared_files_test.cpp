@@ -6,6 +6,7 @@
 #include <charconv>
 #include <fstream>
 #include <map>
+#include <set>
 #include <sstream>
 
 #include <csignal>
@@ -318,6 +319,40 @@ TEST(SharedFiles, WholeValuesGoToLinkedFilesInBothFormats) {
   // Both formats and both runs wrote into the same folders: four copies of each value, none lost.
   EXPECT_EQ(filesUnder(out / "attachments-ace14.accdb_files"), 4 * readWholeValues(dir / "attachments-ace14.accdb").size());
 
+  // Each run that replaces the book (/OVERWRITE=1) leaves exactly the files the new book links
+  // to, found by the old book's links; a file of someone else in the folder stays.
+  for (std::string name : {"whole-values-ace12.accdb", "attachments-ace14.accdb"})
+    for (int bookType : {0, 1}) {
+      SCOPED_TRACE(name + (bookType ? " .xlsx" : " .xls"));
+      ConversionOptions o;
+      o.valueFiles = o.overwriteFile = 1;
+      o.bookType = bookType;
+      // Each format a folder of its own: the folder's name leaves out the book's extension.
+      o.outputPath = (out / ((bookType ? "replaced-x-" : "replaced-") + name + (bookType ? ".xlsx" : ".xls"))).string();
+      std::filesystem::path files = valueFilesFolder(o.outputPath), stranger = files / "mine.txt";
+      openInto(&o, dir / name);
+      for (int run = 1; run <= 3; ++run) {
+        o.selectedTables.reset();
+        ASSERT_EQ(OpenSourceDatabase(nullptr, &o, ""), 0);
+        EXPECT_EQ(RunConversionJob(nullptr, &o), JobOutcome::Saved);
+        if (run == 1) testsupport::writeFileBytes(stranger, "mine");
+      }
+      std::set<std::string> linked, present;
+      const nlohmann::json links = readLinks(o.outputPath);
+      for (const auto& [sheet, cells] : links.items())
+        for (const auto& link : cells) {
+          std::filesystem::path target = out / link[3].get<std::string>();
+          if (!std::filesystem::is_directory(target)) linked.insert(target.string());
+          else
+            for (const auto& e : std::filesystem::directory_iterator(target)) linked.insert(e.path().string());
+        }
+      for (const auto& e : std::filesystem::recursive_directory_iterator(files))
+        if (e.is_regular_file() && e.path() != stranger) present.insert(e.path().string());
+      EXPECT_FALSE(linked.empty());
+      EXPECT_EQ(present, linked);
+      EXPECT_TRUE(std::filesystem::exists(stranger));
+    }
+
   // A front end's link to the table: its attachments come from the back end beside it.
   std::filesystem::copy_file(dir / "attachments-ace14.accdb", out / "back.accdb");
   aw::Options front;
@@ -377,7 +412,7 @@ TEST(SharedFiles, ValueFileThatCannotBeWrittenFailsTheRun) {
 }
 
 // Without /FILES=1 an unattended run tells of the values it cut; with /CELLS=TYPED a hyperlink
-// field is a link cell showing its text and a rich-text memo its plain text.
+// field is a link cell showing its text, a rich-text memo its plain text and an OLE object its kind.
 TEST(SharedFiles, TypedLinksAndPlainTextAndTheCutReported) {
   REQUIRE_SHARED_ACCESS_DATA();
   testsupport::ScratchDir out;
@@ -403,6 +438,10 @@ TEST(SharedFiles, TypedLinksAndPlainTextAndTheCutReported) {
     ASSERT_EQ(sheet["name"], "Documents");
     EXPECT_EQ(sheet["rows"][1][5], str("Bold start & end\nsecond line"));
     EXPECT_EQ(sheet["rows"][2][5], str("plain <tag>"));
+    // OLE objects by their kind, as Access's datasheet shows them.
+    EXPECT_EQ(sheet["rows"][1][2], str("Package (scan 1.png)"));
+    EXPECT_EQ(sheet["rows"][2][2], str("Package"));
+    EXPECT_EQ(sheet["rows"][3][2], str("Acrobat Document"));
     books.push_back(o.outputPath);
   }
   // What a person sees in a spreadsheet program: the link's text that opens its address, and the
@@ -415,8 +454,11 @@ TEST(SharedFiles, TypedLinksAndPlainTextAndTheCutReported) {
   for (const std::string& book : books) {
     SCOPED_TRACE(book);
     const nlohmann::json& rows = seen[book]["sheets"][0]["rows"];
-    EXPECT_EQ(rows[1][4], (nlohmann::json{{"s", "Project site"}, {"link", "https://example.org/projects?id=1"}}));
-    EXPECT_EQ(rows[2][4], (nlohmann::json{{"s", "mailto:office@example.org"}, {"link", "mailto:office@example.org"}}));
+    // Link cells in the link look: underlined.
+    EXPECT_EQ(rows[1][4], (nlohmann::json{{"s", "Project site"}, {"link", "https://example.org/projects?id=1"},
+                                          {"underline", true}}));
+    EXPECT_EQ(rows[2][4], (nlohmann::json{{"s", "mailto:office@example.org"}, {"link", "mailto:office@example.org"},
+                                          {"underline", true}}));
     EXPECT_EQ(rows[1][5], (nlohmann::json{{"s", "Bold start & end\nsecond line"}}));
   }
 }

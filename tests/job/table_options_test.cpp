@@ -18,7 +18,14 @@ namespace {
 
 class TableOptions : public ::testing::Test {
  protected:
-  void SetUp() override { setenv("LC_ALL", "C", 1); }  // dates as ISO text where they stay text
+  // Dates as ISO text where they stay text; money in euros, the sign after the number.
+  void SetUp() override {
+    unsetenv("LC_ALL");
+    setenv("LANG", "C", 1);
+    setenv("LC_TIME", "C", 1);
+    setenv("LC_MONETARY", "de_DE.UTF-8", 1);
+  }
+  void TearDown() override { unsetenv("LC_MONETARY"); }
   testsupport::ScratchDir dir;
 
   // Converts the database into out with the switches set as given.
@@ -53,6 +60,7 @@ nlohmann::json readWithCalc(const std::vector<fs::path>& files) {
 constexpr double kDayAndTime = 45351.0 + 47100.0 / 86400.0;       // 2024-02-29 13:05:00
 constexpr double kMilliseconds = 45351.0 + 3723.456 / 86400.0;     // 2024-02-29 01:02:03.456
 const std::string kLongNote(80, 'n');
+const std::string kEuroFormat = std::string(kCurrencyFormat) + "\" \u20AC\"";
 
 aw::Table typedTable() {
   std::vector<aw::Row> rows = {
@@ -60,7 +68,7 @@ aw::Table typedTable() {
        int64_t{9007199254740993}, true, std::string("a"), kLongNote},
       {aw::Date{44200.0}, aw::Currency{-5000}, aw::Decimal{"0"}, aw::Decimal{"123456789012345"}, int64_t{42}, false,
        Null{}, Null{}},
-      {aw::Date{0.5}, Null{}, Null{}, Null{}, int64_t{-9007199254740993}, false, Null{}, Null{}},
+      {aw::Date{0.5}, Null{}, aw::Decimal{"12.5"}, Null{}, int64_t{-9007199254740993}, false, Null{}, Null{}},
       {aw::Date{16.0}, Null{}, Null{}, Null{}, int64_t{9007199254740992}, false, Null{}, Null{}},
       {aw::Date{kMilliseconds}, Null{}, Null{}, Null{}, Null{}, true, Null{}, Null{}},
   };
@@ -71,7 +79,7 @@ aw::Table typedTable() {
           aw::rowsFrom(rows)};
 }
 
-void expectTypedCells(const nlohmann::json& sheet) {
+void expectTypedCells(const nlohmann::json& sheet, bool xls) {
   const auto& c = sheet["cells"];
   EXPECT_NEAR(c["A2"]["v"].get<double>(), kDayAndTime, 1e-9);
   EXPECT_EQ(c["A2"]["fmt"], kDateTimeFormat);
@@ -82,11 +90,14 @@ void expectTypedCells(const nlohmann::json& sheet) {
   EXPECT_EQ(c["A5"]["v"], "1900-01-15");  // before 1900-03-01: a text, as by default
   EXPECT_NEAR(c["A6"]["v"].get<double>() * 86400000.0, kMilliseconds * 86400000.0, 0.01);  // to the millisecond
   EXPECT_EQ(c["B2"]["v"], 12.3456);
-  EXPECT_EQ(c["B2"]["fmt"], kCurrencyFormat);
+  EXPECT_EQ(c["B2"]["fmt"], kEuroFormat);
   EXPECT_EQ(c["B3"]["v"], -0.5);
+  // Decimals show the digits the value has, not the field's scale.
   EXPECT_EQ(c["C2"]["v"], -1234.56);
   EXPECT_EQ(c["C2"]["fmt"], "0.00");
-  EXPECT_EQ(c["C3"]["fmt"], "0.00");
+  EXPECT_EQ(c["C3"]["fmt"], "0");
+  EXPECT_EQ(c["C4"]["v"], 12.5);
+  EXPECT_EQ(c["C4"]["fmt"], "0.0");
   EXPECT_EQ(c["D2"]["v"], "1234567890123456789012");  // over 15 digits: the exact text
   EXPECT_EQ(c["D3"]["v"], 123456789012345);
   EXPECT_EQ(c["D3"]["fmt"], "0");
@@ -94,8 +105,10 @@ void expectTypedCells(const nlohmann::json& sheet) {
   EXPECT_EQ(c["E3"]["v"], 42);
   EXPECT_EQ(c["E4"]["v"], "-9007199254740993");
   EXPECT_EQ(c["E5"]["v"], 9007199254740992.0);  // 2^53 itself is exact
-  EXPECT_EQ(c["F2"]["v"], true);
-  EXPECT_EQ(c["F3"]["v"], false);
+  // Yes/No: boolean cells in .xlsx; in .xls 1 and 0 that the format shows as TRUE and FALSE.
+  EXPECT_EQ(c["F2"]["v"], xls ? nlohmann::json(1) : nlohmann::json(true));
+  EXPECT_EQ(c["F3"]["v"], xls ? nlohmann::json(0) : nlohmann::json(false));
+  EXPECT_EQ(c["F2"]["fmt"], kBooleanFormat);
 }
 
 }  // namespace
@@ -110,7 +123,7 @@ TEST_F(TableOptions, TypedCellsAndTableLayoutInBothFormats) {
     auto looks = readLooks(file);
     ASSERT_EQ(looks["sheets"].size(), 1u);
     const auto& sheet = looks["sheets"][0];
-    expectTypedCells(sheet);
+    expectTypedCells(sheet, file.extension() == ".xls");
     for (const char* cell : {"A1", "B1", "H1"}) EXPECT_EQ(sheet["cells"][cell]["bold"], true) << cell;
     EXPECT_EQ(sheet["cells"]["A2"]["bold"], false);
     EXPECT_EQ(sheet["frozen"], nlohmann::json::array({0, 1}));
@@ -133,7 +146,14 @@ TEST_F(TableOptions, TypedCellsAndTableLayoutInBothFormats) {
     EXPECT_NEAR(rows[1][0]["n"].get<double>(), kDayAndTime, 1e-9);
     EXPECT_EQ(rows[2][0]["fmt"], "YYYY-MM-DD");
     EXPECT_EQ(rows[3][0]["fmt"], "HH:MM:SS");
-    EXPECT_EQ(rows[1][1]["fmt"], kCurrencyFormat);
+    EXPECT_EQ(rows[1][1]["fmt"], kEuroFormat);
+    // Money with its sign, decimals without the field's trailing zeros, Yes/No as words.
+    EXPECT_EQ(rows[1][1]["shown"], "12.3456 \u20AC");
+    EXPECT_EQ(rows[3][2]["shown"], "12.5");
+    // LibreOffice reads an .xlsx boolean as =TRUE(), the .xls one as a number shown by its format.
+    auto shown = [](const nlohmann::json& cell) { return cell.value("shown", cell.value("v", std::string())); };
+    EXPECT_EQ(shown(rows[1][5]), "TRUE");
+    EXPECT_EQ(shown(rows[2][5]), "FALSE");
     EXPECT_EQ(rows[1][3]["s"], "1234567890123456789012");
     EXPECT_EQ(sheet["filters"], nlohmann::json::array({"A1:H6"}));
     EXPECT_GT(sheet["widths"][7].get<int>(), sheet["widths"][5].get<int>());
@@ -154,7 +174,7 @@ TEST_F(TableOptions, EachSwitchAlone) {
   convert(db, typedOnly, true, false);
   convert(db, layoutOnly, false, true);
   auto typed = readLooks(typedOnly)["sheets"][0];
-  expectTypedCells(typed);
+  expectTypedCells(typed, false);
   EXPECT_EQ(typed["frozen"], nullptr);
   EXPECT_EQ(typed["filter"], nullptr);
   EXPECT_TRUE(typed["widths"].empty());
@@ -280,7 +300,7 @@ TEST_F(TableOptions, ExtendingAnExcelBookKeepsItsCellsAndStyles) {
   ASSERT_EQ(after["sheets"].size(), before["sheets"].size() + 1);
   for (size_t i = 0; i < before["sheets"].size(); ++i) EXPECT_EQ(after["sheets"][i], before["sheets"][i]);
   const auto& added = after["sheets"].back();
-  expectTypedCells(added);
+  expectTypedCells(added, false);
   EXPECT_EQ(added["cells"]["A1"]["bold"], true);
   EXPECT_EQ(added["frozen"], nlohmann::json::array({0, 1}));
   EXPECT_EQ(added["filter"], "A1:H6");

@@ -83,14 +83,21 @@ TEST(SettingsFile, WriteKeepsOtherLinesAndOrder) {
   o.overwriteFile = 1;
   o.openOutput = 0;
   o.logEnabled = 0;
+  o.typedCells = o.valueFiles = 1;
   writeProgramSettings(&o, ini);
   EXPECT_EQ(testsupport::readFileBytes(ini),
-            "; kept\n[Other]\nA=1\n\n[COMMON]\nopen=0\nExtra=yes\nLog=0\nOverWrite=1\n");
+            "; kept\n[Other]\nA=1\n\n[COMMON]\nopen=0\nExtra=yes\nLog=0\nOverWrite=1\nCells=1\nLayout=0\nFiles=1\n");
+  // The output options come back as they were saved.
+  ConversionOptions back;
+  readProgramSettings(&back, ini);
+  EXPECT_EQ(back.typedCells, 1);
+  EXPECT_EQ(back.tableLayout, 0);
+  EXPECT_EQ(back.valueFiles, 1);
 
   ScratchDir fresh;
   std::string created = (fresh / "new.ini").string();
   writeProgramSettings(&o, created);
-  EXPECT_EQ(testsupport::readFileBytes(created), "[Common]\nLog=0\nOverWrite=1\nOpen=0\n");
+  EXPECT_EQ(testsupport::readFileBytes(created), "[Common]\nLog=0\nOverWrite=1\nOpen=0\nCells=1\nLayout=0\nFiles=1\n");
 }
 
 TEST(FieldCaptions, TitlesFromTheFileBesideTheDatabase) {

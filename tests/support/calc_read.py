@@ -6,9 +6,9 @@ driven through UNO. Prints one JSON document for all the books named on the comm
 where SHEET is
   {"name", "rows": [[CELL, ...], ...], "frozen": [columns, rows] or null,
    "filters": ["A1:C10", ...], "widths": [column width in 1/100 mm, ...]}
-and CELL is null (empty), {"n": number}, {"s": text} or {"f": formula, "v": shown text}, with
-"fmt" (the number format's code), "bold": true and "link" (the address of a hyperlink in its
-text) added where the cell has them. Only the first
+and CELL is null (empty), {"n": number, "shown": text as formatted}, {"s": text} or
+{"f": formula, "v": shown text}, with "fmt" (the number format's code), "bold": true,
+"underline": true and "link" (the address of a hyperlink in its text) added where the cell has them. Only the first
 --max-rows rows (default 200) and the used columns are read; --full reads every row.
 
 Usage: calc_read.py [--max-rows N | --full] BOOK...
@@ -99,7 +99,7 @@ def read_cell(cell, formats):
     if kind == EMPTY:
         return None
     if kind == VALUE:
-        out = {"n": cell.getValue()}
+        out = {"n": cell.getValue(), "shown": cell.getString()}
     elif kind == TEXT:
         out = {"s": cell.getString()}
         fields = cell.getTextFields().createEnumeration()
@@ -118,6 +118,8 @@ def read_cell(cell, formats):
             pass
     if cell.CharWeight >= 150:  # com.sun.star.awt.FontWeight.BOLD
         out["bold"] = True
+    if cell.CharUnderline != 0:  # com.sun.star.awt.FontUnderline.NONE
+        out["underline"] = True
     return out
 
 

@@ -2,6 +2,7 @@
 // keyboard, copying the command line, opening the workbook written and the help.
 #include <QClipboard>
 #include <QDialogButtonBox>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QStandardPaths>
@@ -260,6 +261,27 @@ TEST_F(WizardTest, OpenNewFileOpensTheAbsolutePathOfARelativeOutput) {
   EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(path("relative.xlsx"))));
   EXPECT_TRUE(opened[0].isLocalFile());
   EXPECT_TRUE(std::filesystem::exists(opened[0].toLocalFile().toStdString()));
+
+  // A workbook the desktop cannot open is a box with the reason: no program, or no file.
+  for (bool removed : {false, true}) {
+    wizard.reset();
+    openAnswers = removed;
+    startWizard();
+    ASSERT_TRUE(reachesPage(kResultPage));
+    if (removed) std::filesystem::remove(path("relative.xlsx"));
+    QString detail;
+    whenModalOpens([&](QWidget* modal) {
+      auto* box = qobject_cast<QMessageBox*>(modal);
+      if (!box || box->objectName() != "openFailure") return false;
+      detail = box->text() + " " + box->informativeText();
+      box->accept();
+      return true;
+    });
+    wizard->button(QWizard::FinishButton)->click();
+    EXPECT_EQ(detail.toStdString(), "Cannot open the new file. " + path("relative.xlsx") + ": " +
+                                        (removed ? "No such file or directory" : "No program could be started to open it."));
+    EXPECT_FALSE(wizard->isVisible());
+  }
 }
 
 TEST_F(WizardTest, AFailedSaveOffersNothingToOpen) {

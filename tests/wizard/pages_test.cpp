@@ -34,9 +34,26 @@ TEST_F(WizardTest, TableListPlusMinusAndSelection) {
   EXPECT_EQ(tables->selectedItems().size(), 2);
   EXPECT_TRUE(nextButton()->isEnabled());
 
-  // A click toggles one table.
+  EXPECT_EQ(control<QPushButton>(1049)->toolTip(), "Select all tables");
+  EXPECT_EQ(control<QPushButton>(1050)->accessibleName(), "Select no table");
+  auto* count = wizard->currentPage()->findChild<QLabel*>("chosenTables");
+  EXPECT_EQ(count->text(), "2 of 2 tables selected");
+
+  // A click toggles one table, with or without a modifier, and a press that moves on to the next
+  // table before its release still toggles only the first.
   QRect customers = tables->visualItemRect(tables->item(0));
+  QRect orders = tables->visualItemRect(tables->item(1));
+  QTest::mouseClick(tables->viewport(), Qt::LeftButton, Qt::ShiftModifier, customers.center());
+  EXPECT_FALSE(tables->item(0)->isSelected());
+  EXPECT_TRUE(tables->item(1)->isSelected());
+  EXPECT_EQ(count->text(), "1 of 2 tables selected");
   QTest::mouseClick(tables->viewport(), Qt::LeftButton, {}, customers.center());
+  EXPECT_EQ(tables->selectedItems().size(), 2);
+  QTest::mousePress(tables->viewport(), Qt::LeftButton, {}, customers.center());
+  QMouseEvent drag(QEvent::MouseMove, QPointF(orders.center()), tables->viewport()->mapToGlobal(QPointF(orders.center())),
+                   Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(tables->viewport(), &drag);
+  QTest::mouseRelease(tables->viewport(), Qt::LeftButton, {}, orders.center());
   EXPECT_FALSE(tables->item(0)->isSelected());
   EXPECT_TRUE(tables->item(1)->isSelected());
   clickNext();
@@ -93,6 +110,23 @@ TEST_F(WizardTest, TypeListSwitchesTheExtension) {
   type->setCurrentIndex(0);
   EXPECT_EQ(name->currentText(), "/out/data.xls");
   EXPECT_EQ(options.bookType, 0);
+
+  // A name typed with its extension chooses the type, either way.
+  name->lineEdit()->selectAll();
+  QTest::keyClicks(name->lineEdit(), "/out/report.xlsx");
+  EXPECT_EQ(type->currentIndex(), 1);
+  EXPECT_EQ(options.outputPath, "/out/report.xlsx");
+  QTest::keyClick(name->lineEdit(), Qt::Key_Backspace);
+  EXPECT_EQ(type->currentIndex(), 0);
+  EXPECT_EQ(name->currentText(), "/out/report.xls");
+  QTest::keyClicks(name->lineEdit(), "X");
+  EXPECT_EQ(options.bookType, 1);
+  EXPECT_EQ(options.outputPath, "/out/report.xlsX");
+  // So does one browsed to.
+  chosenFile = "/out/picked.xls";
+  control<QPushButton>(1015)->click();
+  EXPECT_EQ(type->currentIndex(), 0);
+  EXPECT_EQ(options.outputPath, "/out/picked.xls");
 
   // No extension is given to a name without one, neither by the type nor on Next.
   name->lineEdit()->selectAll();

@@ -9,6 +9,7 @@
 #include "app/program.h"
 #include "app/wizard/elided_label.h"
 #include "app/wizard/wizard_texts.h"
+#include "job/conversion_job.h"
 #include "options/settings.h"
 #include "tests/wizard/wizard_fixture.h"
 
@@ -343,12 +344,21 @@ TEST_F(WizardTest, FinishSavesSettingsAndOpensTheWorkbook) {
   settingsFile.clear();  // the user's own, not the one beside the program
   startWizard();
   clickNext();
+  options.tableLayout = 1;  // from the command line: the typed box shows half ticked
   control<QListWidget>(1015)->item(0)->setSelected(false);  // Customers
   clickNext();
   ASSERT_EQ(wizard->currentId(), kOutputPage);
-  // The overwrite choice of the output page is what the settings keep.
+  // The overwrite choice and the two boxes of the output page are what the settings keep.
   control<QCheckBox>(1018)->click();
   EXPECT_EQ(options.overwriteFile, 1);
+  auto* typed = wizard->currentPage()->findChild<QCheckBox*>("typedCells");
+  auto* files = wizard->currentPage()->findChild<QCheckBox*>("valueFiles");
+  ASSERT_TRUE(typed && files);
+  EXPECT_EQ(typed->checkState(), Qt::PartiallyChecked);
+  typed->click();
+  EXPECT_EQ(typed->checkState(), Qt::Checked);
+  files->click();
+  EXPECT_EQ(options.typedCells + options.tableLayout + options.valueFiles, 3);
   clickNext();
   ASSERT_TRUE(reachesPage(kResultPage));
 
@@ -363,6 +373,24 @@ TEST_F(WizardTest, FinishSavesSettingsAndOpensTheWorkbook) {
   control<QPushButton>(1034)->click();
   EXPECT_EQ(shown.toStdString().rfind(path("shop.accdb") + " " + path("done.xls") + " \"/TABLES=;ORDERS;\" ", 0), 0u)
       << shown.toStdString();
+  EXPECT_NE(shown.toStdString().find("/CELLS=TYPED /LAYOUT=TABLE /FILES=1 "), std::string::npos) << shown.toStdString();
+  // The book is the one the command line's three switches write.
+  {
+    ConversionOptions silent;
+    jobtest::openInto(&silent, path("shop.accdb"));
+    silent.outputPath = path("silent.xls");
+    silent.selectedTables = ";Orders;";
+    silent.typedCells = silent.tableLayout = silent.valueFiles = 1;
+    ASSERT_EQ(RunConversionJob(nullptr, &silent), JobOutcome::Saved);
+    auto looks = [](const std::string& book) {
+      return testsupport::runCommand({testsupport::python(),
+                                      (testsupport::projectRoot() / "tests/support/read_looks.py").string(), book})
+          .out;
+    };
+    std::string wizardLooks = looks(path("done.xls"));
+    EXPECT_NE(wizardLooks.find("\"frozen\": [0, 1]"), std::string::npos) << wizardLooks;
+    EXPECT_EQ(wizardLooks, looks(path("silent.xls")));
+  }
 
   EXPECT_TRUE(control<QCheckBox>(1020)->isChecked());
   control<QCheckBox>(1021)->click();
@@ -370,7 +398,7 @@ TEST_F(WizardTest, FinishSavesSettingsAndOpensTheWorkbook) {
   EXPECT_FALSE(wizard->isVisible());
   const std::string userFile = path("config/Fallowmere/test_wizard.ini");
   EXPECT_EQ(userSettingsPath(), userFile);
-  EXPECT_EQ(testsupport::readFileBytes(userFile), "[Common]\nLog=1\nOverWrite=1\nOpen=1\n");
+  EXPECT_EQ(testsupport::readFileBytes(userFile), "[Common]\nLog=1\nOverWrite=1\nOpen=1\nCells=1\nLayout=1\nFiles=1\n");
   EXPECT_FALSE(std::filesystem::exists(programSettingsPath()));
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(path("done.xls"))));
@@ -425,7 +453,7 @@ TEST_F(WizardTest, BrowsingToADatabaseThatDoesNotOpenSaysSo) {
   EXPECT_EQ(control<QComboBox>(1017)->currentText(), chosenFile);
   EXPECT_FALSE(nextButton()->isEnabled());
 
-  // A good one opens without a word; the output dialog's answer follows the type. Each dialog
+  // A good one opens without a word; the output dialog's answer chooses the type. Each dialog
   // starts from the path in its page's field.
   shopDb();
   chosenFile = QString::fromStdString(path("shop.accdb"));
@@ -438,7 +466,8 @@ TEST_F(WizardTest, BrowsingToADatabaseThatDoesNotOpenSaysSo) {
   control<QComboBox>(200)->setEditText(QString::fromStdString(path("old.xlsx")));
   chosenFile = QString::fromStdString(path("picked.xls"));
   control<QPushButton>(1015)->click();
-  EXPECT_EQ(options.outputPath, path("picked.xlsx"));
+  EXPECT_EQ(options.outputPath, path("picked.xls"));
+  EXPECT_EQ(options.bookType, 0);
   ASSERT_EQ(dialogs.size(), 3u);
   EXPECT_TRUE(dialogs[2].first);
   EXPECT_EQ(dialogs[2].second, workbookFilter());

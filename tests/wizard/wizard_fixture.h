@@ -70,7 +70,7 @@ class WizardTest : public ::testing::Test {
     setup.settingsFile = settingsFile;
     setup.openUrl = [this](const QUrl& url) {
       opened.push_back(url);
-      return false;
+      return openAnswers;
     };
     setup.chooseFile = [this](bool save, const QString& filter, const QString& start) {
       dialogs.push_back({save, filter});
@@ -134,6 +134,7 @@ class WizardTest : public ::testing::Test {
   ConversionOptions options;
   std::unique_ptr<ConversionWizard> wizard;
   std::vector<QUrl> opened;
+  bool openAnswers = true;  // what the desktop answers when asked to open a file
   std::vector<std::pair<bool, QString>> dialogs;  // the file dialogs asked for: save?, filter
   std::vector<QString> dialogStarts;              // and the path each starts from
   QString chosenFile;                             // what they answer

@@ -6,11 +6,15 @@
 #include <vector>
 
 #include "platform/text_codec.h"
+#include "source/ole_format.h"
+#include "source/whole_values.h"
 #include "workbook/book.h"
 
 namespace {
 
 constexpr char kLinkSeparator = '#';
+// What Access's datasheet shows for an OLE field whose bytes carry no object header.
+const char* const kNoObjectText = "Long binary data";
 
 // A tag's name, lower case, from just after its "<" (and any "/").
 std::string tagName(const std::string& html, size_t at) {
@@ -40,7 +44,7 @@ char32_t entityCharacter(const std::string& entity) {
 
 }  // namespace
 
-void writeHyperlinkCell(SheetHandle sheet, int row, int col, const std::string& stored) {
+void writeHyperlinkCell(SheetHandle sheet, int row, int col, const std::string& stored, FormatHandle look) {
   std::vector<std::string> parts(1);
   for (char c : stored) {
     if (c == kLinkSeparator && parts.size() < 4) parts.emplace_back();
@@ -51,10 +55,20 @@ void writeHyperlinkCell(SheetHandle sheet, int row, int col, const std::string& 
   const std::string& address = parts[1];
   const std::string& location = parts[2];
   std::string shown = !text.empty() ? text : !address.empty() ? address : location;
-  writeValidUtf8Cell(sheet, row, col, shown);
-  if (!address.empty() || !location.empty())
-    xlSheetSetHyperlinkA(sheet, row, col, address.c_str(), location.empty() ? nullptr : location.c_str());
+  bool linked = !address.empty() || !location.empty();
+  writeValidUtf8Cell(sheet, row, col, shown, linked ? look : nullptr);
+  if (linked) xlSheetSetHyperlinkA(sheet, row, col, address.c_str(), location.empty() ? nullptr : location.c_str());
 }
+
+std::string oleObjectText(const OleContent& content) {
+  // A package is named by its class, whatever its header calls the Packager.
+  if (content.className == olefmt::kPackageClass)
+    return content.name.empty() ? content.className : content.className + " (" + content.name + ")";
+  std::string kind = !content.kind.empty() ? content.kind : content.className;
+  return kind.empty() ? kNoObjectText : kind;
+}
+
+std::string oleObjectText(const std::vector<uint8_t>& stored) { return oleObjectText(oleContent(stored)); }
 
 bool isRichText(const std::string& text) {
   auto startsWith = [&](const char* s) { return text.compare(0, std::strlen(s), s) == 0; };

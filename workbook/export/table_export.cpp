@@ -95,11 +95,16 @@ void writeRecordCells(RecordPipeline& pipeline, const Placement& placement, cons
   for (int c = 0; c < record.count; ++c) {
     Variant& value = record.values[c];
     size_t field = static_cast<size_t>(c);
-    if (layoutMeasures(layout)) layoutValue(layout, c, value);
+    // An OLE object shows its kind, as in Access.
+    bool oleKind = typed && value.vt == VT_BYTES && source.types()[field] == dbLongBinary;
+    std::string kind = oleKind ? oleObjectText(value.bytes) : std::string();
+    if (layoutMeasures(layout)) oleKind ? layoutText(layout, c, kind) : layoutValue(layout, c, value);
     if (whole.files && whole.files->write(placement.sheet, placement.row, c, value)) continue;
-    if (!whole.files && textLongerThanCell(value)) ++whole.cut;
-    if (typed && value.vt == VT_BSTR && source.hyperlinks()[field])
-      writeHyperlinkCell(placement.sheet, placement.row, c, value.text);
+    if (!whole.files && !oleKind && textLongerThanCell(value)) ++whole.cut;
+    if (oleKind)
+      writeValidUtf8Cell(placement.sheet, placement.row, c, kind);
+    else if (typed && value.vt == VT_BSTR && source.hyperlinks()[field])
+      writeHyperlinkCell(placement.sheet, placement.row, c, value.text, linkFormat(*typed));
     else if (typed && value.vt == VT_BSTR && source.types()[field] == dbMemo && isRichText(value.text))
       writeValidUtf8Cell(placement.sheet, placement.row, c, richTextToPlain(value.text));
     else if (typed)
@@ -163,9 +168,10 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
     }
     bool headerDue = headerRowDue(options->writeHeader, options->headerOnlyForNewSheets, placement.existed);
     // /LAYOUT=TABLE, /CELLS=TYPED and /ROWS=N; all off by default.
+    TypedFormats typed = typedFormatsOf(options->book, options->bookType);
     startTableLayout(layout, options->tableLayout != 0, options->typedCells != 0, options->book, placement,
                      headerDue, definition.Count());
-    TypedFormats typed{options->book, {}};
+    layout.currency = typed.currency;
     const int lastRecordRow = lastRecordRowFor(options->rowLimit, options->bookType);
     writeHeaderRow(options, definition, placement, headerDue, layout);
     if (headerDue) placement.row += 1;
@@ -181,8 +187,10 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
       }
       int64_t start = static_cast<int64_t>(std::time(nullptr));
       if (options->valueFiles != 0)
-        whole.files = (files = std::make_unique<TableValueFiles>(*options->database, tableName, definition,
-                                                                 options->outputPath)).get();
+        whole.files = (files = std::make_unique<TableValueFiles>(
+                           *options->database, tableName, definition, options->outputPath,
+                           options->typedCells != 0 ? linkFormat(typed) : nullptr))
+                          .get();
       RecordsetSource source(*records, definition, options->typedCells == 0, whole.files);
       // The engine reads ahead on its own thread; this thread writes the cells.
       RecordPipeline pipeline(source, source.fieldCount());

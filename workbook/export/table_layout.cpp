@@ -14,8 +14,19 @@ size_t characters(const std::string& utf8) {
   return n;
 }
 
+// The characters the format adds to a number: its quoted texts.
+size_t quotedCharacters(const std::string& code) {
+  size_t n = 0;
+  bool quoted = false;
+  for (size_t i = 0; i < code.size(); ++i) {
+    if (code[i] == '"') quoted = !quoted;
+    else if (quoted && (static_cast<unsigned char>(code[i]) & 0xC0) != 0x80) ++n;
+  }
+  return n;
+}
+
 // The characters the value shows in its cell.
-size_t shownWidth(const Variant& value, bool typed) {
+size_t shownWidth(const Variant& value, bool typed, const std::string& currency) {
   switch (value.vt) {
     case VT_NULL:
     case VT_EMPTY: return 0;
@@ -32,7 +43,8 @@ size_t shownWidth(const Variant& value, bool typed) {
     case VT_CY:
       if (typed) {
         std::string text = variantToText(value);
-        return text.size() + text.size() / 3 + 2;  // digit groups and two decimals at least
+        // Digit groups, two decimals at least and the sign.
+        return text.size() + text.size() / 3 + 2 + quotedCharacters(currency);
       }
       break;
     default: break;
@@ -79,7 +91,13 @@ void layoutHeaderCell(TableLayout& layout, SheetHandle sheet, int row, int colum
 void layoutValue(TableLayout& layout, int column, const Variant& value) {
   if (!layoutMeasures(layout) || column < 0 || column >= layout.columns) return;
   size_t& w = layout.widths[static_cast<size_t>(column)];
-  w = std::max(w, shownWidth(value, layout.typedCells));
+  w = std::max(w, shownWidth(value, layout.typedCells, layout.currency));
+}
+
+void layoutText(TableLayout& layout, int column, const std::string& shown) {
+  if (!layoutMeasures(layout) || column < 0 || column >= layout.columns) return;
+  size_t& w = layout.widths[static_cast<size_t>(column)];
+  w = std::max(w, characters(shown));
 }
 
 void layoutRecordWritten(TableLayout& layout, const Placement& placement) {

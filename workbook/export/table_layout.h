@@ -24,6 +24,7 @@ inline constexpr double kFilterButtonRoom = 2;
 struct TableLayout {
   bool active = false;      // the switch is on and the table's sheet got a header row
   bool typedCells = false;  // dates take their formats' width
+  std::string currency;     // typed money's number format, whose sign takes room
   BookHandle book = nullptr;
   FormatHandle bold = nullptr;
   int columns = 0;
@@ -42,6 +43,8 @@ void layoutHeaderCell(TableLayout& layout, SheetHandle sheet, int row, int colum
 // A value of the current record, measured while the first records are written.
 inline bool layoutMeasures(const TableLayout& layout) { return layout.active && layout.recordsMeasured < kMeasuredRecords; }
 void layoutValue(TableLayout& layout, int column, const Variant& value);
+// A value shown as this text (an OLE object's kind).
+void layoutText(TableLayout& layout, int column, const std::string& shown);
 // The record's row is written (before the move to the next row or sheet).
 void layoutRecordWritten(TableLayout& layout, const Placement& placement);
 // Filter and widths of the last sheet.

@@ -1,8 +1,11 @@
 #include "workbook/export/typed_cell_value.h"
 
 #include <charconv>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <langinfo.h>
 
 #include "workbook/export/cell_value.h"
 #include "workbook/export/value_text.h"
@@ -65,17 +68,64 @@ FormatHandle cached(TypedFormats& formats, const std::string& code) {
   return f;
 }
 
+// "0", or "0." and as many zeros as the value's fraction has digits once its trailing zeros go.
+std::string decimalFormatCode(const std::string& text) {
+  size_t dot = text.find('.');
+  if (dot == std::string::npos) return "0";
+  size_t last = text.find_last_not_of('0');
+  size_t digits = last > dot ? last - dot : 0;
+  return digits == 0 ? "0" : "0." + std::string(digits, '0');
+}
+
+std::string monetaryLocaleName() {
+  for (const char* var : {"LC_ALL", "LC_MONETARY", "LANG"})
+    if (const char* v = std::getenv(var); v && *v) return v;
+  return "";
+}
+
 }  // namespace
 
-FormatHandle bookFormat(BookHandle book, const std::string& code, bool bold) {
+std::string currencyFormatCode(const std::string& monetaryLocale) {
+  std::string name = monetaryLocale.empty() ? monetaryLocaleName() : monetaryLocale;
+  if (name.empty()) return kCurrencyFormat;
+  locale_t loc = newlocale(LC_MONETARY_MASK, name.c_str(), static_cast<locale_t>(nullptr));
+  if (!loc) return kCurrencyFormat;
+  std::string sign = nl_langinfo_l(CURRENCY_SYMBOL, loc);
+  const char* precedes = nl_langinfo_l(P_CS_PRECEDES, loc);
+  const char* spaced = nl_langinfo_l(P_SEP_BY_SPACE, loc);
+  bool before = precedes && *precedes == 1, space = spaced && *spaced == 1;
+  freelocale(loc);
+  // A quoted literal: a sign holding a quote would end it early.
+  if (sign.empty() || sign.find('"') != std::string::npos) return kCurrencyFormat;
+  return before ? "\"" + sign + (space ? " " : "") + "\"" + kCurrencyFormat
+                : std::string(kCurrencyFormat) + "\"" + (space ? " " : "") + sign + "\"";
+}
+
+TypedFormats typedFormatsOf(BookHandle book, int bookType) {
+  TypedFormats formats{book, {}};
+  formats.currency = currencyFormatCode();
+  formats.booleansAsNumbers = bookType == 0;
+  return formats;
+}
+
+FormatHandle linkFormat(TypedFormats& formats) {
+  const std::string key = "\n" "link";  // no number format code holds a line break
+  auto it = formats.byCode.find(key);
+  if (it != formats.byCode.end()) return it->second;
+  return formats.byCode[key] = bookFormat(formats.book, "", false, true);
+}
+
+FormatHandle bookFormat(BookHandle book, const std::string& code, bool bold, bool link) {
   for (int i = 0; i < xlBookFormatSizeA(book); ++i) {
     FormatHandle f = xlBookFormatA(book, i);
-    if (code == xlFormatNumFormatCodeA(f) && (xlFormatBoldA(f) != 0) == bold) return f;
+    if (code == xlFormatNumFormatCodeA(f) && (xlFormatBoldA(f) != 0) == bold && (xlFormatLinkA(f) != 0) == link)
+      return f;
   }
   FormatHandle f = xlBookAddFormatA(book, nullptr);
   if (f) {
     xlFormatSetNumFormatCodeA(f, code.c_str());
     xlFormatSetBoldA(f, bold ? 1 : 0);
+    xlFormatSetLinkA(f, link ? 1 : 0);
   }
   return f;
 }
@@ -110,13 +160,21 @@ void writeTypedCellValue(TypedFormats& formats, SheetHandle sheet, int row, int 
     }
     case VT_CY:
       xlSheetWriteNumA(sheet, row, column, static_cast<double>(value.integer) / 10000.0,
-                       cached(formats, kCurrencyFormat));
+                       cached(formats, formats.currency));
+      return;
+    case VT_BOOL:
+      if (fieldClass(fieldType) == 'L' && formats.booleansAsNumbers)
+        xlSheetWriteNumA(sheet, row, column, value.integer != 0 ? 1 : 0, cached(formats, kBooleanFormat));
+      else if (fieldClass(fieldType) == 'L')
+        xlSheetWriteBoolA(sheet, row, column, value.integer != 0 ? 1 : 0, cached(formats, kBooleanFormat));
+      else
+        writeCellValue(sheet, row, column, fieldType, value);
       return;
     case VT_DECIMAL: {
       if (significantDigits(value.decimal) > kMostExactDigits) break;
-      std::string code = value.decimal.scale == 0 ? "0" : "0." + std::string(value.decimal.scale, '0');
       // Through its exact text, so the double is the one nearest the decimal value.
       std::string text = decimalToText(value.decimal);
+      std::string code = decimalFormatCode(text);
       double number = 0;
       if (std::from_chars(text.data(), text.data() + text.size(), number).ec != std::errc()) break;
       xlSheetWriteNumA(sheet, row, column, number, cached(formats, code));

@@ -15,16 +15,31 @@ inline constexpr const char* kDateTimeFormat = "yyyy-mm-dd hh:mm:ss";
 inline constexpr const char* kDateFormat = "yyyy-mm-dd";
 inline constexpr const char* kTimeFormat = "hh:mm:ss";
 inline constexpr const char* kCurrencyFormat = "#,##0.00##";
+// Yes/No shown as TRUE and FALSE: LibreOffice shows a boolean cell in General as 1 or 0.
+inline constexpr const char* kBooleanFormat = "\"TRUE\";\"TRUE\";\"FALSE\"";
 
 // The cell formats of one book, found or made on first use.
 struct TypedFormats {
   BookHandle book = nullptr;
   std::map<std::string, FormatHandle> byCode;
+  std::string currency = kCurrencyFormat;  // with the user's currency sign: see currencyFormatCode
+  // Yes/No as 1 and 0 in kBooleanFormat rather than as boolean cells: LibreOffice shows an .xls
+  // boolean cell (even one of its own) as 1 or 0, and a number in that format as TRUE or FALSE.
+  bool booleansAsNumbers = false;
 };
+
+// The typed formats of a book of that type (0 .xls, 1 .xlsx), money with the sign of the user's
+// LC_MONETARY.
+TypedFormats typedFormatsOf(BookHandle book, int bookType);
+// kCurrencyFormat with the currency sign of the locale (LC_ALL, LC_MONETARY or LANG when empty),
+// before or after the number as the locale places it; kCurrencyFormat itself where it has none.
+std::string currencyFormatCode(const std::string& monetaryLocale = "");
+// The cell format of link cells: the default look, blue and underlined.
+FormatHandle linkFormat(TypedFormats& formats);
 
 // A format of the book with that number format code and weight: one made earlier through
 // xl.h when there is one, else a new one. Null when the book takes no more formats.
-FormatHandle bookFormat(BookHandle book, const std::string& code, bool bold);
+FormatHandle bookFormat(BookHandle book, const std::string& code, bool bold, bool link = false);
 
 // The shape of a date cell, and the Excel day number it holds.
 enum class DateShape { None, DateTime, Date, Time };

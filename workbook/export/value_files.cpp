@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,8 @@
 #include "source/engine.h"
 #include "source/whole_values.h"
 #include "workbook/book.h"
+#include "workbook/export/link_cells.h"
+#include "workbook/hyperlinks.h"
 #include "workbook/text.h"
 
 namespace {
@@ -38,6 +41,19 @@ std::string twinName(const std::string& name, int number) {
   std::string stem, extension;
   splitExtension(name, stem, extension);
   return stem + "~" + std::to_string(number) + extension;
+}
+
+// A link into the value files folder, named relative to the workbook's folder: no absolute path,
+// no URL, no step up or into the same folder.
+bool linksIntoFolder(const std::string& address, const std::string& filesFolder) {
+  if (address.compare(0, filesFolder.size() + 1, filesFolder + "/") != 0) return false;
+  for (size_t at = 0; at <= address.size();) {
+    size_t slash = std::min(address.find('/', at), address.size());
+    std::string name = address.substr(at, slash - at);
+    if (name.empty() || name == "." || name == "..") return false;
+    at = slash + 1;
+  }
+  return true;
 }
 
 }  // namespace
@@ -78,7 +94,8 @@ bool textLongerThanCell(const Variant& value) {
 }
 
 TableValueFiles::TableValueFiles(const Database& database, const std::string& tableName, const Fields& definition,
-                                 const std::string& workbookPath) {
+                                 const std::string& workbookPath, FormatHandle linkLook)
+    : linkLook_(linkLook) {
   std::string folder = valueFilesFolder(workbookPath);
   size_t slash = folder.rfind('/');
   bookFolder_ = slash == std::string::npos ? "" : folder.substr(0, slash + 1);
@@ -161,7 +178,7 @@ bool TableValueFiles::write(SheetHandle sheet, int row, int field, Variant& valu
     if (!textLongerThanCell(value) || value.vt != VT_BSTR) return false;
     link = writeFile(sheetFolder(sheet), safeFileName(prefix + ".txt"),
                      reinterpret_cast<const uint8_t*>(value.text.data()), value.text.size());
-    writeValidUtf8Cell(sheet, row, field, value.text);  // cut to what a cell holds
+    writeValidUtf8Cell(sheet, row, field, value.text, linkLook_);  // cut to what a cell holds
   } else if (kind == Kind::Ole) {
     if (value.vt != VT_BYTES) return false;
     OleContent content = oleContent(value.bytes);
@@ -171,8 +188,8 @@ bool TableValueFiles::write(SheetHandle sheet, int row, int field, Variant& valu
                            ? prefix + contentExtension(data, content.size, content.className)
                            : prefix + "_" + content.name;
     link = writeFile(sheetFolder(sheet), safeFileName(name), data, content.size);
-    std::string shown = link.substr(link.rfind('/') + 1);
-    writeValidUtf8Cell(sheet, row, field, shown);
+    std::string shown = linkLook_ ? oleObjectText(content) : link.substr(link.rfind('/') + 1);
+    writeValidUtf8Cell(sheet, row, field, shown, linkLook_);
   } else {
     if (value.vt != VT_BSTR || !attachments_[f]) return false;
     // One file: beside the others; several: a folder of the record's own.
@@ -187,8 +204,37 @@ bool TableValueFiles::write(SheetHandle sheet, int row, int field, Variant& valu
       if (count == 1) link = written;
     });
     if (count > 1) link = folder;
-    writeValidUtf8Cell(sheet, row, field, value.text);
+    writeValidUtf8Cell(sheet, row, field, value.text, linkLook_);
   }
   if (!link.empty()) xlSheetSetHyperlinkA(sheet, row, field, link.c_str(), nullptr);
   return true;
+}
+
+void removeLinkedValueFiles(BookHandle book, const std::string& workbookPath, bool loaded) {
+  std::string folder = valueFilesFolder(workbookPath);
+  size_t slash = folder.rfind('/');
+  std::string bookFolder = slash == std::string::npos ? "" : folder.substr(0, slash + 1);
+  std::string filesFolder = folder.substr(bookFolder.size());
+  std::set<std::string> emptied;  // folders that may be empty now, relative to the book's folder
+  auto remove = [&](const std::string& address) {
+    if (!linksIntoFolder(address, filesFolder)) return;
+    std::string path = bookFolder + address;
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) return;
+    if (S_ISDIR(st.st_mode)) {
+      // A record's folder of attachments: its files, not what may lie deeper.
+      std::error_code listed;
+      for (const auto& entry : std::filesystem::directory_iterator(path, listed))
+        if (entry.is_regular_file(listed) && !entry.is_symlink(listed)) ::unlink(entry.path().c_str());
+      emptied.insert(address);
+    } else if (S_ISREG(st.st_mode) && ::unlink(path.c_str()) != 0) {
+      return;
+    }
+    for (size_t up = address.rfind('/'); up != std::string::npos && up > 0; up = address.rfind('/', up - 1))
+      emptied.insert(address.substr(0, up));
+  };
+  if (loaded) forEachLoadedLinkAddress(*book, remove);
+  else forEachWrittenLinkAddress(*book, remove);
+  // Deepest first: a longer name of the same branch sorts after its parent.
+  for (auto it = emptied.rbegin(); it != emptied.rend(); ++it) ::rmdir((bookFolder + *it).c_str());
 }

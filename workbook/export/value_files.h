@@ -31,9 +31,10 @@ inline constexpr size_t kLongestFileName = 120;
 class TableValueFiles {
  public:
   // The fields of the table whose values may need files; the attachment fields' files are
-  // opened here, before the records are read.
+  // opened here, before the records are read. With a `linkLook` (typed cells) the cells that
+  // link to files take that format and an OLE object's cell shows its kind.
   TableValueFiles(const Database& database, const std::string& tableName, const Fields& definition,
-                  const std::string& workbookPath);
+                  const std::string& workbookPath, FormatHandle linkLook = nullptr);
   ~TableValueFiles();
 
   // A field whose values the record reader should hand over as they are (OLE bytes).
@@ -50,11 +51,17 @@ class TableValueFiles {
 
   std::string bookFolder_;  // the workbook's folder, "" or ending in '/'
   std::string filesFolder_; // the value files' folder, relative to bookFolder_
+  FormatHandle linkLook_;
   std::vector<Kind> kinds_;
   std::vector<std::string> names_;
   std::vector<std::unique_ptr<AttachmentFiles>> attachments_;
   std::map<SheetHandle, std::string> sheetFolders_;
 };
+
+// Removes the value files a book links to: those of the file it was loaded from (`loaded`), or
+// those written since. Only links into the workbook's own value files folder count; a linked
+// folder loses its files, and folders left empty go. Other files and folders are never touched.
+void removeLinkedValueFiles(BookHandle book, const std::string& workbookPath, bool loaded);
 
 // Counts, without /FILES=1, the values of a table whose text is longer than a cell holds.
 bool textLongerThanCell(const Variant& value);

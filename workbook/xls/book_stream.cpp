@@ -101,6 +101,21 @@ void startBook(XlBook& book) {
   startGlobals(*book.xls);
 }
 
+// The load read the stream's records whole, so nothing fails here.
+bool forEachLoadedLink(const XlBook& book, const std::function<void(const std::string&)>& each, std::string&) {
+  if (!book.xls) return true;
+  const Globals& g = *book.xls;
+  RecordView r;
+  for (const SourceSheet& src : g.sources) {
+    if (!src.worksheet) continue;
+    for (size_t off = src.start; off < src.end && readRecord(g.stream, off, r); off += 4 + r.body.size()) {
+      std::string path;
+      if (r.type == kHLink && hyperlinkFilePath(r.body, path)) each(path);
+    }
+  }
+  return true;
+}
+
 bool loadBook(XlBook& book, const std::string& path, std::string& error) {
   auto g = std::make_unique<Globals>();
   CompoundFile& cf = g->container;

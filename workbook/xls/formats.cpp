@@ -90,16 +90,21 @@ std::string filterName(uint16_t sheetPosition, uint16_t ixti, const SheetLook& l
 // Fonts, number formats and cell formats of the book's formats.
 void addFormats(const XlBook& book, std::vector<Rec>& rs) {
   if (book.formats.empty()) return;
-  uint16_t boldFont = 0;
-  if (std::any_of(book.formats.begin(), book.formats.end(), [](auto& f) { return f->bold; })) {
-    size_t first = firstOf(rs, kFont);
-    if (first != std::string::npos) {
-      uint16_t fonts = static_cast<uint16_t>(std::count_if(rs.begin(), rs.end(), [](const Rec& r) { return r.type == kFont; }));
-      boldFont = fonts >= kSkippedFontIndex ? static_cast<uint16_t>(fonts + 1) : fonts;
-      std::string body = rs[first].body;
-      if (body.size() >= kFontWeightOffset + 2) le::put16(&body[kFontWeightOffset], kFontBoldWeight);
-      insertAt(rs, afterLast(rs, kFont), {{kFont, body}});
+  // A copy of the first font for each look the formats ask for: bold, link, or both.
+  std::map<std::pair<bool, bool>, uint16_t> fontOf{{{false, false}, 0}};
+  size_t first = firstOf(rs, kFont);
+  for (auto& f : book.formats) {
+    std::pair<bool, bool> look{f->bold, f->link};
+    if (fontOf.count(look) || first == std::string::npos) continue;
+    uint16_t fonts = static_cast<uint16_t>(std::count_if(rs.begin(), rs.end(), [](const Rec& r) { return r.type == kFont; }));
+    fontOf[look] = fonts >= kSkippedFontIndex ? static_cast<uint16_t>(fonts + 1) : fonts;
+    std::string body = rs[first].body;
+    if (f->bold && body.size() >= kFontWeightOffset + 2) le::put16(&body[kFontWeightOffset], kFontBoldWeight);
+    if (f->link && body.size() > kFontUnderlineOffset) {
+      le::put16(&body[kFontColourOffset], kFontLinkColour);
+      body[kFontUnderlineOffset] = static_cast<char>(kFontSingleUnderline);
     }
+    insertAt(rs, afterLast(rs, kFont), {{kFont, body}});
   }
   uint16_t nextFormat = kFirstCustomFormat;
   for (const Rec& r : rs)
@@ -118,7 +123,8 @@ void addFormats(const XlBook& book, std::vector<Rec>& rs) {
   insertAt(rs, formatsAt != std::string::npos ? formatsAt : firstOf(rs, kXf), formats);
   std::vector<Rec> xfs;
   for (auto& f : book.formats)
-    xfs.push_back({kXf, cellXf(f->bold ? boldFont : 0, f->numFormat.empty() ? 0 : ids[f->numFormat])});
+    xfs.push_back({kXf, cellXf(fontOf.count({f->bold, f->link}) ? fontOf[{f->bold, f->link}] : 0,
+                               f->numFormat.empty() ? 0 : ids[f->numFormat])});
   insertAt(rs, afterLast(rs, kXf), xfs);
 }
 

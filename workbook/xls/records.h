@@ -40,6 +40,8 @@ constexpr unsigned char kFileMonikerClsid[16] = {0x03, 0x03, 0x00, 0x00, 0x00, 0
                                                  0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46};
 constexpr uint32_t kHLinkStreamVersion = 2;
 constexpr uint32_t kHLinkHasMoniker = 0x01, kHLinkIsAbsolute = 0x02, kHLinkHasLocation = 0x08;
+constexpr uint32_t kHLinkHasDisplayName = 0x10, kHLinkHasFrameName = 0x80, kHLinkMonikerAsString = 0x100;
+constexpr size_t kHLinkFlagsOffset = 28;  // after the cell range, the class and the stream version
 constexpr uint16_t kFileMonikerEndServer = 0xFFFF, kFileMonikerVersion = 0xDEAD;
 constexpr size_t kFileMonikerReserved = 20;      // reserved1 (16 bytes) and reserved2 (4 bytes)
 constexpr uint16_t kFileMonikerUnicodeKey = 3;
@@ -47,6 +49,10 @@ constexpr uint16_t kFileMonikerUnicodeKey = 3;
 // Cell formats (XF), fonts and number formats.
 constexpr uint16_t kFontBoldWeight = 700;        // FONT bls
 constexpr size_t kFontWeightOffset = 6;
+constexpr size_t kFontColourOffset = 4;            // FONT icv
+constexpr size_t kFontUnderlineOffset = 10;        // FONT uls
+constexpr uint16_t kFontLinkColour = 0x000C;       // palette blue, Excel's hyperlink colour in BIFF8
+constexpr uint8_t kFontSingleUnderline = 0x01;
 constexpr uint16_t kSkippedFontIndex = 4;        // font indices skip 4: the fifth FONT is index 5
 constexpr uint16_t kFirstCustomFormat = 164;     // FORMAT ifmt values below are Excel's own
 constexpr uint16_t kXfLockedCellOfStyle0 = 0x0001;  // a cell format, locked, parent style XF 0

@@ -1,7 +1,9 @@
 #include "workbook/xls/worksheet.h"
 
 #include <algorithm>
+#include <cstring>
 
+#include "platform/text_codec.h"
 #include "workbook/text.h"
 #include "workbook/xls/records.h"
 
@@ -81,6 +83,37 @@ void addFileMoniker(std::string& out, std::string path) {
 }
 
 }  // namespace
+
+bool hyperlinkFilePath(std::string_view body, std::string& path) {
+  size_t at = kHLinkFlagsOffset;
+  auto has = [&](size_t n) { return at <= body.size() && body.size() - at >= n; };
+  auto u16 = [&] { return has(2) ? le::get16(body.data() + (at += 2) - 2) : 0u; };
+  auto u32 = [&] { return has(4) ? le::get32(body.data() + (at += 4) - 4) : 0u; };
+  if (!has(4)) return false;
+  uint32_t flags = u32();
+  if (!(flags & kHLinkHasMoniker) || (flags & kHLinkMonikerAsString)) return false;
+  if (flags & kHLinkHasDisplayName) at += size_t{u32()} * 2;
+  if (flags & kHLinkHasFrameName) at += size_t{u32()} * 2;
+  if (!has(16) || std::memcmp(body.data() + at, kFileMonikerClsid, 16) != 0) return false;
+  at += 16;
+  uint16_t up = static_cast<uint16_t>(u16());
+  uint32_t ansiLength = u32();
+  if (!has(ansiLength)) return false;
+  std::string name(body.substr(at, ansiLength));
+  if (size_t nul = name.find('\0'); nul != std::string::npos) name.resize(nul);
+  at += ansiLength + 4 + kFileMonikerReserved;  // end server, version, reserved
+  if (uint32_t extra = u32(); extra > 0 && has(extra)) {
+    uint32_t bytes = u32();
+    u16();  // the key of the UTF-16 path
+    if (!has(bytes)) return false;
+    name = decodeUtf16Le(reinterpret_cast<const uint8_t*>(body.data() + at), bytes);
+  }
+  std::replace(name.begin(), name.end(), '\\', '/');
+  path.clear();
+  for (uint16_t i = 0; i < up; ++i) path += "../";
+  path += name;
+  return !name.empty();
+}
 
 bool appendHyperlinkRecord(std::string& out, const Hyperlink& link) {
   std::string body;

@@ -19,6 +19,10 @@ bool appendCellRecords(std::string& out, int row, const std::vector<Cell>& cells
 // The HLINK record of a cell's link; false when the link does not fit one record.
 bool appendHyperlinkRecord(std::string& out, const Hyperlink& link);
 
+// The file path an HLINK record's file moniker names, "/" between names and "../" for each step
+// up; false for a record that names none (a URL, a place in the book, a record of no known shape).
+bool hyperlinkFilePath(std::string_view body, std::string& path);
+
 // A new sheet's records before its cells, and after them.
 std::string newSheetHead(uint32_t firstRow, uint32_t lastRowExclusive, uint16_t firstCol,
                          uint16_t lastColExclusive);

@@ -367,7 +367,7 @@ bool saveLoaded(XlBook& book, Package& pkg, const std::string& path, bool macroE
     addedParts.push_back(part);
     types.addWorksheets.push_back(part);
     std::string target = folder == "xl/" ? part.substr(3) : "/" + part;
-    rels.add.push_back({id, kWorksheetRelType, target});
+    rels.add.push_back({id, kWorksheetRelType, target, {}});
     wb.added.push_back({s->name, id});
   }
 
@@ -461,6 +461,21 @@ bool saveLoaded(XlBook& book, Package& pkg, const std::string& path, bool macroE
 }  // namespace
 
 void startBook(XlBook& book) { book.xlsx.reset(); }
+
+bool forEachLoadedLink(const XlBook& book, const std::function<void(const std::string&)>& each, std::string& error) {
+  if (!book.xlsx) return true;
+  Package& pkg = *book.xlsx;
+  for (const SourceSheet& src : pkg.sources) {
+    const ZipEntry* e = src.worksheet ? pkg.zip.find(relsPartOf(src.part)) : nullptr;
+    std::string xml;
+    std::vector<Relationship> rels;
+    if (!e) continue;
+    if (!pkg.zip.read(*e, kSmallPartLimit, xml, error) || !readRelationships(xml, rels, error)) return false;
+    for (const Relationship& r : rels)
+      if (r.type == kHyperlinkRelType && !r.externalTarget.empty()) each(uriAddress(r.externalTarget));
+  }
+  return true;
+}
 
 bool loadBook(XlBook& book, const std::string& path, std::string& error) {
   auto pkg = std::make_unique<Package>();

@@ -14,6 +14,8 @@ extern const char* const kRelNs;
 extern const char* const kWorksheetRelType;
 extern const char* const kWorksheetContentType;
 extern const char* const kHyperlinkRelType;
+// The font colour of the hyperlink look, as Excel's own hyperlink style has it (ARGB).
+inline constexpr const char* kLinkColour = "FF0563C1";
 // A new relationships part: its head up to the first relationship, and its end.
 std::string newRelationshipsHead();
 std::string newRelationshipsTail();
@@ -33,7 +35,8 @@ bool editContentTypes(std::string& xml, const ContentTypesEdit& edit, std::strin
 std::string newRootRelationships();
 std::string newWorkbookRelationships(const std::vector<std::string>& sheetTargets);
 struct Relationship {
-  std::string id, type, target;
+  std::string id, type, target;  // target empty for one outside the package
+  std::string externalTarget;    // the target outside the package, as written
 };
 bool readRelationships(const std::string& xml, std::vector<Relationship>& out, std::string& error);
 struct RelationshipsEdit {

@@ -47,9 +47,9 @@ bool readRelationships(const std::string& xml, std::vector<Relationship>& out, s
   }
   for (pugi::xml_node n : doc.document_element().children()) {
     Relationship r{n.attribute("Id").value(), n.attribute("Type").value(),
-                   n.attribute("Target").value()};
+                   n.attribute("Target").value(), {}};
     if (n.attribute("TargetMode") && std::strcmp(n.attribute("TargetMode").value(), "External") == 0)
-      r.target.clear();  // outside the package
+      r.externalTarget = std::move(r.target), r.target.clear();  // outside the package
     out.push_back(std::move(r));
   }
   return true;

@@ -133,18 +133,25 @@ bool addFormatsToStyles(std::string& xml, const XlBook& book, std::string& error
     numFmts.attribute("count") = countChildren(numFmts, "numFmt");
   }
 
-  // A bold copy of the default font, when a format asks for bold.
+  // A copy of the default font for each look the formats ask for: bold, link, or both.
   pugi::xml_node fonts = childNamed(root, "fonts");
-  int boldFont = -1;
-  if (std::any_of(book.formats.begin(), book.formats.end(), [](auto& f) { return f->bold; })) {
+  std::map<std::pair<bool, bool>, int> fontOf{{{false, false}, 0}};
+  for (auto& f : book.formats) {
+    std::pair<bool, bool> look{f->bold, f->link};
+    if (fontOf.count(look)) continue;
     pugi::xml_node first = childNamed(fonts, "font");
     if (!first) {
       error = "the styles part has no fonts";
       return false;
     }
-    boldFont = countChildren(fonts, "font");
-    pugi::xml_node bold = fonts.append_copy(first);
-    if (!childNamed(bold, "b")) bold.prepend_child((p + "b").c_str());
+    fontOf[look] = countChildren(fonts, "font");
+    pugi::xml_node font = fonts.append_copy(first);
+    if (f->bold && !childNamed(font, "b")) font.prepend_child((p + "b").c_str());
+    if (f->link) {
+      if (!childNamed(font, "u")) font.prepend_child((p + "u").c_str());
+      while (pugi::xml_node colour = childNamed(font, "color")) font.remove_child(colour);
+      font.append_child((p + "color").c_str()).append_attribute("rgb") = kLinkColour;
+    }
     if (!fonts.attribute("count")) fonts.append_attribute("count");
     fonts.attribute("count") = countChildren(fonts, "font");
   }
@@ -154,12 +161,12 @@ bool addFormatsToStyles(std::string& xml, const XlBook& book, std::string& error
   for (auto& f : book.formats) {
     pugi::xml_node xf = cellXfs.append_child((p + "xf").c_str());
     xf.append_attribute("numFmtId") = f->numFormat.empty() ? 0u : ids[f->numFormat];
-    xf.append_attribute("fontId") = f->bold ? boldFont : 0;
+    xf.append_attribute("fontId") = fontOf[{f->bold, f->link}];
     xf.append_attribute("fillId") = 0;
     xf.append_attribute("borderId") = 0;
     xf.append_attribute("xfId") = 0;
     if (!f->numFormat.empty()) xf.append_attribute("applyNumberFormat") = 1;
-    if (f->bold) xf.append_attribute("applyFont") = 1;
+    if (f->bold || f->link) xf.append_attribute("applyFont") = 1;
   }
   if (!cellXfs.attribute("count")) cellXfs.append_attribute("count");
   cellXfs.attribute("count") = countChildren(cellXfs, "xf");
