@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <iostream>
 
+#include "source/database_file.h"
 #include "tests/source/engine_test_util.h"
 #include "tests/support/test_support.h"
 
@@ -317,3 +319,46 @@ TEST(EngineSharedFiles, SourceFileIsNeverWritten) {
 }
 
 }  // namespace
+
+// Saved queries' SQL is compared with spacing, brackets and parentheses left out (the reference
+// reader places them its own way) and without the NUL that ends a pass-through text.
+std::string comparableSql(const std::string& sql) {
+  std::string out;
+  for (char c : sql)
+    if (!std::isspace(static_cast<unsigned char>(c)) && c != '[' && c != ']' && c != '(' && c != ')' && c != '\0') out += c;
+  return out;
+}
+
+TEST(EngineSharedFiles, SavedQueriesAsTheCatalogDefinesThem) {
+  REQUIRE_SHARED_ACCESS_DATA();
+  auto folder = testsupport::sharedAccessData().parent_path() / "queries";
+  const std::map<std::string, QueryKind> kinds = {
+      {"SELECT", QueryKind::Select},       {"UNION", QueryKind::Union},   {"CROSS_TAB", QueryKind::Crosstab},
+      {"APPEND", QueryKind::Append},       {"UPDATE", QueryKind::Update}, {"DELETE", QueryKind::Delete},
+      {"MAKE_TABLE", QueryKind::MakeTable}, {"DATA_DEFINITION", QueryKind::DataDefinition},
+      {"PASSTHROUGH", QueryKind::PassThrough}};
+  int checked = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    std::string listing = entry.path().string();
+    if (!listing.ends_with(".queries.jsonl")) continue;
+    std::string database = listing.substr(0, listing.size() - std::string(".queries.jsonl").size());
+    SCOPED_TRACE(database);
+    auto file = openDatabaseFile(database, "");
+    std::ifstream in(listing);
+    std::vector<nlohmann::json> expected;
+    for (std::string line; std::getline(in, line);)
+      if (!line.empty()) expected.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(file->queries.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+      const SavedQuery& q = file->queries[i];
+      EXPECT_EQ(q.name, expected[i]["query"]);
+      EXPECT_EQ(q.kind, kinds.at(expected[i]["type"])) << q.name;
+      EXPECT_EQ(comparableSql(q.sql), comparableSql(expected[i]["sql"])) << q.name << "\n" << q.sql;
+      std::vector<std::string> names;
+      for (const QueryParameter& p : q.parameters) names.push_back(p.name);
+      EXPECT_EQ(names, expected[i].value("parameters", std::vector<std::string>())) << q.name;
+      ++checked;
+    }
+  }
+  EXPECT_GE(checked, 60);
+}
