@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iostream>
 
-#include "source/database_file.h"
+#include "platform/text.h"
 #include "tests/source/engine_test_util.h"
 #include "tests/support/test_support.h"
 
@@ -343,22 +343,26 @@ TEST(EngineSharedFiles, SavedQueriesAsTheCatalogDefinesThem) {
     if (!listing.ends_with(".queries.jsonl")) continue;
     std::string database = listing.substr(0, listing.size() - std::string(".queries.jsonl").size());
     SCOPED_TRACE(database);
-    auto file = openDatabaseFile(database, "");
+    auto db = DBEngine(EngineFlavour::Dao120).OpenDatabase(database);
+    QueryDefs defs = db->QueryDefs();
     std::ifstream in(listing);
     std::vector<nlohmann::json> expected;
     for (std::string line; std::getline(in, line);)
       if (!line.empty()) expected.push_back(nlohmann::json::parse(line));
-    ASSERT_EQ(file->queries.size(), expected.size());
-    for (size_t i = 0; i < expected.size(); ++i) {
-      const SavedQuery& q = file->queries[i];
-      EXPECT_EQ(q.name, expected[i]["query"]);
-      EXPECT_EQ(q.kind, kinds.at(expected[i]["type"])) << q.name;
-      EXPECT_EQ(comparableSql(q.sql), comparableSql(expected[i]["sql"])) << q.name << "\n" << q.sql;
+    ASSERT_EQ(defs.Count(), static_cast<int>(expected.size()));
+    for (int i = 0; i < defs.Count(); ++i) {
+      QueryDef q = defs.Item(i);
+      const nlohmann::json& e = expected[static_cast<size_t>(i)];
+      EXPECT_EQ(q.Name(), e["query"]);
+      EXPECT_EQ(defs.Item(asciiUpper(q.Name())).Name(), q.Name());
+      EXPECT_EQ(q.Type(), static_cast<int16_t>(kinds.at(e["type"]))) << q.Name();
+      EXPECT_EQ(comparableSql(q.SQL()), comparableSql(e["sql"])) << q.Name() << "\n" << q.SQL();
       std::vector<std::string> names;
-      for (const QueryParameter& p : q.parameters) names.push_back(p.name);
-      EXPECT_EQ(names, expected[i].value("parameters", std::vector<std::string>())) << q.name;
+      for (const QueryParameter& p : q.Parameters()) names.push_back(p.name);
+      EXPECT_EQ(names, e.value("parameters", std::vector<std::string>())) << q.Name();
       ++checked;
     }
+    EXPECT_THROW(defs.Item(defs.Count()), ComError);
   }
   EXPECT_GE(checked, 60);
 }
