@@ -6,15 +6,7 @@
 #include "source/jet_format.h"
 #include "source/jet/table_cursor.h"
 #include "source/record_stream.h"
-#if __has_include("source/query/run_query.h")
 #include "source/query/run_query.h"
-#else
-// Until the query bridge is merged: no query runs.
-static std::unique_ptr<RecordStream> openQueryRecords(const std::shared_ptr<DatabaseFile>& file, const SavedQuery& query,
-                                                      const QueryParameterValues&) {
-  throw ComError(daoerror::kTableNotFound, "DAO.QueryDef", "Query '" + query.name + "' cannot run: this build has no SQL engine: " + file->path);
-}
-#endif
 
 // The columns and, for a recordset, the current record that Field objects read.
 struct RecordState {
@@ -126,12 +118,19 @@ int16_t QueryDef::Type() const { return static_cast<int16_t>(file_->queries.at(i
 
 std::string QueryDef::SQL() const { return file_->queries.at(index_).sql; }
 
-std::vector<QueryParameter> QueryDef::Parameters() const { return file_->queries.at(index_).parameters; }
+std::vector<QueryParameter> QueryDef::Parameters() const {
+  const SavedQuery& query = file_->queries.at(index_);
+  try {
+    return queryParameters(file_, query);
+  } catch (const ComError&) {
+    return query.parameters;  // SQL that cannot be read: the ones its definition declares
+  }
+}
 
 Fields QueryDef::Fields() const {
   const SavedQuery& query = file_->queries.at(index_);
   auto state = std::make_shared<RecordState>();
-  state->columns = openQueryRecords(file_, query, {})->columns();
+  state->columns = queryColumns(file_, query, {});
   state->table = query.name;
   state->kind = "query";
   state->path = file_->path;

@@ -113,7 +113,9 @@ class QueryDef {
   int16_t Type() const;  // QueryKind's DAO value
   std::string SQL() const;
   std::vector<QueryParameter> Parameters() const;
-  // The result's fields; runs the query without parameter values.
+  // The result's fields, without reading its records (a crosstab without PIVOT ... IN reads its
+  // pivot values, for which parameters need values). Parameters(): declared ones, then the names
+  // it uses that nothing of the database has, with those of the queries it is built on.
   ::Fields Fields() const;
   // The query's records; ComError naming the query and the file when it cannot run (an action
   // query, a missing parameter value, SQL the engine cannot translate).
