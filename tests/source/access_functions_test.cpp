@@ -133,6 +133,28 @@ TEST_F(AccessFunctions, Dates) {
   EXPECT_EQ(value("access_date() = access_datevalue(access_now())"), "1");
 }
 
+TEST_F(AccessFunctions, Format) {
+  auto format = [this](const std::string& args) { return value("access_format(" + args + ")"); };
+  EXPECT_EQ(format("5459.4, '##,##0.00'"), "5,459.40");
+  EXPECT_EQ(format("334.9, '###0.00'"), "334.90");
+  EXPECT_EQ(format("5, '0.00%'"), "500.00%");
+  EXPECT_EQ(format("'HELLO', '<'") + format("'This is it', '>'"), "helloTHIS IS IT");
+  EXPECT_EQ(format("access_timevalue('17:04:23'), 'h:m:s'"), "17:4:23");
+  EXPECT_EQ(format("access_timevalue('17:04:23'), 'hh:mm:ss AMPM'"), "05:04:23 PM");
+  EXPECT_EQ(format("'January 27, 1993', 'dddd, mmm d yyyy'"), "Wednesday, Jan 27 1993");
+  EXPECT_EQ(format("1234.5, 'Currency'") + format("-1234.5, 'currency'"), "$1,234.50($1,234.50)");
+  EXPECT_EQ(format("1234.5, 'Fixed'") + " " + format("1234.5, 'Standard'") + " " + format("0.1234, 'Percent'") + " " + format("1234.5, 'Scientific'"), "1234.50 1,234.50 12.34% 1.23E+03");
+  EXPECT_EQ(format("0, 'Yes/No'") + format("-1, 'True/False'") + format("1, 'On/Off'") + format("'abc', 'Yes/No'") + format("2.5, 'General Number'"), "NoTrueOnabc2.5");
+  EXPECT_EQ(format("25246.75, 'General Date'") + "|" + format("25246.75, 'Long Date'") + "|" + format("25246.75, 'Medium Date'") + "|" + format("25246.75, 'Short Date'"), "2/12/1969 6:00:00 PM|Wednesday, February 12, 1969|12-Feb-69|2/12/1969");
+  EXPECT_EQ(format("25246.75, 'Long Time'") + "|" + format("25246.75, 'Medium Time'") + "|" + format("25246.75, 'Short Time'"), "6:00:00 PM|06:00 PM|18:00");
+  EXPECT_EQ(format("-5, '0;(0)'") + format("0, '0;(0);\"Zero\"'") + format("NULL, '0;(0);\"Zero\";\"Nil\"'") + "[" + format("NULL, '0'") + "]", "(5)ZeroNil[]");
+  EXPECT_EQ(format("2.5, '0'") + " " + format("0.125, '0.00'") + " " + format("0.5, '#.##'") + " " + format("5, '#.##'") + " " + format("-2.5, '0'"), "3 0.13 .5 5. -3");
+  EXPECT_EQ(format("1234567, '#,##0,'") + " " + format("5551234567, '(000) 000-0000'") + " " + format("0.000123, '0.0E-00'"), "1,235 (555) 123-4567 1.2E-04");
+  EXPECT_EQ(format("25246, 'q y w ww'") + "|" + format("25246, 'yyyy\\y \"at\" mm'") + "|" + format("25246.5, 'c'"), "1 43 4 7|1969y at 02|2/12/1969 12:00:00 PM");
+  EXPECT_EQ(format("'abc', '@@@@@'") + "|" + format("'abc', '!@@@@@'") + "|" + format("'5551234', '@@@-@@@@'"), "  abc|abc  |555-1234");
+  EXPECT_EQ(format("'abc', 'yyyy'") + format("'abc', '0.00'") + format("12") + format("'2/12/1969', 'yyyy mmm'"), "abcabc121969 Feb");
+}
+
 TEST_F(AccessFunctions, LikeComparisonsAndCollation) {
   EXPECT_EQ(value("access_like('aBBBa', 'a*a') || access_like('F', '[A-Z]') || access_like('a2a', 'a#a') || access_like('aM5b', 'a[L-P]#[!c-e]')"), "-1-1-1-1");
   EXPECT_EQ(value("access_like('BAT123khg', 'b?t*') || access_like('CAT123khg', 'B?T*') || access_like('é', 'e') || access_like('a*b', 'a[*]b')"), "-100-1");
