@@ -8,7 +8,7 @@
 #include "source/query/access_bodies.h"
 #include "source/query/access_values.h"
 
-namespace access {
+namespace access_sql {
 
 namespace {
 
@@ -125,4 +125,4 @@ const AggregateBody kStDevP{spreadStep, spreadFinal<false, true>};
 const AggregateBody kVar{spreadStep, spreadFinal<true, false>};
 const AggregateBody kVarP{spreadStep, spreadFinal<false, false>};
 
-}  // namespace access
+}  // namespace access_sql

@@ -7,7 +7,7 @@
 
 #include <string_view>
 
-namespace access {
+namespace access_sql {
 
 struct Call {
   sqlite3_context* context;
@@ -127,4 +127,4 @@ int collate(void*, int aLength, const void* a, int bLength, const void* b);
 // access_aggregates.cpp
 extern const AggregateBody kSum, kMin, kMax, kFirst, kLast, kStDev, kStDevP, kVar, kVarP;
 
-}  // namespace access
+}  // namespace access_sql

@@ -2,13 +2,15 @@
 // its plain one, hyphens and apostrophes ignored but for ties, punctuation before digits before
 // letters), the comparison operators built on it, and Like.
 #include <cstring>
+#include <memory>
+#include <new>
 #include <string>
 #include <vector>
 
 #include "source/query/access_bodies.h"
 #include "source/query/access_values.h"
 
-namespace access {
+namespace access_sql {
 
 namespace {
 
@@ -272,7 +274,11 @@ int compareTexts(std::string_view a, std::string_view b) {
   if (secondaryOrder != 0) return secondaryOrder;
   if (x.ignorables != y.ignorables) return x.ignorables < y.ignorables ? -1 : 1;
   if (x.ignorables == 0) return 0;
-  return compareTextsBinary(a, b);
+  // "co-op" and "co'op": the ignorables themselves decide, letter case still ignored.
+  std::u32string fa = decode(a), fb = decode(b);
+  for (char32_t& c : fa) c = foldCase(c);
+  for (char32_t& c : fb) c = foldCase(c);
+  return fa < fb ? -1 : fa > fb ? 1 : 0;
 }
 
 int compareTextsBinary(std::string_view a, std::string_view b) { return sign(a.compare(b)); }
@@ -308,8 +314,14 @@ int compareValues(sqlite3_value* a, sqlite3_value* b) {
 
 void opLike(const Call& call) {
   if (isNull(call[0]) || isNull(call[1])) return sqlite3_result_null(call.context);
-  std::u32string pattern = decode(toText(call.name, call[1]));
-  resultBool(call.context, matches(parsePattern(call, pattern), decode(toText(call.name, call[0]))));
+  // The pattern is parsed once per statement when it is a constant.
+  using Tokens = std::vector<PatternToken>;
+  std::u32string text = decode(toText(call.name, call[0]));
+  if (const auto* cached = static_cast<const Tokens*>(sqlite3_get_auxdata(call.context, 1)))
+    return resultBool(call.context, matches(*cached, text));
+  auto parsed = std::make_unique<Tokens>(parsePattern(call, decode(toText(call.name, call[1]))));
+  resultBool(call.context, matches(*parsed, text));
+  sqlite3_set_auxdata(call.context, 1, parsed.release(), [](void* p) { delete static_cast<Tokens*>(p); });
 }
 
 void opEqual(const Call& call) { compareOperator(call, [](int o) { return o == 0; }); }
@@ -319,4 +331,4 @@ void opLessOrEqual(const Call& call) { compareOperator(call, [](int o) { return 
 void opGreater(const Call& call) { compareOperator(call, [](int o) { return o > 0; }); }
 void opGreaterOrEqual(const Call& call) { compareOperator(call, [](int o) { return o >= 0; }); }
 
-}  // namespace access
+}  // namespace access_sql

@@ -10,7 +10,7 @@
 #include "source/query/access_dates.h"
 #include "source/query/access_values.h"
 
-namespace access {
+namespace access_sql {
 
 namespace {
 
@@ -296,4 +296,4 @@ void fnTime(const Call& call) {
   sqlite3_result_double(call.context, static_cast<double>(seconds) / kSecondsPerDay);
 }
 
-}  // namespace access
+}  // namespace access_sql

@@ -14,7 +14,7 @@
 #include "source/query/access_dates.h"
 #include "source/query/access_values.h"
 
-namespace access {
+namespace access_sql {
 
 namespace {
 
@@ -617,4 +617,4 @@ void fnFormat(const Call& call) {
   resultText(call.context, formatNumber(numberFormat, x, true));
 }
 
-}  // namespace access
+}  // namespace access_sql

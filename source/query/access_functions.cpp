@@ -10,8 +10,8 @@
 
 namespace {
 
-using access::AggregateBody;
-using access::ScalarBody;
+using access_sql::AggregateBody;
+using access_sql::ScalarBody;
 using R = ResultRule;
 
 struct Entry {
@@ -30,7 +30,7 @@ constexpr Entry aggregate(std::string_view accessName, std::string_view sqlName,
   return {{accessName, sqlName, minArgs, 1, true, rule, type}, nullptr, body};
 }
 
-using namespace access;
+using namespace access_sql;
 
 // Operators carry their Access spelling; "#DateText" is ours, never an Access name: the
 // translator wraps a Date/Time operand in it where Access would take the date's text (&, the
@@ -200,8 +200,8 @@ int16_t widest(const AccessFunctionInfo& function, std::span<const int16_t> type
 void callScalar(sqlite3_context* context, int argc, sqlite3_value** argv) {
   const auto* entry = static_cast<const Entry*>(sqlite3_user_data(context));
   try {
-    entry->scalar(access::Call{context, argc, argv, entry->info.accessName});
-  } catch (const access::FunctionError& error) {
+    entry->scalar(access_sql::Call{context, argc, argv, entry->info.accessName});
+  } catch (const access_sql::FunctionError& error) {
     sqlite3_result_error(context, error.message.c_str(), -1);
   } catch (const std::bad_alloc&) {
     sqlite3_result_error_nomem(context);
@@ -211,8 +211,8 @@ void callScalar(sqlite3_context* context, int argc, sqlite3_value** argv) {
 void callStep(sqlite3_context* context, int argc, sqlite3_value** argv) {
   const auto* entry = static_cast<const Entry*>(sqlite3_user_data(context));
   try {
-    entry->aggregate->step(access::Call{context, argc, argv, entry->info.accessName});
-  } catch (const access::FunctionError& error) {
+    entry->aggregate->step(access_sql::Call{context, argc, argv, entry->info.accessName});
+  } catch (const access_sql::FunctionError& error) {
     sqlite3_result_error(context, error.message.c_str(), -1);
   } catch (const std::bad_alloc&) {
     sqlite3_result_error_nomem(context);
@@ -223,7 +223,7 @@ void callFinal(sqlite3_context* context) {
   const auto* entry = static_cast<const Entry*>(sqlite3_user_data(context));
   try {
     entry->aggregate->final(context, entry->info.accessName);
-  } catch (const access::FunctionError& error) {
+  } catch (const access_sql::FunctionError& error) {
     sqlite3_result_error(context, error.message.c_str(), -1);
   } catch (const std::bad_alloc&) {
     sqlite3_result_error_nomem(context);
@@ -268,7 +268,7 @@ int16_t accessResultType(const AccessFunctionInfo& function, std::span<const int
 
 int registerAccessFunctions(sqlite3* db) {
   int rc = sqlite3_create_collation_v2(db, kAccessCollation, SQLITE_UTF8, nullptr,
-                                       access::collate, nullptr);
+                                       access_sql::collate, nullptr);
   for (const Entry& entry : kEntries) {
     if (rc != SQLITE_OK) break;
     if (!entry.scalar && !entry.aggregate) continue;

@@ -9,7 +9,7 @@
 #include "source/query/access_bodies.h"
 #include "source/query/access_values.h"
 
-namespace access {
+namespace access_sql {
 
 namespace {
 
@@ -308,4 +308,4 @@ void opXor(const Call& call) {
   sqlite3_result_int64(call.context, a ^ b);
 }
 
-}  // namespace access
+}  // namespace access_sql

@@ -5,7 +5,7 @@
 #include "source/query/access_bodies.h"
 #include "source/query/access_values.h"
 
-namespace access {
+namespace access_sql {
 
 namespace {
 
@@ -253,4 +253,4 @@ void fnDateText(const Call& call) {
   resultText(call.context, generalDateText(toDate(call.name, call[0])));
 }
 
-}  // namespace access
+}  // namespace access_sql

@@ -7,7 +7,7 @@
 #include <ctime>
 #include <vector>
 
-namespace access {
+namespace access_sql {
 
 namespace {
 
@@ -577,4 +577,4 @@ void resultNumber(sqlite3_context* context, double x) {
   }
 }
 
-}  // namespace access
+}  // namespace access_sql

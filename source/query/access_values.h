@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-namespace access {
+namespace access_sql {
 
 // Thrown by a function's body; the statement fails with `message`, as Access fails the query.
 struct FunctionError {
@@ -91,4 +91,4 @@ void resultText(sqlite3_context* context, std::string_view text);
 // A number as an integer when it is whole and fits, else a real.
 void resultNumber(sqlite3_context* context, double x);
 
-}  // namespace access
+}  // namespace access_sql
