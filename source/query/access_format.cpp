@@ -503,8 +503,9 @@ std::optional<std::string> namedFormat(const Call& call, std::string_view name) 
   std::string key = lower(name);
   sqlite3_value* v = call[0];
   auto number = [&]() -> std::optional<double> {
-    if (!isText(v)) return toNumber(call.name, v);
-    return parseNumber(textOf(v));
+    std::optional<double> n = isText(v) ? parseNumber(textOf(v)) : toNumber(call.name, v);
+    if (n && !std::isfinite(*n)) failOverflow(call.name, v);
+    return n;
   };
   auto date = [&]() -> std::optional<double> {
     if (!isText(v)) return toDate(call.name, v);
@@ -607,6 +608,7 @@ void fnFormat(const Call& call) {
   else number = parseNumber(textOf(v));
   if (!number) return resultText(call.context, textOf(v));
   double x = *number;
+  if (!std::isfinite(x)) failOverflow(call.name, v);
   // Sections: positive (and all, alone); negative; zero; Null. An empty one takes the first's.
   auto section = [&](size_t k) { return k < sections.size() && !sections[k].empty() ? sections[k] : sections[0]; };
   if (x == 0 && sections.size() >= 3) return resultText(call.context, formatNumber(parseNumberFormat(section(2)), 0, false));

@@ -181,6 +181,8 @@ bool isIntegerType(int16_t type) {
 
 int16_t widest(const AccessFunctionInfo& function, std::span<const int16_t> types) {
   bool integerOperator = function.accessName == "\\" || function.accessName == "Mod";
+  bool isOperator = integerOperator || function.accessName == "+";
+  if (!isOperator && types.size() > 1) types = types.first(1);  // Round's places do not count
   bool allText = !types.empty();
   int16_t result = 0;
   for (int16_t type : types) {

@@ -176,7 +176,8 @@ int64_t toWhole(std::string_view function, sqlite3_value* value, int64_t low, in
     return whole;
   }
   double rounded = roundToEven(toNumber(function, value));
-  if (!(rounded >= static_cast<double>(low) && rounded <= static_cast<double>(high)))
+  // high + 1 as a double is exact for the limits used, and keeps 2^63 itself out.
+  if (!(rounded >= static_cast<double>(low) && rounded < static_cast<double>(high) + 1.0))
     failOverflow(function, value);
   return static_cast<int64_t>(rounded);
 }

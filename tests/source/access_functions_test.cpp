@@ -202,6 +202,7 @@ TEST(AccessFunctionTable, NamesAndResultTypes) {
   EXPECT_EQ(type("IIf", {dbBoolean, dbCurrency, dbDouble}), dbCurrency);
   EXPECT_EQ(type("Nz", {dbDate, dbText}), dbDate);
   EXPECT_EQ(type("Int", {dbDouble}), dbDouble);
+  EXPECT_EQ(type("Round", {dbCurrency, dbDouble}), dbCurrency);
   EXPECT_EQ(type("\\", {dbDouble, dbInteger}), dbLong);
   EXPECT_EQ(type("+", {dbText, dbText}), dbText);
   EXPECT_EQ(type("Max", {dbText}), dbText);
