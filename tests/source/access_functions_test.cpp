@@ -106,6 +106,23 @@ TEST_F(AccessFunctions, ValuesAFunctionCannotTakeFailTheStatement) {
   EXPECT_EQ(value("access_eq(5, 'five')"), "ERROR: =: type mismatch: \"five\"");
 }
 
+// Null gives Null where VBA propagates it, and fails where VBA raises "Invalid use of Null".
+TEST_F(AccessFunctions, NullAsVbaTakesIt) {
+  for (const char* call : {"left(NULL, 1)", "right(NULL, 1)", "mid(NULL, 1)", "len(NULL)", "instr(NULL, 'a')",
+                           "instrrev('a', NULL)", "ucase(NULL)", "trim(NULL)", "string(NULL, 'a')", "strcomp(NULL, 'a')",
+                           "str(NULL)", "cvar(NULL)", "int(NULL)", "round(NULL, 2)", "abs(NULL)", "sgn(NULL)", "year(NULL)",
+                           "second(NULL)", "weekday(NULL)", "datepart('d', NULL)", "dateadd('d', 1, NULL)",
+                           "datediff('d', NULL, 1)", "datevalue(NULL)", "hex(NULL)", "like(NULL, 'a')", "intdiv(1, NULL)",
+                           "mod(NULL, 2)", "power(NULL, 2)", "plus(NULL, 'a')", "eq(NULL, NULL)"})
+    EXPECT_EQ(value("access_" + std::string(call)), "NULL") << call;
+  for (const char* call : {"space(NULL)", "replace(NULL, 'a', 'b')", "strreverse(NULL)", "val(NULL)", "cstr(NULL)",
+                           "cint(NULL)", "cdbl(NULL)", "ccur(NULL)", "cdate(NULL)", "cbool(NULL)", "weekdayname(NULL)",
+                           "monthname(NULL)", "dateadd('d', NULL, 1)", "dateserial(NULL, 1, 1)", "timeserial(1, NULL, 1)",
+                           "asc(NULL)", "chr(NULL)"})
+    EXPECT_NE(value("access_" + std::string(call)).find("invalid use of Null"), std::string::npos) << call;
+  EXPECT_EQ(value("access_isnumeric(NULL) || access_isdate(NULL) || access_format(NULL, 'Short Date') || access_iif(NULL, 1, 2)"), "002");
+}
+
 TEST_F(AccessFunctions, Dates) {
   EXPECT_EQ(value("access_dateserial(1969, 2, 12)"), "25246.0");
   EXPECT_EQ(value("access_dateserial(1990 - 10, 8 - 2, 1 - 1) = access_cdate('5/31/1980')"), "1");
