@@ -29,6 +29,8 @@ struct AggregateBody {
 // access_numbers.cpp: conversions, arithmetic, the tests of kinds, IIf and Nz.
 void fnIIf(const Call&);
 void fnNz(const Call&);
+void fnSwitch(const Call&);
+void fnChoose(const Call&);
 void fnIsNull(const Call&);
 void fnIsNumeric(const Call&);
 void fnIsDate(const Call&);
@@ -53,6 +55,10 @@ void fnSgn(const Call&);
 void fnSqr(const Call&);
 void fnExp(const Call&);
 void fnLog(const Call&);
+void fnAtn(const Call&);
+void fnCos(const Call&);
+void fnSin(const Call&);
+void fnTan(const Call&);
 void fnHex(const Call&);
 void fnOct(const Call&);
 void opIntegerDivide(const Call&);
@@ -108,6 +114,10 @@ void fnTime(const Call&);
 
 // access_format.cpp
 void fnFormat(const Call&);
+void fnFormatNumber(const Call&);
+void fnFormatCurrency(const Call&);
+void fnFormatPercent(const Call&);
+void fnFormatDateTime(const Call&);
 
 // access_compare.cpp: Like, the comparisons and the collation.
 void opLike(const Call&);

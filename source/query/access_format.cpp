@@ -569,7 +569,47 @@ bool isNamedFormat(std::string_view name) {
   return false;
 }
 
+// A tristate argument of FormatNumber and its kin: -1 True, 0 False, -2 (or absent) the default.
+bool tristate(const Call& call, int i, bool fallback) {
+  if (!call.has(i) || isNull(call[i])) return fallback;
+  int64_t value = toWhole(call.name, call[i]);
+  if (value < -2 || value > 1) failInvalidArgument(call.name, call[i]);
+  return value == -2 ? fallback : value != 0;
+}
+
+// FormatNumber, FormatCurrency and FormatPercent(expression[, digits after the point[, leading
+// digit[, parentheses for negatives[, grouping]]]]): a number format built from the arguments.
+void formatWithOptions(const Call& call, std::string_view prefix, std::string_view suffix, bool parenthesesByDefault,
+                       double scale) {
+  double x = toNumber(call.name, call[0]) * scale;
+  if (!std::isfinite(x)) failOverflow(call.name, call[0]);
+  int64_t digits = call.has(1) && !isNull(call[1]) ? toWhole(call.name, call[1]) : -1;
+  if (digits < -1 || digits > 30) failInvalidArgument(call.name, call[1]);
+  if (digits == -1) digits = 2;  // the English (US) default
+  bool leading = tristate(call, 2, true), parentheses = tristate(call, 3, parenthesesByDefault);
+  bool grouping = tristate(call, 4, true);
+  std::string pattern = std::string(grouping ? "#,##" : "") + (leading ? "0" : "#");
+  if (digits > 0) pattern += "." + std::string(static_cast<size_t>(digits), '0');
+  std::string text = std::string(prefix) + formatNumber(parseNumberFormat(pattern), std::fabs(x), false) + std::string(suffix);
+  if (x < 0 && text.find_first_of("123456789") != std::string::npos) text = parentheses ? "(" + text + ")" : "-" + text;
+  resultText(call.context, text);
+}
+
 }  // namespace
+
+void fnFormatNumber(const Call& call) { formatWithOptions(call, "", "", false, 1); }
+void fnFormatCurrency(const Call& call) { formatWithOptions(call, "$", "", true, 1); }
+void fnFormatPercent(const Call& call) { formatWithOptions(call, "", "%", false, 100); }
+
+// FormatDateTime(date[, namedformat]): 0 general date, 1 long date, 2 short date, 3 long time,
+// 4 short time.
+void fnFormatDateTime(const Call& call) {
+  double date = toDate(call.name, call[0]);
+  int64_t kind = call.has(1) && !isNull(call[1]) ? toWhole(call.name, call[1]) : 0;
+  static constexpr const char* kFormats[] = {nullptr, "dddd, mmmm d, yyyy", "m/d/yyyy", "h:nn:ss AM/PM", "hh:nn"};
+  if (kind < 0 || kind > 4) failInvalidArgument(call.name, call[1]);
+  resultText(call.context, kind == 0 ? generalDateText(date) : formatDate(parseDateFormat(kFormats[kind]), date, 1, 1));
+}
 
 void fnFormat(const Call& call) {
   sqlite3_value* v = call[0];

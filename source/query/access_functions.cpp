@@ -38,10 +38,16 @@ using namespace access_sql;
 const Entry kEntries[] = {
     scalar("IIf", "access_iif", 3, 3, R::FirstArgument, 0, fnIIf),
     scalar("Nz", "access_nz", 1, 2, R::FirstArgument, 0, fnNz),
+    scalar("Switch", "access_switch", 2, 32, R::FirstArgument, 0, fnSwitch),
+    scalar("Choose", "access_choose", 2, 32, R::FirstArgument, 0, fnChoose),
     scalar("IsNull", "access_isnull", 1, 1, R::Fixed, dbBoolean, fnIsNull),
     scalar("IsNumeric", "access_isnumeric", 1, 1, R::Fixed, dbBoolean, fnIsNumeric),
     scalar("IsDate", "access_isdate", 1, 1, R::Fixed, dbBoolean, fnIsDate),
     scalar("Format", "access_format", 1, 4, R::Fixed, dbText, fnFormat),
+    scalar("FormatNumber", "access_formatnumber", 1, 5, R::Fixed, dbText, fnFormatNumber),
+    scalar("FormatCurrency", "access_formatcurrency", 1, 5, R::Fixed, dbText, fnFormatCurrency),
+    scalar("FormatPercent", "access_formatpercent", 1, 5, R::Fixed, dbText, fnFormatPercent),
+    scalar("FormatDateTime", "access_formatdatetime", 1, 2, R::Fixed, dbText, fnFormatDateTime),
     scalar("Left", "access_left", 2, 2, R::Fixed, dbText, fnLeft),
     scalar("Right", "access_right", 2, 2, R::Fixed, dbText, fnRight),
     scalar("Mid", "access_mid", 2, 3, R::Fixed, dbText, fnMid),
@@ -80,6 +86,10 @@ const Entry kEntries[] = {
     scalar("Sqr", "access_sqr", 1, 1, R::Fixed, dbDouble, fnSqr),
     scalar("Exp", "access_exp", 1, 1, R::Fixed, dbDouble, fnExp),
     scalar("Log", "access_log", 1, 1, R::Fixed, dbDouble, fnLog),
+    scalar("Atn", "access_atn", 1, 1, R::Fixed, dbDouble, fnAtn),
+    scalar("Cos", "access_cos", 1, 1, R::Fixed, dbDouble, fnCos),
+    scalar("Sin", "access_sin", 1, 1, R::Fixed, dbDouble, fnSin),
+    scalar("Tan", "access_tan", 1, 1, R::Fixed, dbDouble, fnTan),
     scalar("Year", "access_year", 1, 1, R::Fixed, dbInteger, fnYear),
     scalar("Month", "access_month", 1, 1, R::Fixed, dbInteger, fnMonth),
     scalar("Day", "access_day", 1, 1, R::Fixed, dbInteger, fnDay),
@@ -251,9 +261,14 @@ int16_t accessResultType(const AccessFunctionInfo& function, std::span<const int
   switch (function.result) {
     case ResultRule::Fixed: return function.daoType;
     case ResultRule::FirstArgument:
-      if (function.accessName == "IIf") {
-        if (types.size() < 3) return 0;
-        return types[1] != 0 ? types[1] : types[2];
+      if (function.accessName == "IIf" || function.accessName == "Switch" || function.accessName == "Choose") {
+        // The type of the first value that is not a Null literal: IIf's and Choose's from their
+        // second argument on, Switch's from every second.
+        size_t step = function.accessName == "Switch" ? 2 : 1;
+        for (size_t i = 1; i < types.size(); i += step) {
+          if (types[i] != 0) return types[i];
+        }
+        return 0;
       }
       return types.empty() ? 0 : types[0];
     case ResultRule::Widest: return widest(function, types);

@@ -87,6 +87,24 @@ void fnNz(const Call& call) {
   }
 }
 
+// Switch(expr1, value1[, expr2, value2...]): the value of the first true expression, else Null.
+void fnSwitch(const Call& call) {
+  if (call.argc % 2 != 0)
+    throw FunctionError{std::string(call.name) + ": needs its expressions and values in pairs"};
+  for (int i = 0; i < call.argc; i += 2) {
+    if (truthOf(call.name, call[i])) return sqlite3_result_value(call.context, call[i + 1]);
+  }
+  sqlite3_result_null(call.context);
+}
+
+// Choose(index, choice1[, choice2...]): the choice the index (rounded) names, else Null.
+void fnChoose(const Call& call) {
+  if (isNull(call[0])) failInvalidUseOfNull(call.name);
+  double index = roundToEven(toNumber(call.name, call[0]));
+  if (index < 1 || index >= call.argc) return sqlite3_result_null(call.context);
+  sqlite3_result_value(call.context, call[static_cast<int>(index)]);
+}
+
 void fnIsNull(const Call& call) { resultBool(call.context, isNull(call[0])); }
 
 void fnIsNumeric(const Call& call) {
@@ -252,6 +270,20 @@ void fnLog(const Call& call) {
   if (x <= 0) failInvalidArgument(call.name, call[0]);
   sqlite3_result_double(call.context, std::log(x));
 }
+
+namespace {
+
+void trigonometric(const Call& call, double (*f)(double)) {
+  if (isNull(call[0])) return sqlite3_result_null(call.context);
+  sqlite3_result_double(call.context, f(toNumber(call.name, call[0])));
+}
+
+}  // namespace
+
+void fnAtn(const Call& call) { trigonometric(call, [](double x) { return std::atan(x); }); }
+void fnCos(const Call& call) { trigonometric(call, [](double x) { return std::cos(x); }); }
+void fnSin(const Call& call) { trigonometric(call, [](double x) { return std::sin(x); }); }
+void fnTan(const Call& call) { trigonometric(call, [](double x) { return std::tan(x); }); }
 
 void fnHex(const Call& call) {
   if (isNull(call[0])) return sqlite3_result_null(call.context);

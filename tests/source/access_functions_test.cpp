@@ -92,6 +92,8 @@ TEST_F(AccessFunctions, ConversionsAndArithmetic) {
   EXPECT_EQ(value("access_power(2, 10) || ' ' || access_plus('a', 'b') || ' ' || access_plus('2', 3)"), "1024.0 ab 5");
   EXPECT_EQ(value("access_xor(-1, 0) || access_xor(-1, -1)"), "-10");
   EXPECT_EQ(value("access_iif('abc' = 'abc', 'yes', 'no') || access_iif(NULL, 1, 2) || access_nz(NULL, 7) || '[' || access_nz(NULL) || ']'"), "yes27[]");
+  EXPECT_EQ(value("access_switch(0, 'a', 1 > 0, 'b', 1, 'c') || access_choose(2.4, 'x', 'y', 'z') || quote(access_choose(4, 'x', 'y', 'z')) || quote(access_switch(0, 1))"), "byNULLNULL");
+  EXPECT_EQ(value("access_switch(1, 2, 3)"), "ERROR: Switch: needs its expressions and values in pairs");
   EXPECT_EQ(value("access_isnull(NULL) || access_isnumeric('1e3') || access_isnumeric('abc') || access_isdate('2/30/2020') || access_isdate('1/31/2020')"), "-1-100-1");
 }
 
@@ -169,6 +171,8 @@ TEST_F(AccessFunctions, Format) {
   EXPECT_EQ(format("1234567, '#,##0,'") + " " + format("5551234567, '(000) 000-0000'") + " " + format("0.000123, '0.0E-00'"), "1,235 (555) 123-4567 1.2E-04");
   EXPECT_EQ(format("25246, 'q y w ww'") + "|" + format("25246, 'yyyy\\y \"at\" mm'") + "|" + format("25246.5, 'c'"), "1 43 4 7|1969y at 02|2/12/1969 12:00:00 PM");
   EXPECT_EQ(format("'abc', '@@@@@'") + "|" + format("'abc', '!@@@@@'") + "|" + format("'5551234', '@@@-@@@@'"), "  abc|abc  |555-1234");
+  EXPECT_EQ(value("access_formatnumber(-1234.567) || '|' || access_formatnumber(0.5, 1, 0) || '|' || access_formatcurrency(-1234.5) || '|' || access_formatpercent(0.256, 1) || '|' || access_formatnumber(1234, 0, -1, -1, 0)"), "-1,234.57|.5|($1,234.50)|25.6%|1234");
+  EXPECT_EQ(value("access_formatdatetime(25246.75) || '|' || access_formatdatetime(25246.75, 1) || '|' || access_formatdatetime(25246.75, 4)"), "2/12/1969 6:00:00 PM|Wednesday, February 12, 1969|18:00");
   EXPECT_EQ(format("'abc', 'yyyy'") + format("'abc', '0.00'") + format("12") + format("'2/12/1969', 'yyyy mmm'"), "abcabc121969 Feb");
 }
 
@@ -218,6 +222,7 @@ TEST(AccessFunctionTable, NamesAndResultTypes) {
   EXPECT_EQ(type("DateAdd", {dbText, dbLong, dbDate}), dbDate);
   EXPECT_EQ(type("IIf", {dbBoolean, dbCurrency, dbDouble}), dbCurrency);
   EXPECT_EQ(type("Nz", {dbDate, dbText}), dbDate);
+  EXPECT_EQ(type("Switch", {dbBoolean, 0, dbBoolean, dbText}), dbText);
   EXPECT_EQ(type("Int", {dbDouble}), dbDouble);
   EXPECT_EQ(type("Round", {dbCurrency, dbDouble}), dbCurrency);
   EXPECT_EQ(type("\\", {dbDouble, dbInteger}), dbLong);
