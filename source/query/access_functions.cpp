@@ -32,9 +32,8 @@ constexpr Entry aggregate(std::string_view accessName, std::string_view sqlName,
 
 using namespace access_sql;
 
-// Operators carry their Access spelling; "#DateText" is ours, never an Access name: the
-// translator wraps a Date/Time operand in it where Access would take the date's text (&, the
-// text functions), since a date stands in SQLite as a plain number.
+// Operators carry their Access spelling; "#DateText" is ours (kDateTextFunction), never an Access
+// name, so findAccessFunction does not find it.
 const Entry kEntries[] = {
     scalar("IIf", "access_iif", 3, 3, R::FirstArgument, 0, fnIIf),
     scalar("Nz", "access_nz", 1, 2, R::FirstArgument, 0, fnNz),
@@ -73,7 +72,7 @@ const Entry kEntries[] = {
     scalar("CDbl", "access_cdbl", 1, 1, R::Fixed, dbDouble, fnCDbl),
     scalar("CCur", "access_ccur", 1, 1, R::Fixed, dbCurrency, fnCCur),
     scalar("CDate", "access_cdate", 1, 1, R::Fixed, dbDate, fnCDate),
-    scalar("CVDate", "access_cdate", 1, 1, R::Fixed, dbDate, fnCDate),
+    scalar("CVDate", "access_cvdate", 1, 1, R::Fixed, dbDate, fnCDate),
     scalar("CBool", "access_cbool", 1, 1, R::Fixed, dbBoolean, fnCBool),
     scalar("CByte", "access_cbyte", 1, 1, R::Fixed, dbByte, fnCByte),
     scalar("CVar", "access_cvar", 1, 1, R::FirstArgument, 0, fnCVar),
@@ -115,7 +114,7 @@ const Entry kEntries[] = {
     scalar("ChrW", "access_chrw", 1, 1, R::Fixed, dbText, fnChrW),
     scalar("Hex", "access_hex", 1, 1, R::Fixed, dbText, fnHex),
     scalar("Oct", "access_oct", 1, 1, R::Fixed, dbText, fnOct),
-    scalar("#DateText", "access_datetext", 1, 1, R::Fixed, dbText, fnDateText),
+    scalar("#DateText", kDateTextFunction, 1, 1, R::Fixed, dbText, fnDateText),
     // Operators.
     scalar("Like", "access_like", 2, 2, R::Fixed, dbBoolean, opLike),
     scalar("&", "access_concat", 2, 2, R::Fixed, dbText, opConcatenate),

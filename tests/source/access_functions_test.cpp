@@ -70,7 +70,7 @@ TEST_F(AccessFunctions, TextFunctions) {
   EXPECT_EQ(value("access_asc('A') || ',' || access_asc('€') || ',' || access_chr(128) || access_chrw(8364)"), "65,128,€€");
   EXPECT_EQ(value("access_concat(NULL, 'a') || access_concat(1.5, 2)"), "a1.52");
   EXPECT_EQ(value("access_concat(NULL, NULL)"), "NULL");
-  EXPECT_EQ(value("access_datetext(25246.75)"), "2/12/1969 6:00:00 PM");
+  EXPECT_EQ(value(std::string(kDateTextFunction) + "(25246.75)"), "2/12/1969 6:00:00 PM");
 }
 
 TEST_F(AccessFunctions, ConversionsAndArithmetic) {
