@@ -66,6 +66,10 @@ void opMod(const Call&);
 void opPower(const Call&);
 void opPlus(const Call&);
 void opXor(const Call&);
+void opDivide(const Call&);
+void opNot(const Call&);
+void opAnd(const Call&);
+void opOr(const Call&);
 
 // access_text.cpp
 void fnLeft(const Call&);

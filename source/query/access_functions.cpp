@@ -122,7 +122,11 @@ const Entry kEntries[] = {
     scalar("Mod", "access_mod", 2, 2, R::Widest, 0, opMod),
     scalar("^", "access_power", 2, 2, R::Fixed, dbDouble, opPower),
     scalar("+", "access_plus", 2, 2, R::Widest, 0, opPlus),
-    scalar("Xor", "access_xor", 2, 2, R::Fixed, dbBoolean, opXor),
+    scalar("/", "access_divide", 2, 2, R::Fixed, dbDouble, opDivide),
+    scalar("Not", "access_not", 1, 1, R::Widest, 0, opNot),
+    scalar("And", "access_and", 2, 2, R::Widest, 0, opAnd),
+    scalar("Or", "access_or", 2, 2, R::Widest, 0, opOr),
+    scalar("Xor", "access_xor", 2, 2, R::Widest, 0, opXor),
     scalar("=", "access_eq", 2, 2, R::Fixed, dbBoolean, opEqual),
     scalar("<>", "access_ne", 2, 2, R::Fixed, dbBoolean, opNotEqual),
     scalar("<", "access_lt", 2, 2, R::Fixed, dbBoolean, opLess),
@@ -190,8 +194,16 @@ bool isIntegerType(int16_t type) {
 
 int16_t widest(const AccessFunctionInfo& function, std::span<const int16_t> types) {
   bool integerOperator = function.accessName == "\\" || function.accessName == "Mod";
-  bool isOperator = integerOperator || function.accessName == "+";
+  auto name = function.accessName;
+  bool logical = name == "Not" || name == "And" || name == "Or" || name == "Xor";
+  bool isOperator = integerOperator || logical || name == "+";
   if (!isOperator && types.size() > 1) types = types.first(1);  // Round's places do not count
+  if (logical) {
+    // True and False stay Yes/No; numbers combine bit by bit as Longs.
+    bool allBoolean = true;
+    for (int16_t type : types) allBoolean = allBoolean && type == dbBoolean;
+    return allBoolean ? static_cast<int16_t>(dbBoolean) : static_cast<int16_t>(dbLong);
+  }
   bool allText = !types.empty();
   int16_t result = 0;
   for (int16_t type : types) {

@@ -333,6 +333,52 @@ void opPlus(const Call& call) {
   resultSameKind(call.context, isText(call[0]) ? call[1] : call[0], x);
 }
 
+// Access's /: always a Double, and division by zero fails (SQLite's / divides integers whole
+// and gives Null for zero).
+void opDivide(const Call& call) {
+  if (isNull(call[0]) || isNull(call[1])) return sqlite3_result_null(call.context);
+  double a = toNumber(call.name, call[0]), b = toNumber(call.name, call[1]);
+  if (b == 0) throw FunctionError{std::string(call.name) + ": division by zero"};
+  double x = a / b;
+  if (!std::isfinite(x)) failOverflow(call.name, call[0]);
+  sqlite3_result_double(call.context, x);
+}
+
+namespace {
+
+int64_t logicalOperand(const Call& call, int i) {
+  return toWhole(call.name, call[i], INT64_MIN / 2, INT64_MAX / 2);
+}
+
+}  // namespace
+
+// Not, And and Or work bit by bit (True is -1), with Null as unknown: False And Null is False,
+// True Or Null is True, and every other Null gives Null.
+void opNot(const Call& call) {
+  if (isNull(call[0])) return sqlite3_result_null(call.context);
+  sqlite3_result_int64(call.context, ~logicalOperand(call, 0));
+}
+
+void opAnd(const Call& call) {
+  bool nullA = isNull(call[0]), nullB = isNull(call[1]);
+  if (nullA && nullB) return sqlite3_result_null(call.context);
+  if (nullA || nullB) {
+    int64_t known = logicalOperand(call, nullA ? 1 : 0);
+    return known == 0 ? sqlite3_result_int(call.context, 0) : sqlite3_result_null(call.context);
+  }
+  sqlite3_result_int64(call.context, logicalOperand(call, 0) & logicalOperand(call, 1));
+}
+
+void opOr(const Call& call) {
+  bool nullA = isNull(call[0]), nullB = isNull(call[1]);
+  if (nullA && nullB) return sqlite3_result_null(call.context);
+  if (nullA || nullB) {
+    int64_t known = logicalOperand(call, nullA ? 1 : 0);
+    return known == -1 ? sqlite3_result_int(call.context, -1) : sqlite3_result_null(call.context);
+  }
+  sqlite3_result_int64(call.context, logicalOperand(call, 0) | logicalOperand(call, 1));
+}
+
 void opXor(const Call& call) {
   if (isNull(call[0]) || isNull(call[1])) return sqlite3_result_null(call.context);
   int64_t a = toWhole(call.name, call[0], INT64_MIN / 2, INT64_MAX / 2);

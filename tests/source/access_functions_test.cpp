@@ -90,7 +90,10 @@ TEST_F(AccessFunctions, ConversionsAndArithmetic) {
   EXPECT_EQ(value("access_hex(459) || ' ' || access_oct(459) || ' ' || access_hex(-1) || ' ' || access_hex(-65536)"), "1CB 713 FFFF FFFF0000");
   EXPECT_EQ(value("access_intdiv(19, 6.7) || access_intdiv(-7, 2) || ' ' || access_mod(12, 4.3) || access_mod(12.6, 5) || access_mod(-7, 2)"), "2-3 03-1");
   EXPECT_EQ(value("access_power(2, 10) || ' ' || access_plus('a', 'b') || ' ' || access_plus('2', 3)"), "1024.0 ab 5");
-  EXPECT_EQ(value("access_xor(-1, 0) || access_xor(-1, -1)"), "-10");
+  EXPECT_EQ(value("access_xor(-1, 0) || access_xor(-1, -1) || access_not(0) || access_not(-1) || access_and(12, 10) || access_or(12, 3)"), "-10-10815");
+  EXPECT_EQ(value("access_and(0, NULL) || access_or(-1, NULL) || quote(access_and(-1, NULL)) || quote(access_or(0, NULL))"), "0-1NULLNULL");
+  EXPECT_EQ(value("access_divide(7, 2) || ' ' || access_divide(1, 0)"), "ERROR: /: division by zero");
+  EXPECT_EQ(value("access_divide(7, 2)"), "3.5");
   EXPECT_EQ(value("access_iif('abc' = 'abc', 'yes', 'no') || access_iif(NULL, 1, 2) || access_nz(NULL, 7) || '[' || access_nz(NULL) || ']'"), "yes27[]");
   EXPECT_EQ(value("access_switch(0, 'a', 1 > 0, 'b', 1, 'c') || access_choose(2.4, 'x', 'y', 'z') || quote(access_choose(4, 'x', 'y', 'z')) || quote(access_switch(0, 1))"), "byNULLNULL");
   EXPECT_EQ(value("access_switch(1, 2, 3)"), "ERROR: Switch: needs its expressions and values in pairs");
@@ -227,6 +230,8 @@ TEST(AccessFunctionTable, NamesAndResultTypes) {
   EXPECT_EQ(type("Round", {dbCurrency, dbDouble}), dbCurrency);
   EXPECT_EQ(type("\\", {dbDouble, dbInteger}), dbLong);
   EXPECT_EQ(type("+", {dbText, dbText}), dbText);
+  EXPECT_EQ(type("And", {dbBoolean, dbBoolean}), dbBoolean);
+  EXPECT_EQ(type("Or", {dbBoolean, dbInteger}), dbLong);
   EXPECT_EQ(type("Max", {dbText}), dbText);
 }
 
