@@ -31,6 +31,7 @@ void fnIIf(const Call&);
 void fnNz(const Call&);
 void fnSwitch(const Call&);
 void fnChoose(const Call&);
+void fnPartition(const Call&);
 void fnIsNull(const Call&);
 void fnIsNumeric(const Call&);
 void fnIsDate(const Call&);

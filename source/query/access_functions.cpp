@@ -39,6 +39,7 @@ const Entry kEntries[] = {
     scalar("Nz", "access_nz", 1, 2, R::FirstArgument, 0, fnNz),
     scalar("Switch", "access_switch", 2, 32, R::FirstArgument, 0, fnSwitch),
     scalar("Choose", "access_choose", 2, 32, R::FirstArgument, 0, fnChoose),
+    scalar("Partition", "access_partition", 4, 4, R::Fixed, dbText, fnPartition),
     scalar("IsNull", "access_isnull", 1, 1, R::Fixed, dbBoolean, fnIsNull),
     scalar("IsNumeric", "access_isnumeric", 1, 1, R::Fixed, dbBoolean, fnIsNumeric),
     scalar("IsDate", "access_isdate", 1, 1, R::Fixed, dbBoolean, fnIsDate),

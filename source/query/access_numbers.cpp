@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <optional>
+#include <algorithm>
 #include <string>
 
 #include "source/query/access_bodies.h"
@@ -103,6 +105,36 @@ void fnChoose(const Call& call) {
   double index = roundToEven(toNumber(call.name, call[0]));
   if (index < 1 || index >= call.argc) return sqlite3_result_null(call.context);
   sqlite3_result_value(call.context, call[static_cast<int>(index)]);
+}
+
+// Partition(number, start, stop, interval): "lower:upper" of the range that holds number, each
+// side padded to the width of stop + 1 so that the texts sort in order.
+void fnPartition(const Call& call) {
+  for (int i = 0; i < 4; ++i) {
+    if (isNull(call[i])) return sqlite3_result_null(call.context);
+  }
+  int64_t number = toWhole(call.name, call[0]), start = toWhole(call.name, call[1]);
+  int64_t stop = toWhole(call.name, call[2]), interval = toWhole(call.name, call[3]);
+  if (start < 0) failInvalidArgument(call.name, call[1]);
+  if (stop <= start) failInvalidArgument(call.name, call[2]);
+  if (interval < 1) failInvalidArgument(call.name, call[3]);
+  size_t width = std::to_string(stop + 1).size();
+  auto side = [&](std::optional<int64_t> n) {
+    std::string text = n ? std::to_string(*n) : "";
+    return std::string(width > text.size() ? width - text.size() : 0, ' ') + text;
+  };
+  std::optional<int64_t> lower, upper;
+  if (interval == 1) {
+    lower = upper = number;
+  } else if (number < start) {
+    upper = start - 1;
+  } else if (number > stop) {
+    lower = stop + 1;
+  } else {
+    lower = start + (number - start) / interval * interval;
+    upper = std::min(*lower + interval - 1, stop);
+  }
+  resultText(call.context, side(lower) + ":" + side(upper));
 }
 
 void fnIsNull(const Call& call) { resultBool(call.context, isNull(call[0])); }

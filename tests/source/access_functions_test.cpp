@@ -96,6 +96,7 @@ TEST_F(AccessFunctions, ConversionsAndArithmetic) {
   EXPECT_EQ(value("access_divide(7, 2)"), "3.5");
   EXPECT_EQ(value("access_iif('abc' = 'abc', 'yes', 'no') || access_iif(NULL, 1, 2) || access_nz(NULL, 7) || '[' || access_nz(NULL) || ']'"), "yes27[]");
   EXPECT_EQ(value("access_switch(0, 'a', 1 > 0, 'b', 1, 'c') || access_choose(2.4, 'x', 'y', 'z') || quote(access_choose(4, 'x', 'y', 'z')) || quote(access_switch(0, 1))"), "byNULLNULL");
+  EXPECT_EQ(value("access_partition(-3, 0, 99, 5) || '|' || access_partition(97, 0, 99, 5) || '|' || access_partition(1010, 100, 1010, 20) || '|' || access_partition(1500, 100, 1010, 20) || '|' || access_partition(100, 0, 1000, 1)"), "   : -1| 95: 99|1000:1010|1011:    | 100: 100");
   EXPECT_EQ(value("access_switch(1, 2, 3)"), "ERROR: Switch: needs its expressions and values in pairs");
   EXPECT_EQ(value("access_isnull(NULL) || access_isnumeric('1e3') || access_isnumeric('abc') || access_isdate('2/30/2020') || access_isdate('1/31/2020')"), "-1-100-1");
 }
