@@ -396,6 +396,12 @@ std::optional<double> parseDate(std::string_view text) {
     } else if (c == ':') {
       tokens.emplace_back(DateToken::Colon);
       ++i;
+    } else if (c == '.' && tokens.size() >= 5 && tokens.back().kind == DateToken::Number &&
+               tokens[tokens.size() - 2].kind == DateToken::Colon &&
+               tokens[tokens.size() - 4].kind == DateToken::Colon) {
+      // A fraction of a second (a Date/Time Extended value's text) is dropped.
+      for (++i; i < text.size() && std::isdigit(static_cast<unsigned char>(text[i])); ++i) {
+      }
     } else if (c == '/' || c == '-' || c == ',' || c == '.' || isBlank(static_cast<char>(c))) {
       ++i;
     } else {

@@ -152,6 +152,7 @@ TEST_F(AccessFunctions, Dates) {
   EXPECT_EQ(value("access_datevalue('2/12/1969 6:00 PM') || ' ' || access_timevalue('2/12/1969 6:00 PM')"), "25246.0 0.75");
   EXPECT_EQ(value("abs(access_timeserial(12 - 6, -15, 0) - 5.75 / 24) < 1e-12"), "1");
   EXPECT_EQ(value("access_cdate('2004-01-05') || access_cdate('Jan 5, 04') || access_cdate('5 January 2004')"), "37991.037991.037991.0");
+  EXPECT_EQ(value("access_cdate('1/5/2004 6:00:00.1234567 PM') || ' ' || access_second('2004-01-05 18:00:59.75')"), "37991.75 59");
   EXPECT_GT(number("access_now()"), 46000);
   EXPECT_EQ(value("access_date() = access_datevalue(access_now())"), "1");
 }
