@@ -138,7 +138,15 @@ int compareNumbers(sqlite3_value* a, sqlite3_value* b) {
   return x < y ? -1 : x > y ? 1 : 0;
 }
 
-// The comparison operators: Null gives Null; a number meets a text as the number the text
+// A number, or a text that reads as a number or else as a date (a Date/Time value meets "1/5/2004").
+double numberOrDate(const Call& call, sqlite3_value* value) {
+  if (!isText(value)) return toNumber(call.name, value);
+  if (auto number = parseNumber(textOf(value))) return *number;
+  if (auto date = parseDate(textOf(value))) return *date;
+  failTypeMismatch(call.name, value);
+}
+
+// The comparison operators: Null gives Null; a number meets a text as the number (or date) the text
 // reads as, and a text that reads as none is a type mismatch, as in Access's criteria.
 void compareOperator(const Call& call, bool (*holds)(int)) {
   sqlite3_value *a = call[0], *b = call[1];
@@ -150,7 +158,7 @@ void compareOperator(const Call& call, bool (*holds)(int)) {
     order = compareTexts(textOf(a), textOf(b));
   } else if (isText(a) != isText(b) && sqlite3_value_type(a) != SQLITE_BLOB &&
              sqlite3_value_type(b) != SQLITE_BLOB) {
-    double x = toNumber(call.name, a), y = toNumber(call.name, b);
+    double x = numberOrDate(call, a), y = numberOrDate(call, b);
     order = x < y ? -1 : x > y ? 1 : 0;
   } else {
     order = compareValues(a, b);

@@ -188,6 +188,7 @@ TEST_F(AccessFunctions, LikeComparisonsAndCollation) {
   EXPECT_EQ(value("access_eq('abc', 'ABC') || access_lt('a', 'á') || access_lt('á', 'B') || access_lt('coop', 'co-op') || access_lt('co-op', 'cooperate') || access_eq('Co-op', 'co-OP')"), "-1-1-1-1-1-1");
   EXPECT_EQ(value("access_lt('!', '1') || access_lt('9', 'a') || access_eq(1, '1.0') || access_lt(2, 10)"), "-1-1-1-1");
   EXPECT_EQ(value("access_gt('b', NULL)"), "NULL");
+  EXPECT_EQ(value("access_eq(37991.0, '1/5/2004') || access_lt('1/4/2004', 37991.0)"), "-1-1");
   run("CREATE TABLE t(x TEXT COLLATE ACCESS); INSERT INTO t VALUES ('b'), ('Á'), ('a'), ('ä'), ('B'), ('Z'), ('ab')");
   EXPECT_EQ(value("group_concat(x, ' ') FROM (SELECT x FROM t ORDER BY x, x COLLATE BINARY)"), "a Á ä ab B b Z");
   EXPECT_EQ(value("count(*) FROM (SELECT DISTINCT x FROM t)"), "6");
