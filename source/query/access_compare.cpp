@@ -50,8 +50,10 @@ int keysOf(char32_t c, uint32_t primary[2], uint32_t& secondary) {
   }
   char32_t lower = foldCase(c);
   char base = 0;
-  if (lower >= 0xC0 && lower <= 0xFF) base = kLatin1Letters[lower - 0xC0];
-  else if (lower >= 0x100 && lower <= 0x17F) base = kLatinExtendedLetters[lower - 0x100];
+  if (lower >= 0xC0 && lower <= 0xFF)
+    base = kLatin1Letters[lower - 0xC0];
+  else if (lower >= 0x100 && lower <= 0x17F)
+    base = kLatinExtendedLetters[lower - 0x100];
   if (base != 0 && base != '*') {
     primary[0] = letterWeight(base);
     secondary = lower;
@@ -59,11 +61,23 @@ int keysOf(char32_t c, uint32_t primary[2], uint32_t& secondary) {
   }
   secondary = lower;
   switch (lower) {
-    case 0xE6: primary[0] = letterWeight('a'); primary[1] = letterWeight('e'); return 2;  // æ
-    case 0x153: primary[0] = letterWeight('o'); primary[1] = letterWeight('e'); return 2;  // œ
-    case 0xDF: primary[0] = letterWeight('s'); primary[1] = letterWeight('s'); return 2;  // ß
-    case 0xFE: primary[0] = letterWeight('z') + 1; return 1;                                // þ
-    default: break;
+    case 0xE6:
+      primary[0] = letterWeight('a');
+      primary[1] = letterWeight('e');
+      return 2;  // æ
+    case 0x153:
+      primary[0] = letterWeight('o');
+      primary[1] = letterWeight('e');
+      return 2;  // œ
+    case 0xDF:
+      primary[0] = letterWeight('s');
+      primary[1] = letterWeight('s');
+      return 2;  // ß
+    case 0xFE:
+      primary[0] = letterWeight('z') + 1;
+      return 1;  // þ
+    default:
+      break;
   }
   secondary = 0;
   bool symbol = c < 0xC0 || c == 0xD7 || c == 0xF7 || (c >= 0x2000 && c <= 0x2BFF) ||
@@ -91,7 +105,8 @@ struct Utf8Reader {
       return true;
     }
     c = byte & (0x7F >> length);
-    for (int k = 1; k < length; ++k) c = (c << 6) | (static_cast<unsigned char>(text[at + k]) & 0x3F);
+    for (int k = 1; k < length; ++k)
+      c = (c << 6) | (static_cast<unsigned char>(text[at + k]) & 0x3F);
     at += length;
     return true;
   }
@@ -126,7 +141,8 @@ int sign(int64_t x) { return x < 0 ? -1 : x > 0 ? 1 : 0; }
 
 bool bothNumbers(sqlite3_value* a, sqlite3_value* b) {
   int ta = sqlite3_value_type(a), tb = sqlite3_value_type(b);
-  return (ta == SQLITE_INTEGER || ta == SQLITE_FLOAT) && (tb == SQLITE_INTEGER || tb == SQLITE_FLOAT);
+  return (ta == SQLITE_INTEGER || ta == SQLITE_FLOAT) &&
+         (tb == SQLITE_INTEGER || tb == SQLITE_FLOAT);
 }
 
 int compareNumbers(sqlite3_value* a, sqlite3_value* b) {
@@ -138,7 +154,8 @@ int compareNumbers(sqlite3_value* a, sqlite3_value* b) {
   return x < y ? -1 : x > y ? 1 : 0;
 }
 
-// A number, or a text that reads as a number or else as a date (a Date/Time value meets "1/5/2004").
+// A number, or a text that reads as a number or else as a date (a Date/Time value meets
+// "1/5/2004").
 double numberOrDate(const Call& call, sqlite3_value* value) {
   if (!isText(value)) return toNumber(call.name, value);
   if (auto number = parseNumber(textOf(value))) return *number;
@@ -180,7 +197,8 @@ std::vector<PatternToken> parsePattern(const Call& call, const std::u32string& p
   for (size_t i = 0; i < pattern.size(); ++i) {
     char32_t c = pattern[i];
     if (c == U'*') {
-      if (tokens.empty() || tokens.back().kind != PatternToken::Run) tokens.emplace_back(PatternToken::Run);
+      if (tokens.empty() || tokens.back().kind != PatternToken::Run)
+        tokens.emplace_back(PatternToken::Run);
     } else if (c == U'?') {
       tokens.emplace_back(PatternToken::AnyOne);
     } else if (c == U'#') {
@@ -188,7 +206,8 @@ std::vector<PatternToken> parsePattern(const Call& call, const std::u32string& p
     } else if (c == U'[') {
       size_t close = pattern.find(U']', i + 1);
       if (close == std::u32string::npos)
-        throw FunctionError{std::string(call.name) + ": pattern has an unclosed [: " + describe(call[1])};
+        throw FunctionError{std::string(call.name) +
+                            ": pattern has an unclosed [: " + describe(call[1])};
       PatternToken set(PatternToken::Set);
       size_t j = i + 1;
       if (j < close && pattern[j] == U'!') {
@@ -224,9 +243,12 @@ int compareCharacters(char32_t a, char32_t b) {
 
 bool matchesOne(const PatternToken& token, char32_t c) {
   switch (token.kind) {
-    case PatternToken::Literal: return foldCase(c) == token.c;
-    case PatternToken::AnyOne: return true;
-    case PatternToken::Digit: return c >= U'0' && c <= U'9';
+    case PatternToken::Literal:
+      return foldCase(c) == token.c;
+    case PatternToken::AnyOne:
+      return true;
+    case PatternToken::Digit:
+      return c >= U'0' && c <= U'9';
     case PatternToken::Set: {
       bool in = false;
       for (auto [low, high] : token.ranges) {
@@ -238,7 +260,8 @@ bool matchesOne(const PatternToken& token, char32_t c) {
       }
       return in != token.negated;
     }
-    case PatternToken::Run: return false;
+    case PatternToken::Run:
+      return false;
   }
   return false;
 }
@@ -299,19 +322,26 @@ int collate(void*, int aLength, const void* a, int bLength, const void* b) {
 int compareValues(sqlite3_value* a, sqlite3_value* b) {
   auto rank = [](sqlite3_value* v) {
     switch (sqlite3_value_type(v)) {
-      case SQLITE_NULL: return 0;
+      case SQLITE_NULL:
+        return 0;
       case SQLITE_INTEGER:
-      case SQLITE_FLOAT: return 1;
-      case SQLITE_TEXT: return 2;
-      default: return 3;
+      case SQLITE_FLOAT:
+        return 1;
+      case SQLITE_TEXT:
+        return 2;
+      default:
+        return 3;
     }
   };
   int ra = rank(a), rb = rank(b);
   if (ra != rb) return ra < rb ? -1 : 1;
   switch (ra) {
-    case 0: return 0;
-    case 1: return compareNumbers(a, b);
-    case 2: return compareTexts(textOf(a), textOf(b));
+    case 0:
+      return 0;
+    case 1:
+      return compareNumbers(a, b);
+    case 2:
+      return compareTexts(textOf(a), textOf(b));
     default: {
       int na = sqlite3_value_bytes(a), nb = sqlite3_value_bytes(b);
       int order = std::memcmp(sqlite3_value_blob(a), sqlite3_value_blob(b), std::min(na, nb));
@@ -329,14 +359,27 @@ void opLike(const Call& call) {
     return resultBool(call.context, matches(*cached, text));
   auto parsed = std::make_unique<Tokens>(parsePattern(call, decode(toText(call.name, call[1]))));
   resultBool(call.context, matches(*parsed, text));
-  sqlite3_set_auxdata(call.context, 1, parsed.release(), [](void* p) { delete static_cast<Tokens*>(p); });
+  sqlite3_set_auxdata(call.context, 1, parsed.release(),
+                      [](void* p) { delete static_cast<Tokens*>(p); });
 }
 
-void opEqual(const Call& call) { compareOperator(call, [](int o) { return o == 0; }); }
-void opNotEqual(const Call& call) { compareOperator(call, [](int o) { return o != 0; }); }
-void opLess(const Call& call) { compareOperator(call, [](int o) { return o < 0; }); }
-void opLessOrEqual(const Call& call) { compareOperator(call, [](int o) { return o <= 0; }); }
-void opGreater(const Call& call) { compareOperator(call, [](int o) { return o > 0; }); }
-void opGreaterOrEqual(const Call& call) { compareOperator(call, [](int o) { return o >= 0; }); }
+void opEqual(const Call& call) {
+  compareOperator(call, [](int o) { return o == 0; });
+}
+void opNotEqual(const Call& call) {
+  compareOperator(call, [](int o) { return o != 0; });
+}
+void opLess(const Call& call) {
+  compareOperator(call, [](int o) { return o < 0; });
+}
+void opLessOrEqual(const Call& call) {
+  compareOperator(call, [](int o) { return o <= 0; });
+}
+void opGreater(const Call& call) {
+  compareOperator(call, [](int o) { return o > 0; });
+}
+void opGreaterOrEqual(const Call& call) {
+  compareOperator(call, [](int o) { return o >= 0; });
+}
 
 }  // namespace access_sql

@@ -1,5 +1,7 @@
 // The date functions on OLE dates, as VBA computes them: calendar arithmetic that clamps to
 // the month's last day, intervals named by VBA's codes, weeks that start on firstdayofweek.
+#include "source/query/access_dates.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -7,7 +9,6 @@
 #include <string>
 
 #include "source/query/access_bodies.h"
-#include "source/query/access_dates.h"
 #include "source/query/access_values.h"
 
 namespace access_sql {
@@ -143,7 +144,8 @@ void fnWeekdayName(const Call& call) {
   if (weekday < 1 || weekday > 7) failInvalidArgument(call.name, call[0]);
   bool abbreviate = call.has(1) && !isNull(call[1]) && toNumber(call.name, call[1]) != 0;
   int first = firstDayArgument(call, 2);
-  resultText(call.context, weekdayName((static_cast<int>(weekday) - 1 + first - 1) % 7 + 1, abbreviate));
+  resultText(call.context,
+             weekdayName((static_cast<int>(weekday) - 1 + first - 1) % 7 + 1, abbreviate));
 }
 
 void fnMonthName(const Call& call) {
@@ -164,16 +166,36 @@ void fnDatePart(const Call& call) {
   splitDate(date, days, seconds);
   int part = 0;
   switch (interval) {
-    case Interval::Year: part = t.year; break;
-    case Interval::Quarter: part = (t.month - 1) / 3 + 1; break;
-    case Interval::Month: part = t.month; break;
-    case Interval::DayOfYear: part = dayOfYear(days); break;
-    case Interval::Day: part = t.day; break;
-    case Interval::Weekday: part = weekdayOf(days, firstDay); break;
-    case Interval::Week: part = weekOfYear(days, firstDay, firstWeek); break;
-    case Interval::Hour: part = t.hour; break;
-    case Interval::Minute: part = t.minute; break;
-    case Interval::Second: part = t.second; break;
+    case Interval::Year:
+      part = t.year;
+      break;
+    case Interval::Quarter:
+      part = (t.month - 1) / 3 + 1;
+      break;
+    case Interval::Month:
+      part = t.month;
+      break;
+    case Interval::DayOfYear:
+      part = dayOfYear(days);
+      break;
+    case Interval::Day:
+      part = t.day;
+      break;
+    case Interval::Weekday:
+      part = weekdayOf(days, firstDay);
+      break;
+    case Interval::Week:
+      part = weekOfYear(days, firstDay, firstWeek);
+      break;
+    case Interval::Hour:
+      part = t.hour;
+      break;
+    case Interval::Minute:
+      part = t.minute;
+      break;
+    case Interval::Second:
+      part = t.second;
+      break;
   }
   sqlite3_result_int(call.context, part);
 }
@@ -188,28 +210,47 @@ void fnDateAdd(const Call& call) {
   double linear = linearDays(date);
   int months = 0;
   switch (interval) {
-    case Interval::Year: months = 12; break;
-    case Interval::Quarter: months = 3; break;
-    case Interval::Month: months = 1; break;
+    case Interval::Year:
+      months = 12;
+      break;
+    case Interval::Quarter:
+      months = 3;
+      break;
+    case Interval::Month:
+      months = 1;
+      break;
     case Interval::DayOfYear:
     case Interval::Day:
-    case Interval::Weekday: linear += number; break;
-    case Interval::Week: linear += number * 7; break;
-    case Interval::Hour: linear += number / 24; break;
-    case Interval::Minute: linear += number / 1440; break;
-    case Interval::Second: linear += number / kSecondsPerDay; break;
+    case Interval::Weekday:
+      linear += number;
+      break;
+    case Interval::Week:
+      linear += number * 7;
+      break;
+    case Interval::Hour:
+      linear += number / 24;
+      break;
+    case Interval::Minute:
+      linear += number / 1440;
+      break;
+    case Interval::Second:
+      linear += number / kSecondsPerDay;
+      break;
   }
   if (months != 0) {
     if (std::fabs(number) > 200000) failInvalidArgument(call.name, call[1]);
     int64_t days = 0, seconds = 0;
     splitDate(date, days, seconds);
     DateTime t = dateTimeOf(date);
-    int64_t total = static_cast<int64_t>(t.year) * 12 + (t.month - 1) + static_cast<int64_t>(number) * months;
-    int year = static_cast<int>(floorDiv(total, 12)), month = static_cast<int>(total - floorDiv(total, 12) * 12) + 1;
+    int64_t total =
+        static_cast<int64_t>(t.year) * 12 + (t.month - 1) + static_cast<int64_t>(number) * months;
+    int year = static_cast<int>(floorDiv(total, 12)),
+        month = static_cast<int>(total - floorDiv(total, 12) * 12) + 1;
     if (year < 100 || year > 9999) failInvalidArgument(call.name, call[1]);
     int day = std::min(t.day, daysInMonth(year, month));
     double fraction = std::fabs(date - std::trunc(date));
-    sqlite3_result_double(call.context, oleDate(dayNumber(year, month, day), fraction * kSecondsPerDay));
+    sqlite3_result_double(call.context,
+                          oleDate(dayNumber(year, month, day), fraction * kSecondsPerDay));
     return;
   }
   sqlite3_result_double(call.context, resultDate(call, fromLinearDays(linear), call[1]));
@@ -226,18 +267,34 @@ void fnDateDiff(const Call& call) {
   int64_t daysA = floorDiv(secondsA, 86400), daysB = floorDiv(secondsB, 86400);
   int64_t diff = 0;
   switch (interval) {
-    case Interval::Year: diff = tb.year - ta.year; break;
+    case Interval::Year:
+      diff = tb.year - ta.year;
+      break;
     case Interval::Quarter:
       diff = (tb.year * 4 + (tb.month - 1) / 3) - (ta.year * 4 + (ta.month - 1) / 3);
       break;
-    case Interval::Month: diff = (tb.year * 12 + tb.month) - (ta.year * 12 + ta.month); break;
+    case Interval::Month:
+      diff = (tb.year * 12 + tb.month) - (ta.year * 12 + ta.month);
+      break;
     case Interval::DayOfYear:
-    case Interval::Day: diff = daysB - daysA; break;
-    case Interval::Weekday: diff = (daysB - daysA) / 7; break;
-    case Interval::Week: diff = (weekStart(daysB, firstDay) - weekStart(daysA, firstDay)) / 7; break;
-    case Interval::Hour: diff = floorDiv(secondsB, 3600) - floorDiv(secondsA, 3600); break;
-    case Interval::Minute: diff = floorDiv(secondsB, 60) - floorDiv(secondsA, 60); break;
-    case Interval::Second: diff = secondsB - secondsA; break;
+    case Interval::Day:
+      diff = daysB - daysA;
+      break;
+    case Interval::Weekday:
+      diff = (daysB - daysA) / 7;
+      break;
+    case Interval::Week:
+      diff = (weekStart(daysB, firstDay) - weekStart(daysA, firstDay)) / 7;
+      break;
+    case Interval::Hour:
+      diff = floorDiv(secondsB, 3600) - floorDiv(secondsA, 3600);
+      break;
+    case Interval::Minute:
+      diff = floorDiv(secondsB, 60) - floorDiv(secondsA, 60);
+      break;
+    case Interval::Second:
+      diff = secondsB - secondsA;
+      break;
   }
   sqlite3_result_int64(call.context, diff);
 }
@@ -249,7 +306,8 @@ void fnDateSerial(const Call& call) {
   int64_t year = toWhole(call.name, call[0], INT16_MIN, INT16_MAX);
   int64_t month = toWhole(call.name, call[1], INT16_MIN, INT16_MAX);
   int64_t day = toWhole(call.name, call[2], INT16_MIN, INT16_MAX);
-  int64_t days = dayNumber(windowYear(static_cast<int>(year)), static_cast<int>(month), static_cast<int>(day));
+  int64_t days =
+      dayNumber(windowYear(static_cast<int>(year)), static_cast<int>(month), static_cast<int>(day));
   sqlite3_result_double(call.context, resultDate(call, static_cast<double>(days), call[0]));
 }
 

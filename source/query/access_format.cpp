@@ -67,8 +67,10 @@ struct DateToken {
 std::vector<DateToken> parseDateFormat(std::string_view f) {
   std::vector<DateToken> tokens;
   auto literal = [&](std::string_view text) {
-    if (!tokens.empty() && tokens.back().piece == DatePiece::Literal) tokens.back().text += text;
-    else tokens.push_back({DatePiece::Literal, std::string(text)});
+    if (!tokens.empty() && tokens.back().piece == DatePiece::Literal)
+      tokens.back().text += text;
+    else
+      tokens.push_back({DatePiece::Literal, std::string(text)});
   };
   for (size_t i = 0; i < f.size();) {
     char c = static_cast<char>(std::tolower(static_cast<unsigned char>(f[i])));
@@ -96,8 +98,9 @@ std::vector<DateToken> parseDateFormat(std::string_view f) {
       i += 4;
     } else if (c == 'd') {
       size_t n = std::min<size_t>(run(), 6);
-      static constexpr DatePiece kDays[] = {DatePiece::Day, DatePiece::Day2, DatePiece::WeekdayShort,
-                                            DatePiece::WeekdayLong, DatePiece::ShortDate, DatePiece::LongDate};
+      static constexpr DatePiece kDays[] = {DatePiece::Day,          DatePiece::Day2,
+                                            DatePiece::WeekdayShort, DatePiece::WeekdayLong,
+                                            DatePiece::ShortDate,    DatePiece::LongDate};
       tokens.push_back({kDays[n - 1], ""});
       i += n;
     } else if (c == 'w') {
@@ -106,8 +109,8 @@ std::vector<DateToken> parseDateFormat(std::string_view f) {
       i += n;
     } else if (c == 'm') {
       size_t n = std::min<size_t>(run(), 4);
-      static constexpr DatePiece kMonths[] = {DatePiece::Month, DatePiece::Month2, DatePiece::MonthShort,
-                                              DatePiece::MonthLong};
+      static constexpr DatePiece kMonths[] = {DatePiece::Month, DatePiece::Month2,
+                                              DatePiece::MonthShort, DatePiece::MonthLong};
       tokens.push_back({kMonths[n - 1], ""});
       i += n;
     } else if (c == 'q') {
@@ -128,7 +131,9 @@ std::vector<DateToken> parseDateFormat(std::string_view f) {
     } else if (c == 'h' || c == 'n' || c == 's') {
       size_t n = std::min<size_t>(run(), 2);
       DatePiece one = c == 'h' ? DatePiece::Hour : c == 'n' ? DatePiece::Minute : DatePiece::Second;
-      DatePiece two = c == 'h' ? DatePiece::Hour2 : c == 'n' ? DatePiece::Minute2 : DatePiece::Second2;
+      DatePiece two = c == 'h'   ? DatePiece::Hour2
+                      : c == 'n' ? DatePiece::Minute2
+                                 : DatePiece::Second2;
       tokens.push_back({n == 2 ? two : one, ""});
       i += n;
     } else if (c == 't' && run() >= 5) {
@@ -147,7 +152,8 @@ std::vector<DateToken> parseDateFormat(std::string_view f) {
     DatePiece& p = tokens[k].piece;
     if (p != DatePiece::Month && p != DatePiece::Month2) continue;
     auto neighbour = [&](int step) {
-      for (int j = static_cast<int>(k) + step; j >= 0 && j < static_cast<int>(tokens.size()); j += step) {
+      for (int j = static_cast<int>(k) + step; j >= 0 && j < static_cast<int>(tokens.size());
+           j += step) {
         if (tokens[j].piece != DatePiece::Literal) return tokens[j].piece;
       }
       return DatePiece::Literal;
@@ -173,7 +179,8 @@ std::string two(int n) {
   return buffer;
 }
 
-std::string formatDate(const std::vector<DateToken>& tokens, double date, int firstDay, int firstWeek) {
+std::string formatDate(const std::vector<DateToken>& tokens, double date, int firstDay,
+                       int firstWeek) {
   int64_t days = 0, seconds = 0;
   splitDate(date, days, seconds);
   DateTime t = dateTimeOf(date);
@@ -185,7 +192,9 @@ std::string formatDate(const std::vector<DateToken>& tokens, double date, int fi
   }
   int hour = twelveHour ? (t.hour % 12 == 0 ? 12 : t.hour % 12) : t.hour;
   bool pm = t.hour >= 12;
-  auto shortDate = [&] { return std::to_string(t.month) + "/" + std::to_string(t.day) + "/" + std::to_string(t.year); };
+  auto shortDate = [&] {
+    return std::to_string(t.month) + "/" + std::to_string(t.day) + "/" + std::to_string(t.year);
+  };
   auto longTime = [&] {
     return std::to_string(t.hour % 12 == 0 ? 12 : t.hour % 12) + ":" + two(t.minute) + ":" +
            two(t.second) + (pm ? " PM" : " AM");
@@ -193,39 +202,95 @@ std::string formatDate(const std::vector<DateToken>& tokens, double date, int fi
   std::string out;
   for (const auto& token : tokens) {
     switch (token.piece) {
-      case DatePiece::Literal: out += token.text; break;
-      case DatePiece::Day: out += std::to_string(t.day); break;
-      case DatePiece::Day2: out += two(t.day); break;
-      case DatePiece::WeekdayShort: out += weekdayName(weekdayOf(days, 1), true); break;
-      case DatePiece::WeekdayLong: out += weekdayName(weekdayOf(days, 1), false); break;
-      case DatePiece::ShortDate: out += shortDate(); break;
+      case DatePiece::Literal:
+        out += token.text;
+        break;
+      case DatePiece::Day:
+        out += std::to_string(t.day);
+        break;
+      case DatePiece::Day2:
+        out += two(t.day);
+        break;
+      case DatePiece::WeekdayShort:
+        out += weekdayName(weekdayOf(days, 1), true);
+        break;
+      case DatePiece::WeekdayLong:
+        out += weekdayName(weekdayOf(days, 1), false);
+        break;
+      case DatePiece::ShortDate:
+        out += shortDate();
+        break;
       case DatePiece::LongDate:
         out += std::string(weekdayName(weekdayOf(days, 1), false)) + ", " +
                std::string(monthName(t.month, false)) + " " + std::to_string(t.day) + ", " +
                std::to_string(t.year);
         break;
-      case DatePiece::Weekday: out += std::to_string(weekdayOf(days, firstDay)); break;
-      case DatePiece::Week: out += std::to_string(weekOfYear(days, firstDay, firstWeek)); break;
-      case DatePiece::Month: out += std::to_string(t.month); break;
-      case DatePiece::Month2: out += two(t.month); break;
-      case DatePiece::MonthShort: out += monthName(t.month, true); break;
-      case DatePiece::MonthLong: out += monthName(t.month, false); break;
-      case DatePiece::Minute: out += std::to_string(t.minute); break;
-      case DatePiece::Minute2: out += two(t.minute); break;
-      case DatePiece::Quarter: out += std::to_string((t.month - 1) / 3 + 1); break;
-      case DatePiece::DayOfYear: out += std::to_string(dayOfYear(days)); break;
-      case DatePiece::Year2: out += two(t.year % 100); break;
-      case DatePiece::Year4: out += std::to_string(t.year); break;
-      case DatePiece::Hour: out += std::to_string(hour); break;
-      case DatePiece::Hour2: out += two(hour); break;
-      case DatePiece::Second: out += std::to_string(t.second); break;
-      case DatePiece::Second2: out += two(t.second); break;
-      case DatePiece::LongTime: out += longTime(); break;
-      case DatePiece::GeneralDate: out += generalDateText(date); break;
-      case DatePiece::AmPmUpper: out += pm ? "PM" : "AM"; break;
-      case DatePiece::AmPmLower: out += pm ? "pm" : "am"; break;
-      case DatePiece::APUpper: out += pm ? "P" : "A"; break;
-      case DatePiece::APLower: out += pm ? "p" : "a"; break;
+      case DatePiece::Weekday:
+        out += std::to_string(weekdayOf(days, firstDay));
+        break;
+      case DatePiece::Week:
+        out += std::to_string(weekOfYear(days, firstDay, firstWeek));
+        break;
+      case DatePiece::Month:
+        out += std::to_string(t.month);
+        break;
+      case DatePiece::Month2:
+        out += two(t.month);
+        break;
+      case DatePiece::MonthShort:
+        out += monthName(t.month, true);
+        break;
+      case DatePiece::MonthLong:
+        out += monthName(t.month, false);
+        break;
+      case DatePiece::Minute:
+        out += std::to_string(t.minute);
+        break;
+      case DatePiece::Minute2:
+        out += two(t.minute);
+        break;
+      case DatePiece::Quarter:
+        out += std::to_string((t.month - 1) / 3 + 1);
+        break;
+      case DatePiece::DayOfYear:
+        out += std::to_string(dayOfYear(days));
+        break;
+      case DatePiece::Year2:
+        out += two(t.year % 100);
+        break;
+      case DatePiece::Year4:
+        out += std::to_string(t.year);
+        break;
+      case DatePiece::Hour:
+        out += std::to_string(hour);
+        break;
+      case DatePiece::Hour2:
+        out += two(hour);
+        break;
+      case DatePiece::Second:
+        out += std::to_string(t.second);
+        break;
+      case DatePiece::Second2:
+        out += two(t.second);
+        break;
+      case DatePiece::LongTime:
+        out += longTime();
+        break;
+      case DatePiece::GeneralDate:
+        out += generalDateText(date);
+        break;
+      case DatePiece::AmPmUpper:
+        out += pm ? "PM" : "AM";
+        break;
+      case DatePiece::AmPmLower:
+        out += pm ? "pm" : "am";
+        break;
+      case DatePiece::APUpper:
+        out += pm ? "P" : "A";
+        break;
+      case DatePiece::APLower:
+        out += pm ? "p" : "a";
+        break;
     }
   }
   return out;
@@ -341,10 +406,13 @@ std::string formatNumber(const NumberFormat& format, double x, bool withSign) {
       // Commas after the last integer placeholder divide by 1000; between placeholders they group.
       bool digitAfter = false;
       for (size_t j = k + 1; j < integerEnd; ++j)
-        digitAfter = digitAfter || tokens[j].kind == NumberToken::Zero || tokens[j].kind == NumberToken::Hash;
+        digitAfter = digitAfter || tokens[j].kind == NumberToken::Zero ||
+                     tokens[j].kind == NumberToken::Hash;
       bool digitBefore = integerPlaces > 0;
-      if (digitBefore && digitAfter) grouping = true;
-      else if (digitBefore) ++scaling;
+      if (digitBefore && digitAfter)
+        grouping = true;
+      else if (digitBefore)
+        ++scaling;
     }
   }
   if (percent) x *= 100;
@@ -352,11 +420,13 @@ std::string formatNumber(const NumberFormat& format, double x, bool withSign) {
   bool negative = x < 0;
   int exponentValue = 0;
   if (exponent < tokens.size() && x != 0) {
-    exponentValue = static_cast<int>(std::floor(std::log10(std::fabs(x)))) - (std::max(integerPlaces, 1) - 1);
+    exponentValue =
+        static_cast<int>(std::floor(std::log10(std::fabs(x)))) - (std::max(integerPlaces, 1) - 1);
     x /= std::pow(10.0, exponentValue);
     std::string w, p;
     decimalDigits(x, fractionPlaces, w, p);
-    if (static_cast<int>(w.size()) > std::max(integerPlaces, 1)) {  // rounding reached the next power
+    if (static_cast<int>(w.size()) >
+        std::max(integerPlaces, 1)) {  // rounding reached the next power
       x /= 10;
       ++exponentValue;
     }
@@ -378,8 +448,10 @@ std::string formatNumber(const NumberFormat& format, double x, bool withSign) {
     const NumberToken& t = tokens[k];
     if (t.kind == NumberToken::Zero || t.kind == NumberToken::Hash) {
       --placeholdersLeft;
-      if (next > 0) emitDigit(whole[--next]);
-      else if (t.kind == NumberToken::Zero) emitDigit('0');
+      if (next > 0)
+        emitDigit(whole[--next]);
+      else if (t.kind == NumberToken::Zero)
+        emitDigit('0');
       if (placeholdersLeft == 0)
         while (next > 0) emitDigit(whole[--next]);
     } else if (t.kind == NumberToken::Literal) {
@@ -399,15 +471,19 @@ std::string formatNumber(const NumberFormat& format, double x, bool withSign) {
     for (size_t k = mantissaEnd; k-- > point + 1 && k < tokens.size();) {
       if (tokens[k].kind != NumberToken::Zero && tokens[k].kind != NumberToken::Hash) continue;
       --place;
-      if (tokens[k].kind == NumberToken::Hash && part[place] == '0' && lastKept == place + 1) lastKept = place;
-      else break;
+      if (tokens[k].kind == NumberToken::Hash && part[place] == '0' && lastKept == place + 1)
+        lastKept = place;
+      else
+        break;
     }
   }
   int place = 0;
   for (size_t k = integerEnd; k < tokens.size(); ++k) {
     const NumberToken& t = tokens[k];
     switch (t.kind) {
-      case NumberToken::Point: if (k == point) out += '.'; break;
+      case NumberToken::Point:
+        if (k == point) out += '.';
+        break;
       case NumberToken::Zero:
       case NumberToken::Hash:
         if (k < mantissaEnd) {
@@ -415,19 +491,29 @@ std::string formatNumber(const NumberFormat& format, double x, bool withSign) {
           ++place;
         }
         break;
-      case NumberToken::Comma: break;
-      case NumberToken::Percent: out += '%'; break;
-      case NumberToken::Literal: out += t.text; break;
+      case NumberToken::Comma:
+        break;
+      case NumberToken::Percent:
+        out += '%';
+        break;
+      case NumberToken::Literal:
+        out += t.text;
+        break;
       case NumberToken::Exponent: {
         int minimum = 0;
         size_t j = k + 1;
-        for (; j < tokens.size() && (tokens[j].kind == NumberToken::Zero || tokens[j].kind == NumberToken::Hash); ++j)
+        for (; j < tokens.size() &&
+               (tokens[j].kind == NumberToken::Zero || tokens[j].kind == NumberToken::Hash);
+             ++j)
           minimum += tokens[j].kind == NumberToken::Zero;
         out += t.text[1];
-        if (exponentValue < 0) out += '-';
-        else if (t.text[0] == '+') out += '+';
+        if (exponentValue < 0)
+          out += '-';
+        else if (t.text[0] == '+')
+          out += '+';
         std::string digits = std::to_string(std::abs(exponentValue));
-        if (static_cast<int>(digits.size()) < minimum) digits.insert(0, minimum - digits.size(), '0');
+        if (static_cast<int>(digits.size()) < minimum)
+          digits.insert(0, minimum - digits.size(), '0');
         out += digits;
         k = j - 1;
         break;
@@ -446,11 +532,16 @@ std::string formatText(std::string_view format, const std::string& value) {
   std::vector<std::pair<char, std::string>> tokens;  // placeholder ('@', '&') or literal (0)
   for (size_t i = 0; i < format.size(); ++i) {
     char c = format[i];
-    if (c == '<') toLower = true;
-    else if (c == '>') toUpper = true;
-    else if (c == '!') fromLeft = true;
-    else if (c == '@' || c == '&') tokens.emplace_back(c, "");
-    else if (c == '\\' && i + 1 < format.size()) tokens.emplace_back(0, std::string(1, format[++i]));
+    if (c == '<')
+      toLower = true;
+    else if (c == '>')
+      toUpper = true;
+    else if (c == '!')
+      fromLeft = true;
+    else if (c == '@' || c == '&')
+      tokens.emplace_back(c, "");
+    else if (c == '\\' && i + 1 < format.size())
+      tokens.emplace_back(0, std::string(1, format[++i]));
     else if (c == '"') {
       size_t close = format.find('"', i + 1);
       if (close == std::string_view::npos) close = format.size();
@@ -474,8 +565,10 @@ std::string formatText(std::string_view format, const std::string& value) {
     size_t next = 0;
     for (size_t k = 0; k < tokens.size(); ++k) {
       if (tokens[k].first == 0) continue;
-      if (next < text.size()) filled[k] = text.substr(next++, 1);
-      else if (tokens[k].first == '@') filled[k] = U" ";
+      if (next < text.size())
+        filled[k] = text.substr(next++, 1);
+      else if (tokens[k].first == '@')
+        filled[k] = U" ";
     }
     if (next < text.size()) filled.back() += text.substr(next);
   } else {
@@ -484,13 +577,16 @@ std::string formatText(std::string_view format, const std::string& value) {
     for (size_t k = tokens.size(); k-- > 0;) {
       if (tokens[k].first == 0) continue;
       --left;
-      if (next > 0) filled[k] = text.substr(--next, 1);
-      else if (tokens[k].first == '@') filled[k] = U" ";
+      if (next > 0)
+        filled[k] = text.substr(--next, 1);
+      else if (tokens[k].first == '@')
+        filled[k] = U" ";
       if (left == 0 && next > 0) filled[k] = text.substr(0, next) + filled[k];
     }
   }
   std::string out;
-  for (size_t k = 0; k < tokens.size(); ++k) out += tokens[k].first ? encode(filled[k]) : tokens[k].second;
+  for (size_t k = 0; k < tokens.size(); ++k)
+    out += tokens[k].first ? encode(filled[k]) : tokens[k].second;
   return out;
 }
 
@@ -522,7 +618,8 @@ std::optional<std::string> namedFormat(const Call& call, std::string_view name) 
     auto n = number();
     if (!n) return std::nullopt;
     std::vector<std::string> sections = sectionsOf(f);
-    if (*n < 0 && sections.size() > 1) return formatNumber(parseNumberFormat(sections[1]), -*n, false);
+    if (*n < 0 && sections.size() > 1)
+      return formatNumber(parseNumberFormat(sections[1]), -*n, false);
     return formatNumber(parseNumberFormat(sections[0]), *n, true);
   };
   auto truth = [&](const char* yes, const char* no) -> std::optional<std::string> {
@@ -559,9 +656,9 @@ std::optional<std::string> namedFormat(const Call& call, std::string_view name) 
 
 bool isNamedFormat(std::string_view name) {
   static constexpr std::string_view kNames[] = {
-      "general number", "currency",    "fixed",      "standard",   "percent",    "scientific",
-      "yes/no",         "true/false",  "on/off",     "general date", "long date", "medium date",
-      "short date",     "long time",   "medium time", "short time"};
+      "general number", "currency",   "fixed",       "standard",     "percent",   "scientific",
+      "yes/no",         "true/false", "on/off",      "general date", "long date", "medium date",
+      "short date",     "long time",  "medium time", "short time"};
   std::string key = lower(name);
   for (auto n : kNames) {
     if (key == n) return true;
@@ -579,8 +676,8 @@ bool tristate(const Call& call, int i, bool fallback) {
 
 // FormatNumber, FormatCurrency and FormatPercent(expression[, digits after the point[, leading
 // digit[, parentheses for negatives[, grouping]]]]): a number format built from the arguments.
-void formatWithOptions(const Call& call, std::string_view prefix, std::string_view suffix, bool parenthesesByDefault,
-                       double scale) {
+void formatWithOptions(const Call& call, std::string_view prefix, std::string_view suffix,
+                       bool parenthesesByDefault, double scale) {
   double x = toNumber(call.name, call[0]) * scale;
   if (!std::isfinite(x)) failOverflow(call.name, call[0]);
   int64_t digits = call.has(1) && !isNull(call[1]) ? toWhole(call.name, call[1]) : -1;
@@ -590,8 +687,11 @@ void formatWithOptions(const Call& call, std::string_view prefix, std::string_vi
   bool grouping = tristate(call, 4, true);
   std::string pattern = std::string(grouping ? "#,##" : "") + (leading ? "0" : "#");
   if (digits > 0) pattern += "." + std::string(static_cast<size_t>(digits), '0');
-  std::string text = std::string(prefix) + formatNumber(parseNumberFormat(pattern), std::fabs(x), false) + std::string(suffix);
-  if (x < 0 && text.find_first_of("123456789") != std::string::npos) text = parentheses ? "(" + text + ")" : "-" + text;
+  std::string text = std::string(prefix) +
+                     formatNumber(parseNumberFormat(pattern), std::fabs(x), false) +
+                     std::string(suffix);
+  if (x < 0 && text.find_first_of("123456789") != std::string::npos)
+    text = parentheses ? "(" + text + ")" : "-" + text;
   resultText(call.context, text);
 }
 
@@ -606,9 +706,11 @@ void fnFormatPercent(const Call& call) { formatWithOptions(call, "", "%", false,
 void fnFormatDateTime(const Call& call) {
   double date = toDate(call.name, call[0]);
   int64_t kind = call.has(1) && !isNull(call[1]) ? toWhole(call.name, call[1]) : 0;
-  static constexpr const char* kFormats[] = {nullptr, "dddd, mmmm d, yyyy", "m/d/yyyy", "h:nn:ss AM/PM", "hh:nn"};
+  static constexpr const char* kFormats[] = {nullptr, "dddd, mmmm d, yyyy", "m/d/yyyy",
+                                             "h:nn:ss AM/PM", "hh:nn"};
   if (kind < 0 || kind > 4) failInvalidArgument(call.name, call[1]);
-  resultText(call.context, kind == 0 ? generalDateText(date) : formatDate(parseDateFormat(kFormats[kind]), date, 1, 1));
+  resultText(call.context, kind == 0 ? generalDateText(date)
+                                     : formatDate(parseDateFormat(kFormats[kind]), date, 1, 1));
 }
 
 void fnFormat(const Call& call) {
@@ -619,7 +721,8 @@ void fnFormat(const Call& call) {
 
   if (isNull(v)) {
     // A number format's fourth section is for Null; otherwise Null formats as "".
-    if (sections.size() >= 4) return resultText(call.context, formatNumber(parseNumberFormat(sections[3]), 0, false));
+    if (sections.size() >= 4)
+      return resultText(call.context, formatNumber(parseNumberFormat(sections[3]), 0, false));
     return resultText(call.context, "");
   }
   if (format.empty()) {
@@ -630,31 +733,41 @@ void fnFormat(const Call& call) {
     auto named = namedFormat(call, format);
     return resultText(call.context, named ? *named : toText(call.name, v));
   }
-  if (isTextFormat(sections[0])) return resultText(call.context, formatText(sections[0], toText(call.name, v)));
+  if (isTextFormat(sections[0]))
+    return resultText(call.context, formatText(sections[0], toText(call.name, v)));
 
   std::vector<DateToken> dateTokens = parseDateFormat(sections[0]);
   NumberFormat numberFormat = parseNumberFormat(sections[0]);
   if (isDateFormat(dateTokens) && !numberFormat.anyPlaceholder) {
     std::optional<double> date;
-    if (!isText(v)) date = toDate(call.name, v);
-    else if (auto parsed = parseDate(textOf(v))) date = parsed;
-    else if (auto n = parseNumber(textOf(v)); n && inDateRange(*n)) date = n;
+    if (!isText(v))
+      date = toDate(call.name, v);
+    else if (auto parsed = parseDate(textOf(v)))
+      date = parsed;
+    else if (auto n = parseNumber(textOf(v)); n && inDateRange(*n))
+      date = n;
     if (!date) return resultText(call.context, textOf(v));
     return resultText(call.context, formatDate(dateTokens, *date, firstDay, firstWeek));
   }
 
   std::optional<double> number;
-  if (!isText(v)) number = toNumber(call.name, v);
-  else number = parseNumber(textOf(v));
+  if (!isText(v))
+    number = toNumber(call.name, v);
+  else
+    number = parseNumber(textOf(v));
   if (!number) return resultText(call.context, textOf(v));
   double x = *number;
   if (!std::isfinite(x)) failOverflow(call.name, v);
   // Sections: positive (and all, alone); negative; zero; Null. An empty one takes the first's.
-  auto section = [&](size_t k) { return k < sections.size() && !sections[k].empty() ? sections[k] : sections[0]; };
-  if (x == 0 && sections.size() >= 3) return resultText(call.context, formatNumber(parseNumberFormat(section(2)), 0, false));
+  auto section = [&](size_t k) {
+    return k < sections.size() && !sections[k].empty() ? sections[k] : sections[0];
+  };
+  if (x == 0 && sections.size() >= 3)
+    return resultText(call.context, formatNumber(parseNumberFormat(section(2)), 0, false));
   if (x < 0 && sections.size() >= 2) {
     bool own = !sections[1].empty();
-    return resultText(call.context, formatNumber(parseNumberFormat(section(1)), own ? -x : x, !own));
+    return resultText(call.context,
+                      formatNumber(parseNumberFormat(section(1)), own ? -x : x, !own));
   }
   resultText(call.context, formatNumber(numberFormat, x, true));
 }

@@ -170,17 +170,28 @@ const Entry* findEntry(std::string_view name) {
 // The order in which numeric types widen, as VBA widens the operands of arithmetic.
 int widthRank(int16_t type) {
   switch (type) {
-    case dbBoolean: return 1;
-    case dbByte: return 2;
-    case dbInteger: return 3;
-    case dbLong: return 4;
-    case dbBigInt: return 5;
-    case dbSingle: return 6;
-    case dbDouble: return 7;
-    case dbCurrency: return 8;
-    case dbDecimal: return 9;
-    case dbDate: return 10;
-    default: return 0;
+    case dbBoolean:
+      return 1;
+    case dbByte:
+      return 2;
+    case dbInteger:
+      return 3;
+    case dbLong:
+      return 4;
+    case dbBigInt:
+      return 5;
+    case dbSingle:
+      return 6;
+    case dbDouble:
+      return 7;
+    case dbCurrency:
+      return 8;
+    case dbDecimal:
+      return 9;
+    case dbDate:
+      return 10;
+    default:
+      return 0;
   }
 }
 
@@ -271,9 +282,11 @@ const AccessFunctionInfo* findAccessFunction(std::string_view name) {
 
 int16_t accessResultType(const AccessFunctionInfo& function, std::span<const int16_t> types) {
   switch (function.result) {
-    case ResultRule::Fixed: return function.daoType;
+    case ResultRule::Fixed:
+      return function.daoType;
     case ResultRule::FirstArgument:
-      if (function.accessName == "IIf" || function.accessName == "Switch" || function.accessName == "Choose") {
+      if (function.accessName == "IIf" || function.accessName == "Switch" ||
+          function.accessName == "Choose") {
         // The type of the first value that is not a Null literal: IIf's and Choose's from their
         // second argument on, Switch's from every second.
         size_t step = function.accessName == "Switch" ? 2 : 1;
@@ -283,11 +296,13 @@ int16_t accessResultType(const AccessFunctionInfo& function, std::span<const int
         return 0;
       }
       return types.empty() ? 0 : types[0];
-    case ResultRule::Widest: return widest(function, types);
+    case ResultRule::Widest:
+      return widest(function, types);
     case ResultRule::SumOf: {
       if (types.empty()) return 0;
       int16_t type = types[0];
-      if (type == dbCurrency || type == dbDecimal || type == dbDate || type == dbBigInt) return type;
+      if (type == dbCurrency || type == dbDecimal || type == dbDate || type == dbBigInt)
+        return type;
       if (isIntegerType(type)) return dbLong;
       return type == 0 ? 0 : dbDouble;
     }
@@ -308,8 +323,8 @@ int registerAccessFunctions(sqlite3* db) {
       void* data = const_cast<Entry*>(&entry);
       rc = entry.scalar ? sqlite3_create_function_v2(db, name.c_str(), count, flags, data,
                                                      callScalar, nullptr, nullptr, nullptr)
-                        : sqlite3_create_function_v2(db, name.c_str(), count, flags, data,
-                                                     nullptr, callStep, callFinal, nullptr);
+                        : sqlite3_create_function_v2(db, name.c_str(), count, flags, data, nullptr,
+                                                     callStep, callFinal, nullptr);
     }
   }
   return rc;

@@ -1,11 +1,11 @@
 // Conversions, arithmetic, the tests of kinds, IIf and Nz, as VBA does them.
+#include <algorithm>
 #include <cctype>
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <optional>
-#include <algorithm>
 #include <string>
 
 #include "source/query/access_bodies.h"
@@ -16,12 +16,13 @@ namespace access_sql {
 namespace {
 
 constexpr double kCurrencyLimit = 922337203685477.5807;  // Currency: 64 bits of 1/10000
-constexpr double kExpLimit = 709.782712893384;             // exp beyond overflows a Double
+constexpr double kExpLimit = 709.782712893384;           // exp beyond overflows a Double
 
 bool equalsIgnoringCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
       return false;
   }
   return true;
@@ -30,9 +31,12 @@ bool equalsIgnoringCase(std::string_view a, std::string_view b) {
 // VBA's truth of a value: numbers not zero, the texts "True" and "False", numeric texts.
 bool truthOf(std::string_view function, sqlite3_value* value) {
   switch (sqlite3_value_type(value)) {
-    case SQLITE_NULL: return false;
-    case SQLITE_INTEGER: return sqlite3_value_int64(value) != 0;
-    case SQLITE_FLOAT: return sqlite3_value_double(value) != 0;
+    case SQLITE_NULL:
+      return false;
+    case SQLITE_INTEGER:
+      return sqlite3_value_int64(value) != 0;
+    case SQLITE_FLOAT:
+      return sqlite3_value_double(value) != 0;
     case SQLITE_TEXT: {
       std::string_view text = textOf(value);
       while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
@@ -42,7 +46,8 @@ bool truthOf(std::string_view function, sqlite3_value* value) {
       if (auto number = parseNumber(text)) return *number != 0;
       break;
     }
-    default: break;
+    default:
+      break;
   }
   failTypeMismatch(function, value);
 }
@@ -63,8 +68,10 @@ void resultSameKind(sqlite3_context* context, sqlite3_value* in, double x) {
 std::string radixText(const Call& call, int bitsPerDigit) {
   int64_t whole = toWhole(call.name, call[0], INT64_MIN, INT64_MAX);
   uint64_t bits = static_cast<uint64_t>(whole);
-  if (whole < 0 && whole >= INT16_MIN) bits &= 0xFFFF;  // an Integer's bits, as VBA shows them
-  else if (whole < 0 && whole >= INT32_MIN) bits &= 0xFFFFFFFF;
+  if (whole < 0 && whole >= INT16_MIN)
+    bits &= 0xFFFF;  // an Integer's bits, as VBA shows them
+  else if (whole < 0 && whole >= INT32_MIN)
+    bits &= 0xFFFFFFFF;
   std::string digits;
   do {
     digits.insert(digits.begin(), "0123456789ABCDEF"[bits & ((1u << bitsPerDigit) - 1)]);
@@ -149,9 +156,8 @@ void fnIsNumeric(const Call& call) {
 // and whole-number fields) are not.
 void fnIsDate(const Call& call) {
   int type = sqlite3_value_type(call[0]);
-  resultBool(call.context,
-             (type == SQLITE_FLOAT && inDateRange(sqlite3_value_double(call[0]))) ||
-                 (type == SQLITE_TEXT && parseDate(textOf(call[0]))));
+  resultBool(call.context, (type == SQLITE_FLOAT && inDateRange(sqlite3_value_double(call[0]))) ||
+                               (type == SQLITE_TEXT && parseDate(textOf(call[0]))));
 }
 
 void fnVal(const Call& call) {
@@ -246,19 +252,22 @@ void fnCVar(const Call& call) { sqlite3_result_value(call.context, call[0]); }
 
 void fnInt(const Call& call) {
   if (isNull(call[0])) return sqlite3_result_null(call.context);
-  if (sqlite3_value_type(call[0]) == SQLITE_INTEGER) return sqlite3_result_value(call.context, call[0]);
+  if (sqlite3_value_type(call[0]) == SQLITE_INTEGER)
+    return sqlite3_result_value(call.context, call[0]);
   sqlite3_result_double(call.context, std::floor(toNumber(call.name, call[0])));
 }
 
 void fnFix(const Call& call) {
   if (isNull(call[0])) return sqlite3_result_null(call.context);
-  if (sqlite3_value_type(call[0]) == SQLITE_INTEGER) return sqlite3_result_value(call.context, call[0]);
+  if (sqlite3_value_type(call[0]) == SQLITE_INTEGER)
+    return sqlite3_result_value(call.context, call[0]);
   sqlite3_result_double(call.context, std::trunc(toNumber(call.name, call[0])));
 }
 
 void fnRound(const Call& call) {
   if (isNull(call[0])) return sqlite3_result_null(call.context);
-  if (sqlite3_value_type(call[0]) == SQLITE_INTEGER) return sqlite3_result_value(call.context, call[0]);
+  if (sqlite3_value_type(call[0]) == SQLITE_INTEGER)
+    return sqlite3_result_value(call.context, call[0]);
   double x = toNumber(call.name, call[0]);
   int64_t places = call.has(1) ? toWhole(call.name, call[1]) : 0;
   if (places < 0 || places > 22) failInvalidArgument(call.name, call[1]);
@@ -312,10 +321,18 @@ void trigonometric(const Call& call, double (*f)(double)) {
 
 }  // namespace
 
-void fnAtn(const Call& call) { trigonometric(call, [](double x) { return std::atan(x); }); }
-void fnCos(const Call& call) { trigonometric(call, [](double x) { return std::cos(x); }); }
-void fnSin(const Call& call) { trigonometric(call, [](double x) { return std::sin(x); }); }
-void fnTan(const Call& call) { trigonometric(call, [](double x) { return std::tan(x); }); }
+void fnAtn(const Call& call) {
+  trigonometric(call, [](double x) { return std::atan(x); });
+}
+void fnCos(const Call& call) {
+  trigonometric(call, [](double x) { return std::cos(x); });
+}
+void fnSin(const Call& call) {
+  trigonometric(call, [](double x) { return std::sin(x); });
+}
+void fnTan(const Call& call) {
+  trigonometric(call, [](double x) { return std::tan(x); });
+}
 
 void fnHex(const Call& call) {
   if (isNull(call[0])) return sqlite3_result_null(call.context);
@@ -356,7 +373,8 @@ void opPlus(const Call& call) {
   if (isNull(call[0]) || isNull(call[1])) return sqlite3_result_null(call.context);
   if (isText(call[0]) && isText(call[1]))
     return resultText(call.context, std::string(textOf(call[0])) + std::string(textOf(call[1])));
-  if (sqlite3_value_type(call[0]) == SQLITE_INTEGER && sqlite3_value_type(call[1]) == SQLITE_INTEGER) {
+  if (sqlite3_value_type(call[0]) == SQLITE_INTEGER &&
+      sqlite3_value_type(call[1]) == SQLITE_INTEGER) {
     int64_t sum = 0;
     if (!__builtin_add_overflow(sqlite3_value_int64(call[0]), sqlite3_value_int64(call[1]), &sum))
       return sqlite3_result_int64(call.context, sum);

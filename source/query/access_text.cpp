@@ -112,7 +112,8 @@ void fnInStrRev(const Call& call) {
   std::u32string in = textArgument(call, 0), what = textArgument(call, 1);
   bool binary = binaryCompare(call, 3);
   if (start == -1) start = static_cast<int64_t>(in.size());
-  if (in.empty() || static_cast<size_t>(start) > in.size()) return sqlite3_result_int(call.context, 0);
+  if (in.empty() || static_cast<size_t>(start) > in.size())
+    return sqlite3_result_int(call.context, 0);
   if (what.empty()) return sqlite3_result_int64(call.context, start);
   if (what.size() > static_cast<size_t>(start)) return sqlite3_result_int(call.context, 0);
   std::u32string a = binary ? in : folded(in), b = binary ? what : folded(what);
@@ -175,7 +176,8 @@ void fnReplace(const Call& call) {
   for (int i = 0; i < 3; ++i) {
     if (isNull(call[i])) failInvalidUseOfNull(call.name);
   }
-  std::u32string in = textArgument(call, 0), what = textArgument(call, 1), with = textArgument(call, 2);
+  std::u32string in = textArgument(call, 0), what = textArgument(call, 1),
+                 with = textArgument(call, 2);
   int64_t start = call.has(3) ? countArgument(call, 3, 1) : 1;
   int64_t count = call.has(4) ? countArgument(call, 4, -1) : -1;
   bool binary = binaryCompare(call, 5);
@@ -229,7 +231,8 @@ void fnAscW(const Call& call) {
 void fnChr(const Call& call) {
   int64_t code = countArgument(call, 0, 0);
   if (code > 255) failInvalidArgument(call.name, call[0]);
-  char32_t c = code >= 0x80 && code < 0xA0 ? kWindows1252High[code - 0x80] : static_cast<char32_t>(code);
+  char32_t c =
+      code >= 0x80 && code < 0xA0 ? kWindows1252High[code - 0x80] : static_cast<char32_t>(code);
   resultCodePoints(call, std::u32string(1, c));
 }
 

@@ -11,9 +11,9 @@ namespace access_sql {
 
 namespace {
 
-constexpr std::string_view kMonthNames[] = {"January", "February", "March",     "April",
-                                            "May",     "June",     "July",      "August",
-                                            "September", "October", "November", "December"};
+constexpr std::string_view kMonthNames[] = {"January",   "February", "March",    "April",
+                                            "May",       "June",     "July",     "August",
+                                            "September", "October",  "November", "December"};
 constexpr std::string_view kMonthAbbreviations[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                                     "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 constexpr std::string_view kWeekdayNames[] = {"Sunday",   "Monday", "Tuesday", "Wednesday",
@@ -67,10 +67,14 @@ std::string_view textOf(sqlite3_value* value) {
 
 std::string describe(sqlite3_value* value) {
   switch (sqlite3_value_type(value)) {
-    case SQLITE_NULL: return "Null";
-    case SQLITE_INTEGER: return std::to_string(sqlite3_value_int64(value));
-    case SQLITE_FLOAT: return numberText(sqlite3_value_double(value));
-    case SQLITE_BLOB: return "a binary value";
+    case SQLITE_NULL:
+      return "Null";
+    case SQLITE_INTEGER:
+      return std::to_string(sqlite3_value_int64(value));
+    case SQLITE_FLOAT:
+      return numberText(sqlite3_value_double(value));
+    case SQLITE_BLOB:
+      return "a binary value";
     default: {
       std::string_view text = textOf(value);
       if (text.size() > 60) return "\"" + std::string(text.substr(0, 60)) + "...\"";
@@ -155,12 +159,15 @@ std::optional<double> parseNumber(std::string_view text) {
 
 double toNumber(std::string_view function, sqlite3_value* value) {
   switch (sqlite3_value_type(value)) {
-    case SQLITE_INTEGER: return static_cast<double>(sqlite3_value_int64(value));
-    case SQLITE_FLOAT: return sqlite3_value_double(value);
+    case SQLITE_INTEGER:
+      return static_cast<double>(sqlite3_value_int64(value));
+    case SQLITE_FLOAT:
+      return sqlite3_value_double(value);
     case SQLITE_TEXT:
       if (auto number = parseNumber(textOf(value))) return *number;
       break;
-    default: break;
+    default:
+      break;
   }
   failTypeMismatch(function, value);
 }
@@ -195,10 +202,14 @@ std::string numberText(double x) {
 
 std::string toText(std::string_view function, sqlite3_value* value) {
   switch (sqlite3_value_type(value)) {
-    case SQLITE_NULL: failInvalidUseOfNull(function);
-    case SQLITE_INTEGER: return std::to_string(sqlite3_value_int64(value));
-    case SQLITE_FLOAT: return numberText(sqlite3_value_double(value));
-    default: return std::string(textOf(value));
+    case SQLITE_NULL:
+      failInvalidUseOfNull(function);
+    case SQLITE_INTEGER:
+      return std::to_string(sqlite3_value_int64(value));
+    case SQLITE_FLOAT:
+      return numberText(sqlite3_value_double(value));
+    default:
+      return std::string(textOf(value));
   }
 }
 
@@ -207,14 +218,19 @@ std::u32string decode(std::string_view text) {
   out.reserve(text.size());
   for (size_t i = 0; i < text.size();) {
     auto byte = static_cast<unsigned char>(text[i]);
-    int length = byte < 0x80 ? 1 : (byte >> 5) == 6 ? 2 : (byte >> 4) == 14 ? 3 : (byte >> 3) == 30 ? 4 : 0;
+    int length = byte < 0x80         ? 1
+                 : (byte >> 5) == 6  ? 2
+                 : (byte >> 4) == 14 ? 3
+                 : (byte >> 3) == 30 ? 4
+                                     : 0;
     if (length == 0 || i + length > text.size()) {  // not UTF-8: the byte stands for itself
       out += static_cast<char32_t>(byte);
       ++i;
       continue;
     }
     char32_t c = length == 1 ? byte : byte & (0x7F >> length);
-    for (int k = 1; k < length; ++k) c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    for (int k = 1; k < length; ++k)
+      c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
     out += c;
     i += length;
   }
@@ -519,7 +535,9 @@ double toDate(std::string_view function, sqlite3_value* value) {
   double date = 0;
   switch (sqlite3_value_type(value)) {
     case SQLITE_INTEGER:
-    case SQLITE_FLOAT: date = sqlite3_value_double(value); break;
+    case SQLITE_FLOAT:
+      date = sqlite3_value_double(value);
+      break;
     case SQLITE_TEXT: {
       if (auto parsed = parseDate(textOf(value))) return *parsed;
       if (auto number = parseNumber(textOf(value))) {
@@ -528,7 +546,8 @@ double toDate(std::string_view function, sqlite3_value* value) {
       }
       failTypeMismatch(function, value);
     }
-    default: failTypeMismatch(function, value);
+    default:
+      failTypeMismatch(function, value);
   }
   if (!inDateRange(date)) failOverflow(function, value);
   return date;

@@ -55,7 +55,7 @@ struct DateTime {
   int hour = 0, minute = 0, second = 0;
 };
 inline constexpr double kSecondsPerDay = 86400.0;
-inline constexpr double kFirstDate = -657434.0;          // 100-01-01, the earliest Access date
+inline constexpr double kFirstDate = -657434.0;        // 100-01-01, the earliest Access date
 inline constexpr double kLastDate = 2958465.99998843;  // 9999-12-31 23:59:59
 int64_t dayNumber(int year, int month, int day);       // days from 1899-12-30 (may overflow dates)
 void civilDate(int64_t days, int& year, int& month, int& day);
