@@ -148,15 +148,29 @@ void fnRTrim(const Call& call) {
   resultCodePoints(call, trimmed(textArgument(call, 0), false, true));
 }
 
-void fnSpace(const Call& call) {
+namespace {
+
+// The longest text Space and String make: past it a query is asking for memory, not text.
+constexpr int64_t kLongestMadeText = int64_t{1} << 26;
+
+int64_t madeLength(const Call& call) {
   int64_t n = countArgument(call, 0, 0);
+  if (n > kLongestMadeText)
+    throw FunctionError{std::string(call.name) + ": out of string space: " + describe(call[0])};
+  return n;
+}
+
+}  // namespace
+
+void fnSpace(const Call& call) {
+  int64_t n = madeLength(call);
   resultText(call.context, std::string(static_cast<size_t>(n), ' '));
 }
 
 // String(number, character): the character a code (Mod 256) or a text's first character.
 void fnString(const Call& call) {
   if (isNull(call[0]) || isNull(call[1])) return sqlite3_result_null(call.context);
-  int64_t n = countArgument(call, 0, 0);
+  int64_t n = madeLength(call);
   char32_t c = 0;
   if (isText(call[1])) {
     std::u32string text = decode(textOf(call[1]));

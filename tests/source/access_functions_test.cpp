@@ -109,6 +109,7 @@ TEST_F(AccessFunctions, ValuesAFunctionCannotTakeFailTheStatement) {
   EXPECT_EQ(value("access_dateadd('x', 1, 0)"), "ERROR: DateAdd: invalid argument: \"x\"");
   EXPECT_EQ(value("access_intdiv(1, 0.4)"), "ERROR: \\: division by zero");
   EXPECT_EQ(value("access_sqr(-1)"), "ERROR: Sqr: invalid argument: -1");
+  EXPECT_EQ(value("access_space(2000000000)"), "ERROR: Space: out of string space: 2000000000");
   EXPECT_EQ(value("access_eq(5, 'five')"), "ERROR: =: type mismatch: \"five\"");
 }
 
