@@ -236,7 +236,7 @@ void fnCDbl(const Call& call) { sqlite3_result_double(call.context, toNumber(cal
 void fnCCur(const Call& call) {
   double x = toNumber(call.name, call[0]);
   if (std::fabs(x) > kCurrencyLimit) failOverflow(call.name, call[0]);
-  sqlite3_result_double(call.context, roundToEven(x * 10000) / 10000);
+  sqlite3_result_double(call.context, roundScaledToEven(x, 10000) / 10000);
 }
 
 void fnCDec(const Call& call) { sqlite3_result_double(call.context, toNumber(call.name, call[0])); }
@@ -273,7 +273,7 @@ void fnRound(const Call& call) {
   if (places < 0 || places > 22) failInvalidArgument(call.name, call[1]);
   double scale = std::pow(10.0, static_cast<double>(places));
   double scaled = x * scale;
-  sqlite3_result_double(call.context, std::isfinite(scaled) ? roundToEven(scaled) / scale : x);
+  sqlite3_result_double(call.context, std::isfinite(scaled) ? roundScaledToEven(x, scale) / scale : x);
 }
 
 void fnAbs(const Call& call) {

@@ -174,6 +174,16 @@ double toNumber(std::string_view function, sqlite3_value* value) {
 
 double roundToEven(double x) { return std::nearbyint(x); }  // the default rounding mode is to even
 
+double roundScaledToEven(double x, double scale) {
+  double product = x * scale;
+  double below = std::floor(product);
+  if (product - below != 0.5) return std::nearbyint(product);
+  double residual = std::fma(x, scale, -product);  // what the product's rounding lost
+  if (residual > 0) return below + 1;
+  if (residual < 0) return below;
+  return std::nearbyint(product);
+}
+
 bool isWhole(double x) { return std::isfinite(x) && x == std::trunc(x); }
 
 int64_t toWhole(std::string_view function, sqlite3_value* value, int64_t low, int64_t high) {

@@ -81,7 +81,7 @@ TEST_F(AccessFunctions, ConversionsAndArithmetic) {
   EXPECT_EQ(value("access_cstr(0.00001) || ' ' || access_cstr(1e20) || ' ' || access_cstr(1/3.0)"), "1E-05 1E+20 0.333333333333333");
   EXPECT_EQ(value("access_cint(2.5) || access_cint(3.5) || access_cint(-2.5) || access_cint(' 1,234 ')"), "24-21234");
   EXPECT_EQ(value("access_clng('$12.5') || ' ' || access_cbyte(255) || ' ' || access_cbool('True') || access_cbool(0)"), "12 255 -10");
-  EXPECT_EQ(value("access_ccur(1.23456)"), "1.2346");
+  EXPECT_EQ(value("access_ccur(1.23456) || ' ' || access_ccur(526.5 * 0.75 / 100) || ' ' || access_ccur(0.00005) || ' ' || access_round(2.675, 2)"), "1.2346 3.9487 0.0001 2.67");
   EXPECT_EQ(value("access_csng(1.1)"), "1.1");
   EXPECT_EQ(value("access_cdate('February 12, 1969')"), "25246.0");
   EXPECT_EQ(value("access_round(2.5) || access_round(3.5) || ' ' || access_round(0.125, 2) || ' ' || access_round(-2.5)"), "2.04.0 0.12 -2.0");
