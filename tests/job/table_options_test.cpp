@@ -287,3 +287,34 @@ TEST_F(TableOptions, ExtendingAnExcelBookKeepsItsCellsAndStyles) {
   auto calc = readWithCalc({out});
   EXPECT_FALSE(calc[out.string()].contains("error"));
 }
+
+// Typed dates added to a book of the 1904 date system count its days, so readers that follow the
+// book's own system (openpyxl's epoch, xlrd's datemode) read back the dates that were written.
+TEST_F(TableOptions, TypedDatesFollowTheBooksDateSystem) {
+  fs::path books = testsupport::projectRoot() / ".." / "shared" / "testdata" / "books" / "real-world";
+  if (!fs::exists(books / "date_1904.xls")) GTEST_SKIP() << "../shared/testdata/books is absent";
+  auto db = writeDb(dir / "typed.accdb", {typedTable()}, aw::Format::Ace16);
+  for (const char* name : {"date_1904.xls", "date_1904.xlsx"}) {
+    SCOPED_TRACE(name);
+    fs::path out = dir / name;
+    fs::copy_file(books / name, out);
+    convert(db, out, true, false);
+    std::string dates = testsupport::runPython(R"py(
+import sys, datetime
+path = sys.argv[1]
+if path.endswith('.xlsx'):
+    import openpyxl
+    ws = openpyxl.load_workbook(path)['Typed']
+    cells = [ws.cell(row=r, column=1).value for r in range(2, 7)]
+else:
+    import xlrd
+    book = xlrd.open_workbook(path)
+    sh = book.sheet_by_name('Typed')
+    cells = [xlrd.xldate.xldate_as_datetime(sh.cell_value(r, 0), book.datemode)
+             if sh.cell_type(r, 0) == xlrd.XL_CELL_DATE else sh.cell_value(r, 0) for r in range(1, 6)]
+print([c.strftime('%Y-%m-%d %H:%M:%S') if isinstance(c, datetime.datetime) else str(c) for c in cells[:2]], cells[3])
+)py", {out.string()});
+    // 1900-01-15 has no day in the 1904 system: it stays a text.
+    EXPECT_EQ(dates, "['2024-02-29 13:05:00', '2021-01-04 00:00:00'] 1900-01-15\n");
+  }
+}

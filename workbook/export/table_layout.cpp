@@ -15,7 +15,7 @@ size_t characters(const std::string& utf8) {
 }
 
 // The characters the value shows in its cell.
-size_t shownWidth(const Variant& value, bool typed) {
+size_t shownWidth(const Variant& value, bool typed, bool book1904) {
   switch (value.vt) {
     case VT_NULL:
     case VT_EMPTY: return 0;
@@ -24,6 +24,7 @@ size_t shownWidth(const Variant& value, bool typed) {
     case VT_EXT_DATE:
       if (typed) {
         ExcelDate d = value.vt == VT_DATE ? excelDateOfOleDay(value.real) : excelDateOfExtended(value.extendedDate);
+        d = inDateSystem(d, book1904);
         if (d.shape == DateShape::Date) return std::char_traits<char>::length(kDateFormat);
         if (d.shape == DateShape::Time) return std::char_traits<char>::length(kTimeFormat);
         if (d.shape == DateShape::DateTime) return std::char_traits<char>::length(kDateTimeFormat);
@@ -79,7 +80,7 @@ void layoutHeaderCell(TableLayout& layout, SheetHandle sheet, int row, int colum
 void layoutValue(TableLayout& layout, int column, const Variant& value) {
   if (!layoutMeasures(layout) || column < 0 || column >= layout.columns) return;
   size_t& w = layout.widths[static_cast<size_t>(column)];
-  w = std::max(w, shownWidth(value, layout.typedCells));
+  w = std::max(w, shownWidth(value, layout.typedCells, xlBookIsDate1904A(layout.book) != 0));
 }
 
 void layoutRecordWritten(TableLayout& layout, const Placement& placement) {
