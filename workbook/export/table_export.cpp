@@ -19,6 +19,7 @@
 #include "workbook/export/typed_cell_value.h"
 #include "workbook/export/value_text.h"
 #include "workbook/export/value_files.h"
+#include "workbook/text.h"
 
 namespace {
 
@@ -110,6 +111,19 @@ void writeRecordCells(RecordPipeline& pipeline, const Placement& placement, cons
   if (record.failed) pipeline.rethrowFailure();
 }
 
+// The sheet names of the database's tables other than this one, which its continuation sheets
+// never take.
+std::vector<std::string> otherTableSheets(const Database& database, const std::string& tableName) {
+  std::vector<std::string> names;
+  TableDefs tables = database.TableDefs();
+  for (int i = 0; i < tables.Count(); ++i) {
+    std::string name = tables.Item(i).Name();
+    if (asciiEqualsIgnoreCase(name, tableName)) continue;
+    names.push_back(sheetNameAllowed(name) ? name : derivedSheetName(name));
+  }
+  return names;
+}
+
 void writeHeaderRow(ConversionOptions* options, const Fields& fields, const Placement& placement, bool due,
                     TableLayout& layout) {
   for (int c = 0; c < fields.Count(); ++c) {
@@ -157,16 +171,25 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
     if (owner) owner->setControlText(kTableLabelControl, tableName + " -> " + options->outputPath);
 
     Placement placement;
-    if (!placeTableSheet(options->book, tableName, options->overwriteTable, &placement)) {
+    const int lastRecordRow = lastRecordRowFor(options->rowLimit, options->bookType);
+    if (!placeTableSheet(options->book, tableName, options->overwriteTable, &placement,
+                         otherTableSheets(*options->database, tableName))) {
       showFailure(owner, "Cannot create a sheet.", options->outputPath + ": " + xlBookErrorMessageA(options->book));
       return false;
     }
     bool headerDue = headerRowDue(options->writeHeader, options->headerOnlyForNewSheets, placement.existed);
+    // A sheet appended to that has no row left for a record: the table goes on on a new sheet.
+    if (placement.row + (headerDue ? 1 : 0) > lastRecordRow) {
+      if (!openContinuationSheet(options->book, &placement)) {
+        showFailure(owner, "Cannot create a sheet.", options->outputPath + ": " + xlBookErrorMessageA(options->book));
+        return false;
+      }
+      headerDue = headerRowDue(options->writeHeader, options->headerOnlyForNewSheets, placement.existed);
+    }
     // /LAYOUT=TABLE, /CELLS=TYPED and /ROWS=N; all off by default.
     startTableLayout(layout, options->tableLayout != 0, options->typedCells != 0, options->book, placement,
                      headerDue, definition.Count());
     TypedFormats typed{options->book, {}};
-    const int lastRecordRow = lastRecordRowFor(options->rowLimit, options->bookType);
     writeHeaderRow(options, definition, placement, headerDue, layout);
     if (headerDue) placement.row += 1;
 
@@ -195,6 +218,7 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
         writeRecordCells(pipeline, placement, source, options->typedCells != 0 ? &typed : nullptr, layout, whole);
         options->recordsExported += 1;  // the record is written, whatever becomes of the next one
         layoutRecordWritten(layout, placement);  // /LAYOUT=TABLE
+        SheetHandle filled = placement.sheet;
         if (!advanceAfterRecord(options->book, placement.sheetName, &placement, lastRecordRow)) {
           pipeline.stop();
           finishTableLayout(layout);
@@ -202,6 +226,7 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
           showFailure(owner, "Cannot create a sheet.", options->outputPath + ": " + xlBookErrorMessageA(options->book));
           return false;
         }
+        if (placement.sheet != filled) layoutContinuationSheet(layout, placement);  // /LAYOUT=TABLE
         pipeline.moveNext();
       }
     }

@@ -66,6 +66,7 @@ void startTableLayout(TableLayout& layout, bool tableLayout, bool typedCells, Bo
   layout.sheetLook = !placement.existed;
   layout.firstRow = layout.lastRow = placement.row;
   layout.widths.assign(static_cast<size_t>(columns), 0);
+  layout.titles.assign(static_cast<size_t>(columns), "");
   layout.bold = bookFormat(book, "", true);
   if (layout.sheetLook) xlSheetSplitA(layout.sheet, placement.row + 1, 0);
 }
@@ -73,6 +74,7 @@ void startTableLayout(TableLayout& layout, bool tableLayout, bool typedCells, Bo
 void layoutHeaderCell(TableLayout& layout, SheetHandle sheet, int row, int column, const std::string& title) {
   if (!layout.active || column >= layout.columns) return;
   if (layout.bold) xlSheetWriteStrA(sheet, row, column, title.c_str(), layout.bold);
+  layout.titles[static_cast<size_t>(column)] = title;
   size_t& w = layout.widths[static_cast<size_t>(column)];
   w = std::max(w, characters(title));
 }
@@ -85,15 +87,20 @@ void layoutValue(TableLayout& layout, int column, const Variant& value) {
 
 void layoutRecordWritten(TableLayout& layout, const Placement& placement) {
   if (!layout.active) return;
-  if (placement.sheet != layout.sheet) {
-    // The record went onto a continuation sheet: the last sheet is done.
-    finishSheet(layout);
-    layout.sheet = placement.sheet;
-    layout.sheetLook = true;
-    layout.firstRow = 0;
-  }
   layout.lastRow = placement.row;
   if (layout.recordsMeasured < kMeasuredRecords) ++layout.recordsMeasured;
+}
+
+void layoutContinuationSheet(TableLayout& layout, Placement& placement) {
+  if (!layout.active || !placement.sheet) return;
+  finishSheet(layout);
+  layout.sheet = placement.sheet;
+  layout.sheetLook = true;
+  layout.firstRow = layout.lastRow = placement.row;
+  for (int c = 0; c < layout.columns; ++c)
+    xlSheetWriteStrA(layout.sheet, placement.row, c, layout.titles[static_cast<size_t>(c)].c_str(), layout.bold);
+  xlSheetSplitA(layout.sheet, placement.row + 1, 0);
+  placement.row += 1;
 }
 
 void finishTableLayout(TableLayout& layout) {
