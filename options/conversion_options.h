@@ -30,6 +30,8 @@ struct ConversionOptions {
   OwnerWindow* progressWindow = nullptr;      // the wizard's progress page, a terminal's line, or none
   OwnedText selectedTables;                   // ;A;;B; — tables to export, names as the database spells them
   OwnedText tableFilter;                      // ;ORDERS;CUSTOMERS; from TABLES=, upper case
+  std::string tablesAsWritten;                // ;Orders;Customers; from TABLES=, as the user spelled them
+  std::vector<std::string> givenSources;      // every database path of the command line, in order
   int32_t exportRecords = 1;                  // 0: header rows only
   int32_t maxLength = 0;                      // carried only
   int32_t bookType = 0;                       // 0 .xls, 1 .xlsx

@@ -387,7 +387,7 @@ TEST(SharedFiles, TypedLinksAndPlainTextAndTheCutReported) {
     o.outputPath = (out / (bookType ? "typed.xlsx" : "typed.xls")).string();
     openInto(&o, testsupport::sharedAccessData() / "whole-values-ace12.accdb");
     std::string err = capturedStderr([&] { EXPECT_EQ(RunConversionJob(nullptr, &o), JobOutcome::Saved); });
-    EXPECT_EQ(err, "Note: table \"Documents\": 1 value was longer than a cell holds (32,767 characters) and cut; "
+    EXPECT_EQ(err, "Note: " + o.sourcePath + ", table \"Documents\": 1 value was longer than a cell holds (32,767 characters) and cut; "
                    "/FILES=1 keeps such values whole as files beside the workbook\n");
     nlohmann::json links = readLinks(o.outputPath)["Documents"];
     ASSERT_EQ(links.size(), 2u) << links.dump();

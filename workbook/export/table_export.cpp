@@ -152,10 +152,11 @@ void ReportComError(OwnerWindow* owner, const ComError& error) {
   showMessageBox(owner, formatComErrorReport(error), "", MessageIcon::None);
 }
 
-// An unattended run tells once per table of the values it cut, and how to keep them whole.
-void reportCutValues(OwnerWindow* owner, const std::string& tableName, int64_t cut) {
+// An unattended run tells once per table of the values it cut, and how to keep them whole; the
+// database is named, as a batch converts several.
+void reportCutValues(OwnerWindow* owner, const std::string& database, const std::string& tableName, int64_t cut) {
   if (cut == 0) return;
-  showNote(owner, "Note: table \"" + tableName + "\": " + std::to_string(cut) +
+  showNote(owner, "Note: " + database + ", table \"" + tableName + "\": " + std::to_string(cut) +
                       (cut == 1 ? " value was" : " values were") +
                       " longer than a cell holds (32,767 characters) and cut; "
                       "/FILES=1 keeps such values whole as files beside the workbook");
@@ -232,7 +233,7 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
     }
     records->Close();
     finishTableLayout(layout);  // /LAYOUT=TABLE
-    reportCutValues(owner, tableName, whole.cut);
+    reportCutValues(owner, options->sourcePath, tableName, whole.cut);
     return true;
   } catch (const ValueFileError& error) {
     // A value's file cannot be written (a full disk, no permission): the table ends here.
@@ -251,7 +252,12 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
       }
     }
     finishTableLayout(layout);  // /LAYOUT=TABLE
-    ReportComError(owner, error);
+    // The engine's description names the table, not always the database: a batch reads several.
+    if (error.description().find(options->sourcePath) == std::string::npos)
+      ReportComError(owner, ComError(error.hresult(), error.source(), options->sourcePath + ": " + error.description(),
+                                     error.reason()));
+    else
+      ReportComError(owner, error);
     return false;
   }
 }
