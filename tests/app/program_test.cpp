@@ -317,9 +317,12 @@ TEST_F(ProgramTest, ProgressLineOnATerminalOnly) {
   EXPECT_EQ(status(), "[QUARLEX]\nResult=Successful\n");
 
   // A narrow terminal: the line never reaches the last column, the counts stay whole. An error
-  // (the workbook's folder is missing) begins on a cleared line.
-  shown = testsupport::runPython(kOnTerminal, {"20", (dir / "quarlex2007").string(), path("shop.accdb"),
-                                               path("none/shop.xls"), "/SILENT"});
+  // (the batch's second database does not open) begins on a cleared line.
+  std::filesystem::create_directories(dir / "batch" / "out");
+  std::filesystem::copy_file(dir / "shop.accdb", dir / "batch" / "a.accdb");
+  testsupport::writeFileBytes(dir / "batch" / "z.accdb", "no database");
+  shown = testsupport::runPython(kOnTerminal, {"20", (dir / "quarlex2007").string(), path("batch/*.accdb"),
+                                               path("batch/out/"), "/SILENT", "/BATCH"});
   EXPECT_EQ(shown.substr(0, 2), "1\n") << shown;
   segments = terminalSegments(shown);
   auto error = std::find_if(segments.begin(), segments.end(), [](auto& s) { return s.rfind("Error: ", 0) == 0; });
