@@ -43,6 +43,11 @@ void printError(const ConversionOptions& options, const std::string& text) {
 int runUnattended(ConversionOptions* options) {
   InterruptHandling interrupts(&options->cancelRequested);
   const std::string pattern = options->sourcePath;
+  if (std::string refusal = severalSourcesRefusal(*options); !refusal.empty()) {
+    printError(*options, refusal);
+    writeStatus(options, kStatusFailed);
+    return 1;
+  }
   if (pattern.empty()) printError(*options, "no source database was given.");
   BatchResult result = RunBatch(options, BatchCaller::Program);
   if (result.interrupted) {

@@ -1,6 +1,7 @@
 #include "job/batch_runner.h"
 
 #include "job/conversion_job.h"
+#include "job/output_check.h"
 #include "options/conversion_options.h"
 #include "platform/file_search.h"
 #include "platform/interruption.h"
@@ -22,17 +23,19 @@ void closeDatabase(ConversionOptions* options) {
   options->database.reset();
 }
 
-// Tells every table (or query) that the filter named and the database does not have; the tables it has are
-// converted all the same. The reader drops the filter once it has used it on a database.
+// Tells every table (or query) that the filter named and the database does not have, as the user
+// wrote its name; the tables it has are converted all the same. The reader drops the filter once
+// it has used it on a database.
 int reportMissingTables(const ConversionOptions* options, const std::string& filter) {
   std::string listed = options->tableFilter ? std::string()
                                             : asciiUpper(options->selectedTables.value_or("") + options->namedQueries);
+  const std::string& asWritten = options->tablesAsWritten.empty() ? filter : options->tablesAsWritten;
   int missing = 0;
-  for (size_t begin = 1; begin < filter.size();) {
-    size_t end = filter.find(';', begin);
-    if (end == std::string::npos) end = filter.size();
-    std::string name = filter.substr(begin, end - begin);
-    if (!name.empty() && listed.find(";" + name + ";") == std::string::npos) {
+  for (size_t begin = 1; begin < asWritten.size();) {
+    size_t end = asWritten.find(';', begin);
+    if (end == std::string::npos) end = asWritten.size();
+    std::string name = asWritten.substr(begin, end - begin);
+    if (!name.empty() && listed.find(";" + asciiUpper(name) + ";") == std::string::npos) {
       showMessageBox(options->progressWindow, "The database " + options->sourcePath + " has no table " + name + "; it was not converted.",
                      "Error", MessageIcon::Error);
       ++missing;
@@ -59,6 +62,16 @@ std::string alignExtensionWithBookType(const std::string& path, int bookType) {
   return path;
 }
 
+std::string severalSourcesRefusal(const ConversionOptions& options) {
+  const std::vector<std::string>& given = options.givenSources;
+  if (given.size() < 2) return {};
+  std::string names;
+  for (size_t i = 0; i < given.size(); ++i)
+    names += (i == 0 ? "" : i + 1 == given.size() ? " and " : ", ") + given[i];
+  return "more than one database was given (" + names +
+         "); a run converts one, or those that a wildcard matches. Nothing was converted.";
+}
+
 BatchResult RunBatch(ConversionOptions* options, BatchCaller caller) {
   BatchResult result;
   const std::string pattern = options->sourcePath;
@@ -68,6 +81,12 @@ BatchResult RunBatch(ConversionOptions* options, BatchCaller caller) {
   // As in a shell, a leading "." is matched only by a pattern that begins with one, and the
   // folder entries "." and ".." never: "*.mdb" passes hidden files over, ".old.mdb" names one.
   const bool dotNamesAsked = fileNameOf(pattern).rfind('.', 0) == 0;
+  // A folder that cannot take the workbooks is said once, before any database is read.
+  const std::string firstOutput = deriveNames ? deriveOutputPath(options->outputFolder, pattern) : options->outputPath;
+  if (!pattern.empty() && !outputFolderUsable(options->progressWindow, firstOutput)) {
+    result.outputRefused = true;
+    return result;
+  }
   for (const std::string& name : findMatchingFiles(pattern)) {
     if (interruptionSignal() != 0) break;
     if (name.empty() || name == "." || name == ".." || (name[0] == '.' && !dotNamesAsked)) continue;

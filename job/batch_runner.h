@@ -18,6 +18,7 @@ struct BatchResult {
   int jobsNotSaved = 0;        // jobs whose workbook was not created or not saved
   int jobsWithFailures = 0;    // jobs in which a table's export failed
   bool interrupted = false;    // the run was told to stop (programs only) and kept nothing
+  bool outputRefused = false;  // the output folder is missing or not writable: nothing was read
 
   // The library's code: 0 every match opened (or a wildcard matched nothing), 3 a match failed to
   // open or lacked a table asked for, 5 the source path names no file.
@@ -26,12 +27,16 @@ struct BatchResult {
     return failedToOpen > 0 || tablesMissing > 0 ? 3 : 0;
   }
   bool allConverted() const {
-    return !sourceMissing && !interrupted && failedToOpen == 0 && tablesMissing == 0 && jobsNotSaved == 0 &&
+    return !sourceMissing && !interrupted && !outputRefused && failedToOpen == 0 && tablesMissing == 0 && jobsNotSaved == 0 &&
            jobsWithFailures == 0;
   }
 };
 
 BatchResult RunBatch(ConversionOptions* options, BatchCaller caller);
+
+// The refusal of a command line that names more than one database, naming them all; empty when
+// it names at most one. A run converts one database, or those its wildcards match.
+std::string severalSourcesRefusal(const ConversionOptions& options);
 
 // The output name of one match when the caller named none: the output folder, the database's
 // file name, its extension replaced by "xls" (appended when it has none).

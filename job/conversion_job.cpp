@@ -127,6 +127,15 @@ JobOutcome RunConversionJob(OwnerWindow* owner, ConversionOptions* options) {
   std::optional<TableDefs> tables;
   try {
     tables = options->database->TableDefs();
+    // No sheet could come of it, and Excel opens no book without one. System tables (MSys...)
+    // are never converted.
+    bool userTables = false;
+    for (int index = 0; index < tables->Count() && !userTables; ++index)
+      userTables = tables->Item(index).Name().rfind("MSys", 0) != 0;
+    if (!userTables) {
+      showMessageBox(owner, "The database " + options->sourcePath + " has no tables.", "Error", MessageIcon::Error);
+      return JobOutcome::NotSaved;
+    }
   } catch (const ComError& error) {
     ReportComError(owner, error);
     return JobOutcome::NotSaved;

@@ -4,11 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 
 #include "options/conversion_options.h"
 #include "platform/atomic_file.h"
 #include "platform/owner_window.h"
+#include "platform/paths.h"
 #include "source/jet_format.h"
 #include "source/jet_header.h"
 
@@ -32,13 +35,34 @@ bool startsLikeAccessFile(const WriteTarget& target) {
 
 }  // namespace
 
+bool outputFolderUsable(OwnerWindow* owner, const std::string& workbookPath) {
+  WriteTarget target;
+  std::string reason;
+  // A path that is no regular file is the job's to refuse, with its own reason.
+  if (!resolveWriteTarget(workbookPath, target, reason) && !target.folderMissing) return true;
+  // The workbook is written beside its target and renamed over it: the folder must take files.
+  std::string folder = folderOf(target.path);
+  if (folder.empty()) folder = ".";
+  if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+  struct stat st {};
+  int why = 0;
+  if (stat(folder.c_str(), &st) != 0)
+    why = errno;
+  else if (!S_ISDIR(st.st_mode))
+    why = ENOTDIR;
+  else if (access(folder.c_str(), W_OK | X_OK) != 0)
+    why = errno;
+  if (why == 0) return true;
+  showFailure(owner, "Cannot save XLS file.", "the folder " + folder + ": " + std::strerror(why));
+  return false;
+}
+
 bool outputMayBeWritten(OwnerWindow* owner, const ConversionOptions* options) {
   const std::string& output = options->outputPath;
   WriteTarget target;
   std::string reason;
+  if (!outputFolderUsable(owner, output)) return false;
   if (!resolveWriteTarget(output, target, reason)) {
-    // A missing folder is the save's to report, as for any file that cannot be written.
-    if (target.folderMissing) return true;
     showFailure(owner, "Cannot save XLS file.", output + ": " + reason);
     return false;
   }

@@ -36,6 +36,9 @@
  *      /TABLES=) could not be exported whole; the details went to standard error
  *   5  the source path, without wildcards, names no file; nothing was done
  *
+ * Errors and notes go to standard error as the programs print them, and QUARLEX_LastMessages
+ * gives them to the caller too.
+ *
  * Calls must not overlap: one call at a time per process.
  */
 #ifndef QUARLEX_H
@@ -52,6 +55,12 @@ int QUARLEX_Converter(unsigned int reserved, int count, const char* const* argum
  * trailing ones give no empty argument. The text is cut in place: each '#' that ends an argument
  * is overwritten with a terminator. Start it with a dummy word: "x#/data/shop.accdb#/out/shop.xlsx". */
 int QUARLEX_ConverterStr(unsigned int reserved, char* text);
+
+/* The lines that the calling thread's last call of either function wrote on standard error
+ * ("Error: ..." and "Note: ..." lines, each ending in a line break), "" when it wrote none or the
+ * thread made no call. The text belongs to the library and stays valid until the thread's next
+ * call. */
+const char* QUARLEX_LastMessages(void);
 
 #ifdef __cplusplus
 }

@@ -83,10 +83,16 @@ const Switch kSwitches[] = {
     {"TYPE=ANY", Form::Exact, [](ConversionOptions* o, std::string_view) { o->bookType = 0; }},
     {"TYPE=2007", Form::Exact, [](ConversionOptions* o, std::string_view) { o->bookType = 1; }},
     {"PASSWORD=", Form::Prefix, [](ConversionOptions* o, std::string_view v) { o->password = v; }},
-    {"TABLES=*", Form::Exact, [](ConversionOptions* o, std::string_view) { o->tableFilter.reset(); }},
+    {"TABLES=*", Form::Exact,
+     [](ConversionOptions* o, std::string_view) {
+       o->tableFilter.reset();
+       o->tablesAsWritten.clear();
+     }},
     {"TABLES=", Form::Prefix,
      [](ConversionOptions* o, std::string_view v) {
-       if (v != "*") o->tableFilter = ";" + asciiUpper(v) + ";";
+       if (v == "*") return;
+       o->tableFilter = ";" + asciiUpper(v) + ";";
+       o->tablesAsWritten = ";" + std::string(v) + ";";
      }},
     {"ONLYFIELDS=*", Form::Exact, [](ConversionOptions* o, std::string_view) { o->onlyFields.reset(); }},
     {"ONLYFIELDS=", Form::Prefix,
@@ -177,6 +183,7 @@ void parseArgument(ConversionOptions* options, std::string_view arg) {
   const bool switchPrefix = !arg.empty() && (arg[0] == '/' || arg[0] == '-');
   if (arg.size() > kShortestPath && endsWithAny(arg, kDatabaseExtensions)) {
     options->sourcePath = arg;
+    options->givenSources.emplace_back(arg);
   } else if (arg.size() > kShortestPath && endsWithAny(arg, kWorkbookExtensions)) {
     options->outputPath = arg;
   } else if (!switchPrefix && !arg.empty() && (arg.size() > kShortestPath || namesFolder(arg))) {

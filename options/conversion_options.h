@@ -36,6 +36,8 @@ struct ConversionOptions {
   std::string selectedQueries;                // ;Q1;;Q2; — saved queries to export, as the database spells them
   std::string namedQueries;                   // those of them TABLES= named: a missing parameter is then an error
   QueryParameterValues parameters;            // PARAMETERS=Name=Value;...
+  std::string tablesAsWritten;                // ;Orders;Customers; from TABLES=, as the user spelled them
+  std::vector<std::string> givenSources;      // every database path of the command line, in order
   int32_t exportRecords = 1;                  // 0: header rows only
   int32_t maxLength = 0;                      // carried only
   int32_t bookType = 0;                       // 0 .xls, 1 .xlsx

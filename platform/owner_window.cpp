@@ -2,15 +2,27 @@
 
 #include <cstdio>
 
+namespace {
+thread_local std::string* keptMessages = nullptr;
+}  // namespace
+
+MessagesKept::MessagesKept(std::string& into) : previous_(keptMessages) { keptMessages = &into; }
+MessagesKept::~MessagesKept() { keptMessages = previous_; }
+
+void writeMessageLine(const std::string& line) {
+  std::string text = line;
+  if (text.empty() || text.back() != '\n') text += '\n';
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+  if (keptMessages) *keptMessages += text;
+}
+
 void showMessageBox(OwnerWindow* owner, const std::string& text, const std::string& caption, MessageIcon icon) {
   if (owner) {
     owner->showMessage(text, caption, icon);
     return;
   }
-  std::string line = "Error: " + text;
-  if (line.empty() || line.back() != '\n') line += '\n';
-  std::fwrite(line.data(), 1, line.size(), stderr);
-  std::fflush(stderr);
+  writeMessageLine("Error: " + text);
 }
 
 void showNote(OwnerWindow* owner, const std::string& line) {
@@ -18,9 +30,7 @@ void showNote(OwnerWindow* owner, const std::string& line) {
     owner->showNote(line);
     return;
   }
-  std::string text = line + "\n";
-  std::fwrite(text.data(), 1, text.size(), stderr);
-  std::fflush(stderr);
+  writeMessageLine(line + "\n");
 }
 
 void showFailure(OwnerWindow* owner, const std::string& message, const std::string& fileAndReason) {

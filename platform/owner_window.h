@@ -37,3 +37,20 @@ void showNote(OwnerWindow* owner, const std::string& line);
 // A failure on a file: the message, then a line naming the file and the reason ("FILE: REASON"),
 // in an "Error" box.
 void showFailure(OwnerWindow* owner, const std::string& message, const std::string& fileAndReason);
+
+// A line that a message without a window writes on standard error ("\n" added when missing); it
+// is also kept where a MessagesKept of this thread asks.
+void writeMessageLine(const std::string& line);
+
+// While one lives on a thread, the lines that this thread's messages without a window write are
+// also appended to `into` (the libraries keep a call's messages for their caller).
+class MessagesKept {
+ public:
+  explicit MessagesKept(std::string& into);
+  ~MessagesKept();
+  MessagesKept(const MessagesKept&) = delete;
+  MessagesKept& operator=(const MessagesKept&) = delete;
+
+ private:
+  std::string* previous_;
+};

@@ -216,12 +216,15 @@ int xlBookLoadA(BookHandle book, const char* filename) {
   for (auto& s : book->sheets) s->book = book;
   book->xlsx = std::move(fresh.xlsx);
   book->xls = std::move(fresh.xls);
+  book->date1904 = fresh.date1904;
   book->error = "ok";
   // Formats made before the load go after the loaded book's own.
   book->formatBase = -1;
   if (!book->formats.empty() && !assignFormatIndices(*book)) return 0;
   return 1;
 }
+
+int xlBookIsDate1904A(BookHandle book) { return book && book->date1904 ? 1 : 0; }
 
 int xlBookSheetCountA(BookHandle book) { return book ? static_cast<int>(book->sheets.size()) : 0; }
 

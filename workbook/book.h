@@ -54,6 +54,7 @@ struct XlBook {
   XlSheet* lastWritten = nullptr;  // the sheet that took the last cell
   std::vector<std::unique_ptr<XlFormat>> formats;  // made through xlBookAddFormatA, in order
   int formatBase = -1;  // the cell formats the book held before those; -1 until counted
+  bool date1904 = false;  // day numbers count from 1904-01-01 (a loaded book's own date system)
   XlBook();
   ~XlBook();
 };

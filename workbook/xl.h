@@ -30,6 +30,9 @@ int xlBookLoadA(BookHandle book, const char* filename);
 // package, a BIFF record) or cannot be read at all; 0 when it is missing or something else (a
 // text file, an empty file). A workbook that fails to load must be left alone, never replaced.
 int xlFileIsWorkbookA(const char* filename);
+// 1 when the book's day numbers count from 1904-01-01 (a loaded book's DATEMODE or date1904),
+// 0 for the 1900 date system that new books use.
+int xlBookIsDate1904A(BookHandle book);
 int xlBookSheetCountA(BookHandle book);
 SheetHandle xlBookGetSheetA(BookHandle book, int index);  // null outside 0 <= index < count
 const char* xlSheetNameA(SheetHandle sheet);

@@ -33,13 +33,17 @@ _SONAME = "libquarlex_d.so.1"
 
 
 class QuarlexError(Exception):
-    """The library's result 1 to 5: `code` holds it and `meaning` says what it means."""
+    """The library's result 1 to 5: `code` holds it, `meaning` says what it means and `messages`
+    holds the lines the library wrote on standard error during the call ("Error: ...", "Note:
+    ..."). A conversion that wrote no workbook although the library returned 0 (no database
+    matched the source) raises it with `code` 0."""
 
-    def __init__(self, code):
+    def __init__(self, code, messages="", meaning=None):
         self.code = code
-        self.meaning = MEANINGS.get(code, "an unknown result")
-        told = " (the library said why on standard error)" if code in (3, 4) else ""
-        super().__init__("quarlex result %d: %s%s" % (code, self.meaning, told))
+        self.meaning = meaning or MEANINGS.get(code, "an unknown result")
+        self.messages = messages
+        said = "".join("\n  " + line for line in messages.splitlines())
+        super().__init__("quarlex result %d: %s%s" % (code, self.meaning, said))
 
 
 class SourceNotFoundError(QuarlexError, FileNotFoundError):
@@ -91,6 +95,9 @@ def _load():
             continue
         library.QUARLEX_Converter.argtypes = [ctypes.c_uint, ctypes.c_int, ctypes.POINTER(ctypes.c_char_p)]
         library.QUARLEX_Converter.restype = ctypes.c_int
+        if hasattr(library, "QUARLEX_LastMessages"):
+            library.QUARLEX_LastMessages.argtypes = []
+            library.QUARLEX_LastMessages.restype = ctypes.c_char_p
         _library, _library_path = library, candidate
         return library
     raise OSError(errno.ENOENT, "cannot load the quarlex library; tried " + "; ".join(failures)
@@ -110,16 +117,34 @@ def convert_arguments(arguments):
     library = _load()
     with _lock:
         code = library.QUARLEX_Converter(0, len(vector), array)
+        # The messages are the calling thread's: read before another call of this thread.
+        told = library.QUARLEX_LastMessages() if hasattr(library, "QUARLEX_LastMessages") else None
+    messages = (told or b"").decode("utf-8", "replace")
     if code == 5:
         sources = [os.fsdecode(text) for text in vector[1:] if _ends_with(os.fsdecode(text), _DATABASE_ENDINGS)]
         raise SourceNotFoundError(sources[-1] if sources else None)
     if code != 0:
-        raise QuarlexError(code)
+        raise QuarlexError(code, messages)
     return 0
 
 
 def _ends_with(text, endings):
     return len(text) > 4 and text.lower().endswith(endings)
+
+
+def _flag(name, value):
+    # A text such as "no" would count as true: flags take True and False, or 1 and 0.
+    if isinstance(value, bool) or (type(value) is int and value in (0, 1)):
+        return bool(value)
+    raise TypeError("%s must be True or False (or 1 or 0), not %r" % (name, value))
+
+
+def _saved_state(path):
+    try:
+        st = os.stat(path)
+    except OSError:
+        return None
+    return (st.st_dev, st.st_ino, st.st_mtime_ns, st.st_size)
 
 
 def _switch(name, value):
@@ -164,10 +189,17 @@ def convert(source, output, *, tables=None, password=None, book_type="xlsx", ove
     parameters      values of the queries' parameters, {name: value}; a query named in `tables`
                     that lacks one is not converted (QuarlexError 4)
 
-    Raises ValueError for arguments the library cannot take, SourceNotFoundError when a source
-    without wildcards does not exist, and QuarlexError for the library's results 1 to 5. A
-    wildcard that matches nothing converts nothing and is no error, as in the library.
+    Raises ValueError for arguments the library cannot take, TypeError for a flag that is not
+    True or False (or 1 or 0), SourceNotFoundError when a source without wildcards does not
+    exist, and QuarlexError for the library's results 1 to 5 (with the library's messages), and
+    with code 0 when no workbook was written: a wildcard that matched no database.
     """
+    overwrite = _flag("overwrite", overwrite)
+    header = _flag("header", header)
+    overwrite_table = _flag("overwrite_table", overwrite_table)
+    header_only_new = _flag("header_only_new", header_only_new)
+    records = _flag("records", records)
+    files = _flag("files", files)
     source_text = os.fsdecode(os.fspath(source))
     output_text = os.fsdecode(os.fspath(output))
     if not _ends_with(source_text, _DATABASE_ENDINGS):
@@ -229,5 +261,10 @@ def convert(source, output, *, tables=None, password=None, book_type="xlsx", ove
                 raise ValueError("parameter %r = %r: a name without ';' or '=', a value without ';'" % (name, value))
             items.append("%s=%s" % (name, value))
         arguments.append(_switch("PARAMETERS", ";".join(items)))
+    # Every save renames a new file over the workbook: the same file afterwards was not written.
+    before = _saved_state(output_text)
     convert_arguments(arguments)
+    after = _saved_state(output_text)
+    if after is None or after == before:
+        raise QuarlexError(0, meaning="no database matched %s; no workbook was written" % (source_text,))
     return output_text

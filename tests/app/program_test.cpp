@@ -176,8 +176,28 @@ TEST_F(ProgramTest, FolderArgumentsAndFailuresThatOnceLookedLikeSuccess) {
   // A table the database lacks is told; the one it has is converted.
   auto r = run({path("shop.accdb"), path("t.xlsx"), "/TYPE=2007", "/TABLES=orders;Nope", "/SILENT"});
   EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.err, "Error: The database " + path("shop.accdb") + " has no table NOPE; it was not converted.\n");
+  EXPECT_EQ(r.err, "Error: The database " + path("shop.accdb") + " has no table Nope; it was not converted.\n");
   EXPECT_EQ(sheetNames(testsupport::readWorkbook(path("t.xlsx"))), nlohmann::json::array({"Orders"}));
+
+  // Refused before anything is read: a missing output folder, a folder that is a file, two
+  // databases; a database without tables gives no workbook.
+  testsupport::writeFileBytes(dir / "plain", "text");
+  r = run({path("*.accdb"), path("gone/"), "/SILENT", "/BATCH", "/STATUS"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "Error: Cannot save XLS file.\nthe folder " + path("gone") + ": No such file or directory\n");
+  EXPECT_EQ(status(), "[QUARLEX]\nResult=Failed\n");
+  r = run({path("shop.accdb"), path("plain/out.xls"), "/SILENT"});
+  EXPECT_EQ(r.err, "Error: Cannot save XLS file.\n" + path("plain/out.xls") + ": Not a directory\n");
+  r = run({path("shop.accdb"), path("other.mdb"), path("two.xls"), "/SILENT"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "Error: more than one database was given (" + path("shop.accdb") + " and " + path("other.mdb") +
+                       "); a run converts one, or those that a wildcard matches. Nothing was converted.\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "two.xls"));
+  writeDb(dir / "empty.mdb", {});
+  r = run({path("empty.mdb"), path("empty.xls"), "/SILENT"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.err, "Error: The database " + path("empty.mdb") + " has no tables.\n");
+  EXPECT_FALSE(std::filesystem::exists(dir / "empty.xls"));
 
   // A status file that cannot be written is told once; the conversion's own outcome decides.
   r = run({path("shop.accdb"), path("s.xls"), "/SILENT", "/STATUS=" + path("none/run.ini")});
@@ -297,9 +317,12 @@ TEST_F(ProgramTest, ProgressLineOnATerminalOnly) {
   EXPECT_EQ(status(), "[QUARLEX]\nResult=Successful\n");
 
   // A narrow terminal: the line never reaches the last column, the counts stay whole. An error
-  // (the workbook's folder is missing) begins on a cleared line.
-  shown = testsupport::runPython(kOnTerminal, {"20", (dir / "quarlex2007").string(), path("shop.accdb"),
-                                               path("none/shop.xls"), "/SILENT"});
+  // (the batch's second database does not open) begins on a cleared line.
+  std::filesystem::create_directories(dir / "batch" / "out");
+  std::filesystem::copy_file(dir / "shop.accdb", dir / "batch" / "a.accdb");
+  testsupport::writeFileBytes(dir / "batch" / "z.accdb", "no database");
+  shown = testsupport::runPython(kOnTerminal, {"20", (dir / "quarlex2007").string(), path("batch/*.accdb"),
+                                               path("batch/out/"), "/SILENT", "/BATCH"});
   EXPECT_EQ(shown.substr(0, 2), "1\n") << shown;
   segments = terminalSegments(shown);
   auto error = std::find_if(segments.begin(), segments.end(), [](auto& s) { return s.rfind("Error: ", 0) == 0; });

@@ -88,7 +88,7 @@ class InstalledTree(unittest.TestCase):
             "include/quarlex.h", lib + "/pkgconfig/quarlex.pc",
             "share/man/man1/quarlex2007.1.gz", "share/man/man1/quarlex.1.gz", "share/man/man3/libquarlex_d.3.gz",
             "share/man/man3/libquarlex_d2007.3.gz", "share/man/man3/QUARLEX_Converter.3.gz",
-            "share/man/man3/QUARLEX_ConverterStr.3.gz", lib + "/quarlex/libquarlex_wizard.so",
+            "share/man/man3/QUARLEX_ConverterStr.3.gz", "share/man/man3/QUARLEX_LastMessages.3.gz", lib + "/quarlex/libquarlex_wizard.so",
             "share/bash-completion/completions/quarlex2007", "share/bash-completion/completions/quarlex",
             "share/applications/quarlex2007.desktop", "share/applications/quarlex.desktop",
             "share/mime/packages/quarlex.xml", "share/icons/hicolor/scalable/apps/quarlex.svg",
@@ -110,7 +110,7 @@ class InstalledTree(unittest.TestCase):
             self.assertIn("Library soname: [%s.so.%s]" % (name, major), dynamic)
             symbols = run(["nm", "-D", "--defined-only", link]).stdout.split("\n")
             exported = sorted(line.split()[-1] for line in symbols if re.match(r"^\S+ [TWDBV] ", line))
-            self.assertEqual(exported, ["QUARLEX_Converter", "QUARLEX_ConverterStr"])
+            self.assertEqual(exported, ["QUARLEX_Converter", "QUARLEX_ConverterStr", "QUARLEX_LastMessages"])
 
     def test_everything_lands_under_the_prefix_in_destdir(self):
         with open(os.path.join(args.work, "install_manifest.txt")) as manifest:
@@ -350,14 +350,25 @@ bad.close()
 try:
     quarlex.convert(os.path.join(work, "bad.mdb"), os.path.join(work, "bad.xlsx"))
 except quarlex.QuarlexError as error:
-    print("bad", error.code)
+    print("bad", error.code, error.messages.startswith("Error: Cannot open the database " + work + "/bad.mdb."),
+          error.messages in str(error).replace("\\n  ", "\\n") + "\\n")
+try:
+    quarlex.convert(os.path.join(work, "zz*.mdb"), os.path.join(work, "p.xlsx"))
+except quarlex.QuarlexError as error:
+    print("nothing", error.code, error.meaning.startswith("no database matched"))
+for flag in ({"overwrite": "no"}, {"header": 2}, {"files": None}):
+    try:
+        quarlex.convert(database, os.path.join(work, "flag.xlsx"), **flag)
+    except TypeError as error:
+        print("type", sorted(flag))
 print(sorted(os.listdir(work)))
 """, work, database)
             self.assertEqual(result.stdout.split("\n"), [
                 "missing True 5 True",
                 "no output 2 a source database but no output workbook among the arguments; nothing was done",
                 "refused ['password']", "refused ['tables']", "refused ['book_type']", "refused ['rows']", "refused ['codepage']",
-                "refused True", "bad 3",
+                "refused True", "bad 3 True True", "nothing 0 True",
+                "type ['overwrite']", "type ['header']", "type ['files']",
                 "['bad.mdb', 'shop.accdb', 'shop.ini']", ""])
 
     def test_quarlex_library_chooses_the_library(self):

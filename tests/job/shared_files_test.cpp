@@ -192,11 +192,11 @@ TEST(SharedFiles, EveryFileConvertsAsItsExpectationSaysInBothFormats) {
     ASSERT_EQ(OpenSourceDatabase(nullptr, &o, ""), 0) << entry.file << " did not open";
     if (entry.format.find("encrypted") != std::string::npos) ++encrypted;
     if (expectedTables.empty()) {
-      // No table, no sheet: a workbook needs at least one, so there is nothing to save.
+      // No table, no sheet: said so, and nothing is saved.
       o.outputPath = (out / (entry.file + ".xlsx")).string();
       o.bookType = 1;
       std::string err = capturedStderr([&] { EXPECT_EQ(RunConversionJob(nullptr, &o), JobOutcome::NotSaved); });
-      EXPECT_EQ(err, "Error: Cannot save XLS file.\n" + o.outputPath + ": a workbook needs at least one sheet\n");
+      EXPECT_EQ(err, "Error: The database " + o.sourcePath + " has no tables.\n");
       EXPECT_FALSE(std::filesystem::exists(o.outputPath));
       ++converted;
       continue;
@@ -424,7 +424,7 @@ TEST(SharedFiles, TypedLinksAndPlainTextAndTheCutReported) {
     o.outputPath = (out / (bookType ? "typed.xlsx" : "typed.xls")).string();
     openInto(&o, testsupport::sharedAccessData() / "whole-values-ace12.accdb");
     std::string err = capturedStderr([&] { EXPECT_EQ(RunConversionJob(nullptr, &o), JobOutcome::Saved); });
-    EXPECT_EQ(err, "Note: table \"Documents\": 1 value was longer than a cell holds (32,767 characters) and cut; "
+    EXPECT_EQ(err, "Note: " + o.sourcePath + ", table \"Documents\": 1 value was longer than a cell holds (32,767 characters) and cut; "
                    "/FILES=1 keeps such values whole as files beside the workbook\n");
     nlohmann::json links = readLinks(o.outputPath)["Documents"];
     ASSERT_EQ(links.size(), 2u) << links.dump();

@@ -29,7 +29,7 @@ class TableOptions : public ::testing::Test {
   testsupport::ScratchDir dir;
 
   // Converts the database into out with the switches set as given.
-  void convert(const fs::path& db, const fs::path& out, bool typed, bool layout, int rows = 0) {
+  void convert(const fs::path& db, const fs::path& out, bool typed, bool layout, int rows = 0, int overwriteTable = 0) {
     ConversionOptions o;
     openInto(&o, db);
     o.bookType = out.extension() == ".xlsx" ? 1 : 0;
@@ -37,6 +37,7 @@ class TableOptions : public ::testing::Test {
     o.typedCells = typed;
     o.tableLayout = layout;
     o.rowLimit = rows;
+    o.overwriteTable = overwriteTable;
     ASSERT_EQ(RunConversionJob(nullptr, &o), JobOutcome::Saved) << out;
   }
 };
@@ -187,27 +188,48 @@ TEST_F(TableOptions, EachSwitchAlone) {
   EXPECT_EQ(layout["filter"], "A1:H6");
 }
 
-TEST_F(TableOptions, ContinuationSheetsFilterTheirOwnRows) {
-  auto db = writeDb(dir / "rows.mdb", {countingTable("Rows", 25)});
+// A table of 25 records beside a table named like its continuation sheet, with /ROWS=10 and
+// /LAYOUT=TABLE, into each format twice replacing the table and twice appending to it: every
+// sheet of the table has its header, frozen pane and filter and no more than the limit, the
+// other table keeps its own sheet, and the table's sheets hold exactly its records of each run.
+TEST_F(TableOptions, ContinuationSheetsAcrossRuns) {
   for (const char* name : {"rows.xls", "rows.xlsx"}) {
-    int next = nextContinuationNumber();
-    convert(db, dir / name, false, true, 10);
-    auto looks = readLooks(dir / name);
     SCOPED_TRACE(name);
-    ASSERT_EQ(looks["sheets"].size(), 3u);
-    EXPECT_EQ(looks["sheets"][1]["name"], "Rows" + std::to_string(next));
-    // Header and records 1 to 10; then 11 records on rows 0 to 10; then the last 4.
-    EXPECT_EQ(looks["sheets"][0]["filter"], "A1:A11");
-    EXPECT_EQ(looks["sheets"][1]["filter"], "A1:A11");
-    EXPECT_EQ(looks["sheets"][2]["filter"], "A1:A4");
-    EXPECT_EQ(looks["sheets"][0]["frozen"], nlohmann::json::array({0, 1}));
-    EXPECT_EQ(looks["sheets"][1]["frozen"], nullptr);
-    EXPECT_EQ(looks["sheets"][1]["cells"]["A1"]["v"], 11);
-    EXPECT_EQ(looks["sheets"][2]["cells"]["A4"]["v"], 25);
-    EXPECT_EQ(looks["sheets"][2]["widths"]["0"], looks["sheets"][0]["widths"]["0"]);
-    int filters = 0;
-    for (const auto& n : looks["names"]) filters += n[0] == "_xlnm._FilterDatabase" || n[0] == "_FilterDatabase";
-    EXPECT_EQ(filters, 3);
+    // The name the table's second continuation sheet would take.
+    const std::string other = "Rows" + std::to_string(nextContinuationNumber() + 1);
+    auto db = writeDb(dir / (name + std::string(".mdb")), {countingTable("Rows", 25), countingTable(other, 1)});
+    for (int run = 0; run < 4; ++run) {
+      convert(db, dir / name, false, true, 10, run < 2 ? 1 : 0);
+      std::vector<double> records;
+      for (const auto& sheet : testsupport::readWorkbook(dir / name)) {
+        const std::string sheetName = sheet["name"];
+        if (sheetName == other) {
+          EXPECT_EQ(sheet["rows"].size(), run < 2 ? 2u : 2u * run);
+          continue;
+        }
+        EXPECT_EQ(sheetName.rfind("Rows", 0), 0u);
+        EXPECT_LE(sheet["rows"].size(), 11u) << sheetName;
+        for (const auto& row : sheet["rows"])
+          if (row[0].contains("n")) records.push_back(row[0]["n"]);
+      }
+      std::vector<double> expected;
+      for (int copy = 0; copy < (run < 2 ? 1 : run); ++copy)
+        for (int n = 1; n <= 25; ++n) expected.push_back(n);
+      EXPECT_EQ(records, expected) << "run " << run;
+      if (run != 1) continue;
+      auto looks = readLooks(dir / name);
+      ASSERT_EQ(looks["sheets"].size(), 4u);
+      EXPECT_EQ(looks["sheets"][3]["name"], other);
+      for (int i : {0, 1, 2}) {
+        const auto& sheet = looks["sheets"][i];
+        EXPECT_EQ(sheet["cells"]["A1"]["v"], "N");
+        EXPECT_EQ(sheet["cells"]["A1"]["bold"], true);
+        EXPECT_EQ(sheet["frozen"], nlohmann::json::array({0, 1}));
+        EXPECT_EQ(sheet["filter"], i == 2 ? "A1:A6" : "A1:A11");
+        EXPECT_EQ(sheet["widths"]["0"], looks["sheets"][0]["widths"]["0"]);
+      }
+      EXPECT_EQ(looks["sheets"][2]["cells"]["A6"]["v"], 25);
+    }
   }
 }
 
@@ -306,4 +328,35 @@ TEST_F(TableOptions, ExtendingAnExcelBookKeepsItsCellsAndStyles) {
   EXPECT_EQ(added["filter"], "A1:H6");
   auto calc = readWithCalc({out});
   EXPECT_FALSE(calc[out.string()].contains("error"));
+}
+
+// Typed dates added to a book of the 1904 date system count its days, so readers that follow the
+// book's own system (openpyxl's epoch, xlrd's datemode) read back the dates that were written.
+TEST_F(TableOptions, TypedDatesFollowTheBooksDateSystem) {
+  fs::path books = testsupport::projectRoot() / ".." / "shared" / "testdata" / "books" / "real-world";
+  if (!fs::exists(books / "date_1904.xls")) GTEST_SKIP() << "../shared/testdata/books is absent";
+  auto db = writeDb(dir / "typed.accdb", {typedTable()}, aw::Format::Ace16);
+  for (const char* name : {"date_1904.xls", "date_1904.xlsx"}) {
+    SCOPED_TRACE(name);
+    fs::path out = dir / name;
+    fs::copy_file(books / name, out);
+    convert(db, out, true, false);
+    std::string dates = testsupport::runPython(R"py(
+import sys, datetime
+path = sys.argv[1]
+if path.endswith('.xlsx'):
+    import openpyxl
+    ws = openpyxl.load_workbook(path)['Typed']
+    cells = [ws.cell(row=r, column=1).value for r in range(2, 7)]
+else:
+    import xlrd
+    book = xlrd.open_workbook(path)
+    sh = book.sheet_by_name('Typed')
+    cells = [xlrd.xldate.xldate_as_datetime(sh.cell_value(r, 0), book.datemode)
+             if sh.cell_type(r, 0) == xlrd.XL_CELL_DATE else sh.cell_value(r, 0) for r in range(1, 6)]
+print([c.strftime('%Y-%m-%d %H:%M:%S') if isinstance(c, datetime.datetime) else str(c) for c in cells[:2]], cells[3])
+)py", {out.string()});
+    // 1900-01-15 has no day in the 1904 system: it stays a text.
+    EXPECT_EQ(dates, "['2024-02-29 13:05:00', '2021-01-04 00:00:00'] 1900-01-15\n");
+  }
 }

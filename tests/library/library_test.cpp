@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "library/quarlex.h"
@@ -49,8 +50,21 @@ TEST_F(LibraryTest, ResultCodes) {
   int code = -1;
   std::string err = capturedStderr([&] { code = convert({"x", path("shop.mdb"), path("t.xls"), "/TABLES=Orders;Gone"}); });
   EXPECT_EQ(code, 3);
-  EXPECT_EQ(err, "Error: The database " + path("shop.mdb") + " has no table GONE; it was not converted.\n");
+  EXPECT_EQ(err, "Error: The database " + path("shop.mdb") + " has no table Gone; it was not converted.\n");
   EXPECT_EQ(sheetNames(testsupport::readWorkbook(path("t.xls"))), nlohmann::json::array({"Orders"}));
+  // The caller gets the same lines, on its own thread only, until its next call.
+  EXPECT_EQ(QUARLEX_LastMessages(), err);
+  std::thread([] { EXPECT_STREQ(QUARLEX_LastMessages(), ""); }).join();
+
+  // Two databases: both named, nothing converted.
+  err = capturedStderr([&] { code = convert({"x", path("shop.mdb"), path("bad.mdb"), path("two.xls")}); });
+  EXPECT_EQ(code, 1);
+  EXPECT_EQ(err, "Error: more than one database was given (" + path("shop.mdb") + " and " + path("bad.mdb") +
+                     "); a run converts one, or those that a wildcard matches. Nothing was converted.\n");
+  EXPECT_EQ(QUARLEX_LastMessages(), err);
+  EXPECT_FALSE(std::filesystem::exists(path("two.xls")));
+  EXPECT_EQ(convert({"x", path("shop.mdb"), path("shop.xlsx"), "/TYPE=2007"}), 0);
+  EXPECT_STREQ(QUARLEX_LastMessages(), "");
 }
 
 TEST_F(LibraryTest, StringFormIsCutInPlace) {
@@ -110,7 +124,7 @@ print(out)
               nlohmann::json::array({"Orders"}));
 }
 
-TEST(LibraryExports, OnlyTheTwoEntryPoints) {
+TEST(LibraryExports, OnlyTheEntryPoints) {
   for (const char* name : {"libquarlex_d.so", "libquarlex_d2007.so"}) {
     auto r = testsupport::runCommand({"nm", "-D", "--defined-only", std::string(QUARLEX_LIB_DIR) + "/" + name});
     ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -121,6 +135,6 @@ TEST(LibraryExports, OnlyTheTwoEntryPoints) {
       std::string type = line.size() > 17 ? line.substr(17, 1) : "";
       if (type == "T" || type == "W" || type == "D" || type == "B" || type == "V") symbols.push_back(line.substr(space + 1));
     }
-    EXPECT_EQ(symbols, (std::vector<std::string>{"QUARLEX_Converter", "QUARLEX_ConverterStr"})) << r.out;
+    EXPECT_EQ(symbols, (std::vector<std::string>{"QUARLEX_Converter", "QUARLEX_ConverterStr", "QUARLEX_LastMessages"})) << r.out;
   }
 }

@@ -76,24 +76,56 @@ std::string sheetNameForTable(BookHandle book, const std::string& tableName) {
   return name;
 }
 
-bool placeTableSheet(BookHandle book, const std::string& tableName, int overwriteTable, Placement* placement) {
+bool isContinuationSheet(const std::string& name, const std::string& sheetName,
+                         const std::vector<std::string>& otherTables) {
+  size_t digits = name.size();
+  while (digits > 0 && name[digits - 1] >= '0' && name[digits - 1] <= '9') --digits;
+  bool matched = false;
+  for (size_t at = digits; at < name.size() && !matched; ++at)
+    matched = name[at] != '0' && asciiEqualsIgnoreCase(name, cutAndAppend(sheetName, name.substr(at)));
+  if (!matched) return false;
+  for (const std::string& other : otherTables) {
+    if (sameSheetName(name, other)) return false;
+    // Sheets "Q12" beside tables "Q" and "Q1" are taken for Q1's, and Q's own never take that name.
+    if (other.size() > sheetName.size() && isContinuationSheet(name, other, {})) return false;
+  }
+  return true;
+}
+
+bool placeTableSheet(BookHandle book, const std::string& tableName, int overwriteTable, Placement* placement,
+                     const std::vector<std::string>& otherTables) {
   const std::string sheetName = sheetNameForTable(book, tableName);
+  int own = -1;  // the table's sheet
+  std::vector<int> continuations;  // its continuation sheets, in sheet order
   for (int index = 0; index < xlBookSheetCountA(book); ++index) {
     SheetHandle sheet = xlBookGetSheetA(book, index);
     const char* name = sheet ? xlSheetNameA(sheet) : nullptr;
-    if (!name || !asciiEqualsIgnoreCase(name, sheetName)) continue;
-    if (overwriteTable != 0) {
-      // The old sheet goes only once its successor's name is known to be accepted; a refused name
-      // keeps it, and the add below says why.
-      if (nameAcceptedInstead(book, sheetName, index)) xlBookDelSheetA(book, index);
-      break;
-    }
+    if (!name) continue;
+    if (own < 0 && asciiEqualsIgnoreCase(name, sheetName))
+      own = index;
+    else if (isContinuationSheet(name, sheetName, otherTables))
+      continuations.push_back(index);
+  }
+  if (own >= 0 && overwriteTable == 0) {
+    // Appending goes on below the last of the table's sheets.
+    int last = continuations.empty() || continuations.back() < own ? own : continuations.back();
+    SheetHandle sheet = xlBookGetSheetA(book, last);
     *placement = placed(sheet, xlSheetLastRowA(sheet), true, sheetName);
+    placement->otherTables = otherTables;
     return true;
+  }
+  // The old sheets go only once their successor's name is known to be accepted; a refused name
+  // keeps them, and the add below says why. Continuation sheets are left when appending to a
+  // table whose own sheet is gone.
+  if (overwriteTable != 0 && nameAcceptedInstead(book, sheetName, own)) {
+    if (own >= 0) continuations.push_back(own);
+    std::sort(continuations.begin(), continuations.end());
+    for (auto index = continuations.rbegin(); index != continuations.rend(); ++index) xlBookDelSheetA(book, *index);
   }
   SheetHandle sheet = xlBookAddSheetA(book, sheetName.c_str(), nullptr);
   if (!sheet) return false;
   *placement = placed(sheet, 0, false, sheetName);
+  placement->otherTables = otherTables;
   return true;
 }
 
@@ -106,20 +138,29 @@ int lastRecordRowFor(int rowLimit, int bookType) {
   return std::min(rowLimit, bookType != 0 ? kLastXlsxRow : kLastXlsRow);
 }
 
-bool advanceAfterRecord(BookHandle book, const std::string& sheetName, Placement* placement, int lastRecordRow) {
-  placement->row += 1;
-  if (placement->row <= lastRecordRow) return true;
+bool openContinuationSheet(BookHandle book, Placement* placement) {
   // A name already taken in the book (a sheet "Orders1" beside a table "Orders") would fail the
-  // add; the next numbers are tried so the table's remaining rows still find a sheet. A name with
+  // add, and another table's name would put this table's rows on that table's sheet; the next
+  // numbers are tried so the table's remaining rows still find a sheet of their own. A name with
   // no room left for the number gives up its end, as the workbook takes no longer names.
   for (int attempt = 0; attempt < kContinuationAttempts; ++attempt) {
-    std::string name = cutAndAppend(sheetName, std::to_string(continuationCounter.fetch_add(1)));
+    std::string name = cutAndAppend(placement->sheetName, std::to_string(continuationCounter.fetch_add(1)));
+    if (!isContinuationSheet(name, placement->sheetName, placement->otherTables)) continue;
     if (SheetHandle sheet = xlBookAddSheetA(book, name.c_str(), nullptr)) {
-      *placement = placed(sheet, 0, false, placement->sheetName);
+      placement->sheet = placed(sheet, 0, false, placement->sheetName).sheet;
+      placement->row = 0;
+      placement->existed = false;
       return true;
     }
     if (!sheetNameAllowed(name)) break;  // refused for itself, not for a clash: no number helps
   }
   placement->sheet = nullptr;
   return false;
+}
+
+bool advanceAfterRecord(BookHandle book, const std::string& sheetName, Placement* placement, int lastRecordRow) {
+  placement->row += 1;
+  if (placement->row <= lastRecordRow) return true;
+  placement->sheetName = sheetName;
+  return openContinuationSheet(book, placement);
 }

@@ -5,6 +5,7 @@
 #include "workbook/xl.h"
 
 #include <string>
+#include <vector>
 
 // The last row index a record may take before writing moves on to a continuation sheet.
 inline constexpr int kLastRecordRow = 65530;
@@ -20,7 +21,15 @@ struct Placement {
   int row = 0;
   bool existed = false;   // a sheet that was already in the book is continued
   std::string sheetName;  // the table's sheet name, which continuation sheets are named after
+  // The sheet names of the database's other tables, which no continuation sheet takes.
+  std::vector<std::string> otherTables;
 };
+
+// Whether a sheet of that name is a continuation sheet of the table whose sheet is sheetName: the
+// sheet name (cut as continuation names cut it) and a number without leading zero, unless the
+// name is another table's sheet name or continues the longer sheet name of another table.
+bool isContinuationSheet(const std::string& name, const std::string& sheetName,
+                         const std::vector<std::string>& otherTables);
 
 // The sheet name of a table whose own name the workbook refuses: each of : \ / ? * [ ] and each
 // control character becomes '_', the name is cut to 31 UTF-16 units (never inside a character),
@@ -33,15 +42,22 @@ std::string derivedSheetName(const std::string& tableName);
 std::string sheetNameForTable(BookHandle book, const std::string& tableName);
 
 // The first sheet whose name equals the table's sheet name (a to z without regard to case) is
-// continued below its used rows, or deleted and made anew when overwriteTable is non-zero;
-// otherwise a new sheet of that name is added. False when no sheet could be added.
-bool placeTableSheet(BookHandle book, const std::string& tableName, int overwriteTable, Placement* placement);
+// continued below the used rows of the last of the table's sheets (itself or a continuation
+// sheet, in sheet order), or deleted with all its continuation sheets and made anew when
+// overwriteTable is non-zero; otherwise a new sheet of that name is added. False when no sheet
+// could be added. otherTables: the sheet names of the database's other tables.
+bool placeTableSheet(BookHandle book, const std::string& tableName, int overwriteTable, Placement* placement,
+                     const std::vector<std::string>& otherTables = {});
 
 bool headerRowDue(int writeHeader, int headerOnlyForNewSheets, bool existed);
 
-// After a record: the next row, on a new continuation sheet "<sheet name><n>" once the row passes
-// the limit (lastRecordRow); a sheet name too long for its number is cut so the whole fits in 31.
-// False when the continuation sheet cannot be added.
+// A new continuation sheet "<sheet name><n>" at row 0, n the next number whose name is free in the
+// book and is no other table's; a sheet name too long for its number is cut so the whole fits in
+// 31. False when no continuation sheet can be added.
+bool openContinuationSheet(BookHandle book, Placement* placement);
+
+// After a record: the next row, on a new continuation sheet once the row passes the limit
+// (lastRecordRow). False when the continuation sheet cannot be added.
 bool advanceAfterRecord(BookHandle book, const std::string& sheetName, Placement* placement,
                         int lastRecordRow = kLastRecordRow);
 

@@ -20,6 +20,7 @@
 #include "workbook/export/typed_cell_value.h"
 #include "workbook/export/value_text.h"
 #include "workbook/export/value_files.h"
+#include "workbook/text.h"
 
 namespace {
 
@@ -116,6 +117,19 @@ void writeRecordCells(RecordPipeline& pipeline, const Placement& placement, cons
   if (record.failed) pipeline.rethrowFailure();
 }
 
+// The sheet names of the database's tables other than this one, which its continuation sheets
+// never take.
+std::vector<std::string> otherTableSheets(const Database& database, const std::string& tableName) {
+  std::vector<std::string> names;
+  TableDefs tables = database.TableDefs();
+  for (int i = 0; i < tables.Count(); ++i) {
+    std::string name = tables.Item(i).Name();
+    if (asciiEqualsIgnoreCase(name, tableName)) continue;
+    names.push_back(sheetNameAllowed(name) ? name : derivedSheetName(name));
+  }
+  return names;
+}
+
 void writeHeaderRow(ConversionOptions* options, const Fields& fields, const Placement& placement, bool due,
                     TableLayout& layout) {
   for (int c = 0; c < fields.Count(); ++c) {
@@ -144,10 +158,11 @@ void ReportComError(OwnerWindow* owner, const ComError& error) {
   showMessageBox(owner, formatComErrorReport(error), "", MessageIcon::None);
 }
 
-// An unattended run tells once per table or query of the values it cut, and how to keep them whole.
-void reportCutValues(OwnerWindow* owner, const ExportSource& source, int64_t cut) {
+// An unattended run tells once per table or query of the values it cut, and how to keep them
+// whole; the database is named, as a batch converts several.
+void reportCutValues(OwnerWindow* owner, const std::string& database, const ExportSource& source, int64_t cut) {
   if (cut == 0) return;
-  showNote(owner, std::string("Note: ") + (source.isQuery ? "query" : "table") + " \"" + source.name + "\": " + std::to_string(cut) +
+  showNote(owner, "Note: " + database + ", " + (source.isQuery ? "query" : "table") + " \"" + source.name + "\": " + std::to_string(cut) +
                       (cut == 1 ? " value was" : " values were") +
                       " longer than a cell holds (32,767 characters) and cut; "
                       "/FILES=1 keeps such values whole as files beside the workbook");
@@ -174,17 +189,26 @@ bool ExportToSheet(OwnerWindow* owner, ConversionOptions* options, const ExportS
     if (owner) owner->setControlText(kTableLabelControl, tableName + " -> " + options->outputPath);
 
     Placement placement;
-    if (!placeTableSheet(options->book, tableName, options->overwriteTable, &placement)) {
+    const int lastRecordRow = lastRecordRowFor(options->rowLimit, options->bookType);
+    if (!placeTableSheet(options->book, tableName, options->overwriteTable, &placement,
+                         otherTableSheets(*options->database, tableName))) {
       showFailure(owner, "Cannot create a sheet.", options->outputPath + ": " + xlBookErrorMessageA(options->book));
       return false;
     }
     bool headerDue = headerRowDue(options->writeHeader, options->headerOnlyForNewSheets, placement.existed);
+    // A sheet appended to that has no row left for a record: the table goes on on a new sheet.
+    if (placement.row + (headerDue ? 1 : 0) > lastRecordRow) {
+      if (!openContinuationSheet(options->book, &placement)) {
+        showFailure(owner, "Cannot create a sheet.", options->outputPath + ": " + xlBookErrorMessageA(options->book));
+        return false;
+      }
+      headerDue = headerRowDue(options->writeHeader, options->headerOnlyForNewSheets, placement.existed);
+    }
     // /LAYOUT=TABLE, /CELLS=TYPED and /ROWS=N; all off by default.
     TypedFormats typed = typedFormatsOf(options->book, options->bookType);
     startTableLayout(layout, options->tableLayout != 0, options->typedCells != 0, options->book, placement,
                      headerDue, definition.Count());
     layout.currency = typed.currency;
-    const int lastRecordRow = lastRecordRowFor(options->rowLimit, options->bookType);
     writeHeaderRow(options, definition, placement, headerDue, layout);
     if (headerDue) placement.row += 1;
 
@@ -217,6 +241,7 @@ bool ExportToSheet(OwnerWindow* owner, ConversionOptions* options, const ExportS
         writeRecordCells(pipeline, placement, reader, options->typedCells != 0 ? &typed : nullptr, layout, whole);
         options->recordsExported += 1;  // the record is written, whatever becomes of the next one
         layoutRecordWritten(layout, placement);  // /LAYOUT=TABLE
+        SheetHandle filled = placement.sheet;
         if (!advanceAfterRecord(options->book, placement.sheetName, &placement, lastRecordRow)) {
           pipeline.stop();
           finishTableLayout(layout);
@@ -224,12 +249,13 @@ bool ExportToSheet(OwnerWindow* owner, ConversionOptions* options, const ExportS
           showFailure(owner, "Cannot create a sheet.", options->outputPath + ": " + xlBookErrorMessageA(options->book));
           return false;
         }
+        if (placement.sheet != filled) layoutContinuationSheet(layout, placement);  // /LAYOUT=TABLE
         pipeline.moveNext();
       }
     }
     records->Close();
     finishTableLayout(layout);  // /LAYOUT=TABLE
-    reportCutValues(owner, source, whole.cut);
+    reportCutValues(owner, options->sourcePath, source, whole.cut);
     return true;
   } catch (const ValueFileError& error) {
     // A value's file cannot be written (a full disk, no permission): the table ends here.
@@ -248,7 +274,12 @@ bool ExportToSheet(OwnerWindow* owner, ConversionOptions* options, const ExportS
       }
     }
     finishTableLayout(layout);  // /LAYOUT=TABLE
-    ReportComError(owner, error);
+    // The engine's description names the table, not always the database: a batch reads several.
+    if (error.description().find(options->sourcePath) == std::string::npos)
+      ReportComError(owner, ComError(error.hresult(), error.source(), options->sourcePath + ": " + error.description(),
+                                     error.reason()));
+    else
+      ReportComError(owner, error);
     return false;
   }
 }

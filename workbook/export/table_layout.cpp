@@ -26,7 +26,7 @@ size_t quotedCharacters(const std::string& code) {
 }
 
 // The characters the value shows in its cell.
-size_t shownWidth(const Variant& value, bool typed, const std::string& currency) {
+size_t shownWidth(const Variant& value, bool typed, const std::string& currency, bool book1904) {
   switch (value.vt) {
     case VT_NULL:
     case VT_EMPTY: return 0;
@@ -35,6 +35,7 @@ size_t shownWidth(const Variant& value, bool typed, const std::string& currency)
     case VT_EXT_DATE:
       if (typed) {
         ExcelDate d = value.vt == VT_DATE ? excelDateOfOleDay(value.real) : excelDateOfExtended(value.extendedDate);
+        d = inDateSystem(d, book1904);
         if (d.shape == DateShape::Date) return std::char_traits<char>::length(kDateFormat);
         if (d.shape == DateShape::Time) return std::char_traits<char>::length(kTimeFormat);
         if (d.shape == DateShape::DateTime) return std::char_traits<char>::length(kDateTimeFormat);
@@ -77,6 +78,7 @@ void startTableLayout(TableLayout& layout, bool tableLayout, bool typedCells, Bo
   layout.sheetLook = !placement.existed;
   layout.firstRow = layout.lastRow = placement.row;
   layout.widths.assign(static_cast<size_t>(columns), 0);
+  layout.titles.assign(static_cast<size_t>(columns), "");
   layout.bold = bookFormat(book, "", true);
   if (layout.sheetLook) xlSheetSplitA(layout.sheet, placement.row + 1, 0);
 }
@@ -84,6 +86,7 @@ void startTableLayout(TableLayout& layout, bool tableLayout, bool typedCells, Bo
 void layoutHeaderCell(TableLayout& layout, SheetHandle sheet, int row, int column, const std::string& title) {
   if (!layout.active || column >= layout.columns) return;
   if (layout.bold) xlSheetWriteStrA(sheet, row, column, title.c_str(), layout.bold);
+  layout.titles[static_cast<size_t>(column)] = title;
   size_t& w = layout.widths[static_cast<size_t>(column)];
   w = std::max(w, characters(title));
 }
@@ -91,7 +94,7 @@ void layoutHeaderCell(TableLayout& layout, SheetHandle sheet, int row, int colum
 void layoutValue(TableLayout& layout, int column, const Variant& value) {
   if (!layoutMeasures(layout) || column < 0 || column >= layout.columns) return;
   size_t& w = layout.widths[static_cast<size_t>(column)];
-  w = std::max(w, shownWidth(value, layout.typedCells, layout.currency));
+  w = std::max(w, shownWidth(value, layout.typedCells, layout.currency, xlBookIsDate1904A(layout.book) != 0));
 }
 
 void layoutText(TableLayout& layout, int column, const std::string& shown) {
@@ -102,15 +105,20 @@ void layoutText(TableLayout& layout, int column, const std::string& shown) {
 
 void layoutRecordWritten(TableLayout& layout, const Placement& placement) {
   if (!layout.active) return;
-  if (placement.sheet != layout.sheet) {
-    // The record went onto a continuation sheet: the last sheet is done.
-    finishSheet(layout);
-    layout.sheet = placement.sheet;
-    layout.sheetLook = true;
-    layout.firstRow = 0;
-  }
   layout.lastRow = placement.row;
   if (layout.recordsMeasured < kMeasuredRecords) ++layout.recordsMeasured;
+}
+
+void layoutContinuationSheet(TableLayout& layout, Placement& placement) {
+  if (!layout.active || !placement.sheet) return;
+  finishSheet(layout);
+  layout.sheet = placement.sheet;
+  layout.sheetLook = true;
+  layout.firstRow = layout.lastRow = placement.row;
+  for (int c = 0; c < layout.columns; ++c)
+    xlSheetWriteStrA(layout.sheet, placement.row, c, layout.titles[static_cast<size_t>(c)].c_str(), layout.bold);
+  xlSheetSplitA(layout.sheet, placement.row + 1, 0);
+  placement.row += 1;
 }
 
 void finishTableLayout(TableLayout& layout) {

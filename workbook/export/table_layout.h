@@ -1,11 +1,11 @@
 // A table laid out for reading (/LAYOUT=TABLE): on a sheet that gets a header row, the header in
 // bold, the pane frozen below it, an autofilter over the header and the table's columns, and
 // column widths fitted to the header and the first values. Continuation sheets of the table get
-// an autofilter over their own rows and the same widths.
+// the same header row, frozen pane and widths, and an autofilter over their own rows.
 //
-// The export calls it at five points: sheet placed, header cell written, value written (for
-// the widths), record written (after its row is done, before the move to the next row), and
-// table finished.
+// The export calls it at six points: sheet placed, header cell written, value written (for
+// the widths), record written (after its row is done, before the move to the next row),
+// continuation sheet opened, and table finished.
 #pragma once
 
 #include <string>
@@ -34,6 +34,7 @@ struct TableLayout {
   int lastRow = -1;             // the last row written on the sheet
   int recordsMeasured = 0;
   std::vector<size_t> widths;   // characters, per column
+  std::vector<std::string> titles;  // the header row, for the continuation sheets
 };
 
 void startTableLayout(TableLayout& layout, bool tableLayout, bool typedCells, BookHandle book,
@@ -47,5 +48,8 @@ void layoutValue(TableLayout& layout, int column, const Variant& value);
 void layoutText(TableLayout& layout, int column, const std::string& shown);
 // The record's row is written (before the move to the next row or sheet).
 void layoutRecordWritten(TableLayout& layout, const Placement& placement);
+// The move to a continuation sheet: the last sheet is done; the new one gets the header row,
+// and the placement's row goes below it.
+void layoutContinuationSheet(TableLayout& layout, Placement& placement);
 // Filter and widths of the last sheet.
 void finishTableLayout(TableLayout& layout);

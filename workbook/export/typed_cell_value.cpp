@@ -16,6 +16,8 @@ namespace {
 constexpr double kFirstUnambiguousDay = 61;
 constexpr double kFirstDayAfter9999 = 2958466;  // 10000-01-01
 constexpr int64_t kMillisecondsPerDay = 86400000;
+// The 1904 date system's day 0 is 1904-01-01, day 1462 of the 1900 system.
+constexpr double kDaysFrom1900To1904 = 1462;
 // A double holds every integer up to 2^53 exactly, and every decimal of 15 significant digits.
 constexpr int64_t kLargestExactInteger = int64_t{1} << 53;
 constexpr size_t kMostExactDigits = 15;
@@ -115,6 +117,13 @@ FormatHandle linkFormat(TypedFormats& formats) {
   return formats.byCode[key] = bookFormat(formats.book, "", false, true);
 }
 
+ExcelDate inDateSystem(ExcelDate date, bool date1904) {
+  if (!date1904 || date.shape == DateShape::None || date.shape == DateShape::Time) return date;
+  date.serial -= kDaysFrom1900To1904;
+  if (date.serial < 0) return {};  // before 1904-01-01: no day of that system
+  return date;
+}
+
 FormatHandle bookFormat(BookHandle book, const std::string& code, bool bold, bool link) {
   for (int i = 0; i < xlBookFormatSizeA(book); ++i) {
     FormatHandle f = xlBookFormatA(book, i);
@@ -151,6 +160,7 @@ void writeTypedCellValue(TypedFormats& formats, SheetHandle sheet, int row, int 
     case VT_DATE:
     case VT_EXT_DATE: {
       ExcelDate date = value.vt == VT_DATE ? excelDateOfOleDay(value.real) : excelDateOfExtended(value.extendedDate);
+      date = inDateSystem(date, xlBookIsDate1904A(formats.book) != 0);
       if (date.shape != DateShape::None) {
         xlSheetWriteNumA(sheet, row, column, date.serial, cached(formats, formatCode(date.shape)));
         return;

@@ -52,6 +52,9 @@ struct ExcelDate {
 // Excel counts a 1900-02-29 that never was, so its earlier day numbers mean other days.
 ExcelDate excelDateOfOleDay(double day);
 ExcelDate excelDateOfExtended(const ExtendedDateValue& value);
+// The date as a book of that date system holds it: in the 1904 system days count from
+// 1904-01-01, and earlier days are None; a time of day stays a fraction of day 0.
+ExcelDate inDateSystem(ExcelDate date, bool date1904);
 
 // The value's cell at (row, column) in typed form.
 void writeTypedCellValue(TypedFormats& formats, SheetHandle sheet, int row, int column, int16_t fieldType,

@@ -159,6 +159,7 @@ bool loadBook(XlBook& book, const std::string& path, std::string& error) {
     sheet->lastRow = sheet->firstFreeRow = src.lastRow;
     book.sheets.push_back(std::move(sheet));
   }
+  book.date1904 = g->date1904;
   book.xls = std::move(g);
   return true;
 }

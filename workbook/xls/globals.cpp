@@ -164,6 +164,7 @@ bool readGlobals(Globals& g, std::string& error) {
         continue;
       case kExtSst: extSstAt = g.records.size(); break;
       case kXf: ++xfCount; break;
+      case kDateMode: g.date1904 = r.body.size() >= 2 && le::get16(r.body.data()) != 0; break;
       case kEof: sawEof = true; break;
       default: break;
     }

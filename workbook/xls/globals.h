@@ -42,6 +42,7 @@ struct Globals {
   SharedStrings sst;
   std::string extSst;                 // EXTSST body for the table as saved
   uint16_t cellXf = 15;               // format of the cells written here
+  bool date1904 = false;              // DATEMODE: day numbers count from 1904-01-01
 };
 
 // The records of a new book's globals.

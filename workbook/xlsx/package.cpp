@@ -517,7 +517,7 @@ bool loadBook(XlBook& book, const std::string& path, std::string& error) {
   if (!pkg->zip.read(*wbEntry, kSmallPartLimit, pkg->workbookXml, error) ||
       !pkg->zip.read(*wbRels, kSmallPartLimit, pkg->workbookRels, error) ||
       !readRelationships(pkg->workbookRels, pkg->relationships, error) ||
-      !readWorkbookSheets(pkg->workbookXml, listed, error))
+      !readWorkbookSheets(pkg->workbookXml, listed, book.date1904, error))
     return false;
   std::string folder = folderOf(pkg->workbookPart);
   for (auto& w : listed) {

@@ -53,7 +53,8 @@ std::string newWorkbook(const std::vector<std::string>& sheetNames);
 struct WorkbookSheet {
   std::string name, relId;  // relId: the r:id attribute
 };
-bool readWorkbookSheets(const std::string& xml, std::vector<WorkbookSheet>& out, std::string& error);
+// The sheets the workbook part lists, and whether its workbookPr sets the 1904 date system.
+bool readWorkbookSheets(const std::string& xml, std::vector<WorkbookSheet>& out, bool& date1904, std::string& error);
 struct WorkbookEdit {
   // For each sheet of the loaded file in its order: its position in the saved book, -1 if deleted.
   std::vector<int> newPosition;

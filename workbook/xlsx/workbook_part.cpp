@@ -58,7 +58,7 @@ static pugi::xml_attribute relIdAttribute(pugi::xml_node sheet) {
   return {};
 }
 
-bool readWorkbookSheets(const std::string& xml, std::vector<WorkbookSheet>& out, std::string& error) {
+bool readWorkbookSheets(const std::string& xml, std::vector<WorkbookSheet>& out, bool& date1904, std::string& error) {
   pugi::xml_document doc;
   if (!doc.load_buffer(xml.data(), xml.size())) {
     error = "the workbook part is damaged";
@@ -73,6 +73,8 @@ bool readWorkbookSheets(const std::string& xml, std::vector<WorkbookSheet>& out,
     if (std::strcmp(localName(s.name()), "sheet") != 0) continue;
     out.push_back({s.attribute("name").value(), relIdAttribute(s).value()});
   }
+  // An xsd:boolean: "true" or "1".
+  date1904 = childNamed(wb, "workbookPr").attribute("date1904").as_bool(false);
   return true;
 }
 
