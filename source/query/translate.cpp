@@ -536,6 +536,12 @@ class Translator {
   }
 
   Typed reference(const Expr& e, Scope& scope) {
+    if (e.atSign) {  // @name: the parameter the query declares as name (or as @name)
+      std::string bare = e.parts[0].substr(1);
+      for (const ParameterDeclaration& d : declared_)
+        if (asciiEqualsIgnoreCase(d.name, bare)) return parameter(bare);
+      return parameter(e.parts[0]);
+    }
     const std::string& field = e.parts.back();
     if (e.parts.size() <= 2) {
       for (Scope* s = &scope; s; s = s->outer) {
