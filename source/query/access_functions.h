@@ -20,6 +20,11 @@ struct sqlite3;
 // letter right after its plain one.
 inline constexpr const char* kAccessCollation = "ACCESS";
 
+// Ours, not Access's: the text of a Date/Time value as Access shows it (General Date). Since a
+// date stands in SQLite as a plain number, the translator wraps a Date/Time operand in it where
+// Access takes the date's text (&, the text functions, CStr, Format without a format).
+inline constexpr const char* kDateTextFunction = "access_datetext";
+
 enum class ResultRule : uint8_t {
   Fixed,          // always `daoType`
   FirstArgument,  // the type of the first argument (Min, Max, First, Last, Nz, IIf's branches...)
