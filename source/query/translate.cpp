@@ -41,6 +41,9 @@ int16_t widestNumeric(int16_t a, int16_t b) {
   if (ra == 0 || rb == 0) return dbDouble;  // text or dates taken as numbers
   if ((a == dbSingle && (b == dbLong || b == dbBigInt)) || (b == dbSingle && (a == dbLong || a == dbBigInt)))
     return dbDouble;
+  // Currency with a floating type is a Double: the fraction is not rounded to ten-thousandths.
+  if ((a == dbCurrency && (b == dbSingle || b == dbDouble)) || (b == dbCurrency && (a == dbSingle || a == dbDouble)))
+    return dbDouble;
   int16_t t = ra >= rb ? a : b;
   return t == dbBoolean ? int16_t{dbInteger} : t;
 }
@@ -713,14 +716,21 @@ class Translator {
       if (a.type == dbDate && b.type == dbDate) t = op == "-" ? dbDouble : dbDate;
       else if (a.type == dbDate || b.type == dbDate) t = dbDate;
       else t = widestNumeric(a.type, b.type);
-      return {"(" + a.sql + " " + op + " " + b.sql + ")", t};
+      return currency({"(" + a.sql + " " + op + " " + b.sql + ")", t});
     }
-    if (op == "*") return {"(" + a.sql + " * " + b.sql + ")", widestNumeric(a.type, b.type)};
+    if (op == "*") return currency({"(" + a.sql + " * " + b.sql + ")", widestNumeric(a.type, b.type)});
     if (op == "/") {
       int16_t t = a.type == dbDecimal || b.type == dbDecimal ? dbDecimal : dbDouble;
       return {"(CAST(" + a.sql + " AS REAL) / " + b.sql + ")", t};
     }
     throw SqlError{"an operator Access does not have: " + op, e.span, 3075};
+  }
+
+  // Access computes Currency exactly, in ten-thousandths: so does the result here, rounded to
+  // them, before a following operation sees it.
+  static Typed currency(Typed t) {
+    if (t.type == dbCurrency) t.sql = "round(" + t.sql + ", 4)";
+    return t;
   }
 
   Typed call(const Expr& e, Scope& scope) {
