@@ -6,6 +6,7 @@
 
 #include "app/heap_warmup.h"
 #include "app/interrupt.h"
+#include "app/list_contents.h"
 #include "app/terminal_progress.h"
 #include "app/usage.h"
 #include "app/wizard_library.h"
@@ -62,6 +63,7 @@ int runUnattended(ConversionOptions* options) {
 int runProgram(int argc, char** argv, ProgramFlavour flavour) {
   if (std::optional<int> answered = answerInformationRequest(argc, argv, flavour)) return *answered;
   setReaderEngineFlavour(flavour == ProgramFlavour::Access2007 ? EngineFlavour::Dao120 : EngineFlavour::Dao36);
+  if (std::optional<int> listed = answerListRequest(argc, argv, flavour)) return *listed;
   ConversionOptions options;
   readProgramSettings(&options);
   parseCommandLine(&options, argc, argv);

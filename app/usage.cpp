@@ -13,9 +13,12 @@ namespace {
 constexpr const char* kUsage = R"(Usage: %1 [DATABASE] [WORKBOOK | FOLDER/] [SWITCH...]
        %1 DATABASE WORKBOOK [SWITCH...] /SILENT
        %1 "PATTERN" FOLDER/ [SWITCH...] /BATCH
+       %1 --list DATABASE [/PASSWORD=TEXT]
        %1 --help | --version
 
-Converts Microsoft Access databases into Excel workbooks, one sheet per table.
+Converts Microsoft Access databases into Excel workbooks, one sheet per table
+(and per saved query with /QUERIES=1). --list prints each table with its
+records and each query with its kind, parameters and SQL, one per line.
 Without /SILENT (or /BATCH with a wildcard) the wizard opens with the paths
 given already filled in.
 
@@ -33,7 +36,11 @@ Switches begin with / or -, their names in any case; unknown ones are ignored.
   /TYPE=ANY            write .xls (the default)
   /OVERWRITE=1         replace an existing workbook (0, the default: add to it)
   /OVERWRITETABLE=1    replace a sheet named like a table (0: append its rows)
-  /TABLES=A;B          convert only these tables (default: every user table)
+  /TABLES=A;B          convert only these tables or queries (default: every
+                       user table)
+  /QUERIES=1           also every select, union and crosstab query, after the
+                       tables; one lacking a parameter value is passed over
+  /PARAMETERS=N=V;N2=V2  values of the queries' parameters
   /PASSWORD=TEXT       the database password
   /HEADER=0            no header row of field names (1, the default: write it)
   /ONLYNEW=1           header row only on sheets the conversion adds
@@ -51,10 +58,11 @@ Accepted without effect: /ONLYFIELDS=, /COLUMNS=, /ORDER=, /MAXLEN=, /LOG.
 Exit status:
   0  everything asked for was converted (also a wildcard that matched nothing),
      or the wizard ran
-  1  a database did not open, a table of /TABLES= is not in it, a workbook
-     could not be written (an Access database or anything but a regular file
-     is never written over), a table failed, a plain DATABASE does not exist,
-     or the wizard could not be shown
+  1  a database did not open, a table of /TABLES= is not in it, a query of
+     /TABLES= cannot run (an action query, a parameter without a value), a
+     workbook could not be written (an Access database or anything but a
+     regular file is never written over), a table failed, a plain DATABASE
+     does not exist, or the wizard could not be shown
   130, 143, 129  stopped by SIGINT (Ctrl-C), SIGTERM or SIGHUP: nothing of
      the workbook being written was kept; a second signal ends at once
 

@@ -22,10 +22,11 @@ void closeDatabase(ConversionOptions* options) {
   options->database.reset();
 }
 
-// Tells every table that the filter named and the database does not have; the tables it has are
+// Tells every table (or query) that the filter named and the database does not have; the tables it has are
 // converted all the same. The reader drops the filter once it has used it on a database.
 int reportMissingTables(const ConversionOptions* options, const std::string& filter) {
-  std::string listed = options->tableFilter ? std::string() : asciiUpper(options->selectedTables.value_or(""));
+  std::string listed = options->tableFilter ? std::string()
+                                            : asciiUpper(options->selectedTables.value_or("") + options->namedQueries);
   int missing = 0;
   for (size_t begin = 1; begin < filter.size();) {
     size_t end = filter.find(';', begin);

@@ -1,6 +1,9 @@
 #include "job/conversion_job.h"
 
+#include <algorithm>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "job/output_check.h"
 #include "job/progress.h"
@@ -10,6 +13,7 @@
 #include "platform/file_lock.h"
 #include "platform/interruption.h"
 #include "platform/owner_window.h"
+#include "platform/text.h"
 #include "source/engine.h"
 #include "workbook/export/table_export.h"
 #include "workbook/xl.h"
@@ -36,6 +40,60 @@ bool saveUnlessInterrupted(OwnerWindow* owner, ConversionOptions* options) {
   if (xlBookSaveA(options->book, options->outputPath.c_str()) != 0) return true;
   if (interruptionSignal() == 0) showFailure(owner, "Cannot save XLS file.", xlBookErrorMessageA(options->book));
   return false;
+}
+
+// The parameters of the query that the user gave no value for.
+std::vector<std::string> missingParameters(const QueryDef& query, const QueryParameterValues& values) {
+  std::vector<std::string> missing;
+  for (const QueryParameter& p : query.Parameters()) {
+    bool given = std::any_of(values.begin(), values.end(), [&p](const QueryParameterValue& v) { return asciiEqualsIgnoreCase(v.name, p.name); });
+    if (!given) missing.push_back(p.name);
+  }
+  return missing;
+}
+
+std::string quotedList(const std::vector<std::string>& names) {
+  std::string out;
+  for (const std::string& n : names) out += (out.empty() ? "\"" : ", \"") + n + "\"";
+  return out;
+}
+
+// The selected queries after the tables, in catalog order. A query the user named that cannot
+// run (an action query, missing parameter values) is a failure; one that /QUERIES=1 brought in
+// and lacks values is passed over with a note. False when any failed.
+bool exportQueries(OwnerWindow* owner, ConversionOptions* options, JobProgress& progress) {
+  bool allExported = true;
+  QueryDefs queries = options->database->QueryDefs();
+  for (int index = 0; index < queries.Count(); ++index) {
+    QueryDef query = queries.Item(index);
+    std::string name = query.Name();
+    if (options->selectedQueries.find(";" + name + ";") == std::string::npos) continue;
+    if (options->cancelRequested.load() != 0) break;
+    const bool named = options->namedQueries.find(";" + name + ";") != std::string::npos;
+    std::string refusal;
+    if (!isRunnableQuery(static_cast<QueryKind>(query.Type()))) {
+      refusal = "it is an action query, which is never run";
+    } else if (auto missing = missingParameters(query, options->parameters); !missing.empty()) {
+      refusal = std::string(missing.size() == 1 ? "its parameter " : "its parameters ") + quotedList(missing) +
+                (missing.size() == 1 ? " has" : " have") + " no value; give /PARAMETERS=Name=Value;...";
+    }
+    if (!refusal.empty() && !named) {
+      showNote(owner, "Note: query \"" + name + "\" of " + options->sourcePath + " was not converted: " + refusal);
+      continue;
+    }
+    bool exported = false;
+    if (!refusal.empty()) {
+      showFailure(owner, "Cannot convert the query \"" + name + "\".", options->sourcePath + ": " + refusal);
+    } else {
+      exported = ExportToSheet(owner, options, {name, true, options->parameters}, progress);
+      options->tablesExported += 1;
+    }
+    if (!exported) {
+      allExported = false;
+      options->failedTables.push_back(name);
+    }
+  }
+  return allExported;
 }
 
 }  // namespace
@@ -80,17 +138,19 @@ JobOutcome RunConversionJob(OwnerWindow* owner, ConversionOptions* options) {
   }
 
   bool allExported = true;
+  JobProgress progress(owner, options);
   try {
     for (int index = 0; index < tables->Count(); ++index) {
       std::string name = tables->Item(index).Name();
       if (!options->selectedTables || options->selectedTables->find(";" + name + ";") == std::string::npos) continue;
       if (options->cancelRequested.load() != 0) break;
-      if (!ExportTable(owner, options, name)) {
+      if (!ExportToSheet(owner, options, {name, false, {}}, progress)) {
         allExported = false;
         options->failedTables.push_back(name);
       }
       options->tablesExported += 1;
     }
+    if (!options->selectedQueries.empty()) allExported = exportQueries(owner, options, progress) && allExported;
   } catch (const ComError& error) {
     // The table definitions failed while being listed: what was exported so far is still saved.
     ReportComError(owner, error);

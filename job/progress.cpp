@@ -54,4 +54,10 @@ void ShowTimes(OwnerWindow* window, int64_t startTime, int64_t currentTime, int3
   if (window) window->setControlText(kTimeTextControl, formatTimes(static_cast<uint64_t>(elapsed), estimated));
 }
 
+void JobProgress::readingRecords() { writeStatus(options_, kStatusFailed); }
+
+void JobProgress::recordsWritten(int64_t startTime, int64_t currentTime, int32_t done, int32_t total) {
+  ShowTimes(owner_, startTime, currentTime, done, total);
+}
+
 void resetShowTimesForTesting() { lastAcceptedTime = 0; }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "workbook/export/export_progress.h"
+
 class OwnerWindow;
 struct ConversionOptions;
 
@@ -26,6 +28,18 @@ std::string formatTimes(uint64_t elapsedSeconds, uint64_t estimatedSeconds);
 // Sets the time text of the window at most once a second, once two seconds of the table have
 // passed and a record has been written; the estimate is for the whole table.
 void ShowTimes(OwnerWindow* window, int64_t startTime, int64_t currentTime, int32_t recordsDone, int32_t recordsTotal);
+
+// An export's progress as a job shows it: the status file's stage, the window's times.
+class JobProgress : public ExportProgress {
+ public:
+  JobProgress(OwnerWindow* owner, const ConversionOptions* options) : owner_(owner), options_(options) {}
+  void readingRecords() override;
+  void recordsWritten(int64_t startTime, int64_t currentTime, int32_t done, int32_t total) override;
+
+ private:
+  OwnerWindow* owner_;
+  const ConversionOptions* options_;
+};
 
 // Forgets the last accepted time (tests only: the value is process-wide).
 void resetShowTimesForTesting();

@@ -16,6 +16,12 @@
  *                  characters) written as files into BOOK_files/ beside the workbook, one folder
  *                  per sheet, and linked from their cells
  *
+ * Saved queries, off by default:
+ *   /QUERIES=1     every select, union and crosstab query after the tables, each on a sheet
+ *                  named after it; one lacking a parameter value is passed over (a note on
+ *                  standard error). /TABLES= may name queries too: one that cannot run is a failure
+ *   /PARAMETERS=Name=Value;Name2=Value2  the values of the queries' parameters
+ *
  * Results:
  *   0  the conversion ran; every matching database was opened (also when a wildcard matched
  *      nothing)
@@ -25,8 +31,8 @@
  *   3  at least one matching database could not be opened, or lacked a table that /TABLES=
  *      named; the others, and the tables it has, were converted
  *   4  every database opened, but a workbook could not be created or saved (it is an Access
- *      database, a device or no regular file, or the save failed), or a table could not be
- *      exported whole; the details went to standard error
+ *      database, a device or no regular file, or the save failed), or a table (or a query of
+ *      /TABLES=) could not be exported whole; the details went to standard error
  *   5  the source path, without wildcards, names no file; nothing was done
  *
  * Calls must not overlap: one call at a time per process.

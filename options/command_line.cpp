@@ -21,6 +21,23 @@ bool endsWithAny(std::string_view arg, const auto& extensions) {
   return false;
 }
 
+// PARAMETERS=Name=Value;Name2=Value2: each ';'-separated item is cut at its first '='; an item
+// without one is left out, and a later value of the same name replaces the earlier one.
+QueryParameterValues parameterValues(std::string_view v) {
+  QueryParameterValues values;
+  while (!v.empty()) {
+    size_t semi = v.find(';');
+    std::string_view item = v.substr(0, semi);
+    v = semi == std::string_view::npos ? std::string_view() : v.substr(semi + 1);
+    size_t eq = item.find('=');
+    if (eq == std::string_view::npos || eq == 0) continue;
+    std::string name(item.substr(0, eq));
+    std::erase_if(values, [&name](const QueryParameterValue& p) { return asciiEqualsIgnoreCase(p.name, name); });
+    values.push_back({name, std::string(item.substr(eq + 1))});
+  }
+  return values;
+}
+
 // A ROWS= value: decimal digits only, at least 1; larger than any sheet is cut to the largest
 // limit. 0 for anything else, which leaves the setting as it was.
 int32_t rowLimitValue(std::string_view v) {
@@ -103,6 +120,9 @@ const Switch kSwitches[] = {
      }},
     {"FILES=1", Form::Exact, [](ConversionOptions* o, std::string_view) { o->valueFiles = 1; }},
     {"FILES=0", Form::Exact, [](ConversionOptions* o, std::string_view) { o->valueFiles = 0; }},
+    {"QUERIES=1", Form::Exact, [](ConversionOptions* o, std::string_view) { o->exportQueries = 1; }},
+    {"QUERIES=0", Form::Exact, [](ConversionOptions* o, std::string_view) { o->exportQueries = 0; }},
+    {"PARAMETERS=", Form::Prefix, [](ConversionOptions* o, std::string_view v) { o->parameters = parameterValues(v); }},
 };
 
 // Applies every switch entry that matches; false when none does.
@@ -191,6 +211,12 @@ std::string buildCommandLine(const ConversionOptions* options) {
   if (options->tableLayout != 0) rest += "/LAYOUT=TABLE ";
   if (options->rowLimit > 0) rest += "/ROWS=" + std::to_string(options->rowLimit) + " ";
   if (options->valueFiles != 0) rest += "/FILES=1 ";
+  if (options->exportQueries != 0) rest += "/QUERIES=1 ";
+  if (!options->parameters.empty()) {
+    std::string list;
+    for (const QueryParameterValue& p : options->parameters) list += (list.empty() ? "" : ";") + p.name + "=" + p.value;
+    rest += "\"/PARAMETERS=" + list + "\" ";  // ';' ends a shell command: always quoted
+  }
   if (options->batch != 0) rest += "/BATCH ";
   if (options->wait != 0) rest += "/WAIT ";
 

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "source/saved_query.h"
+
 class Database;     // source/engine.h: the open source database
 struct XlBook;      // workbook/xl.h: a workbook handle (BookHandle)
 class OwnerWindow;  // platform/owner_window.h: the window a job reports to, or none
@@ -29,7 +31,11 @@ struct ConversionOptions {
   int32_t overwriteTable = 0;                 // 0 append to a same-named sheet; 1 or 2 replace it
   OwnerWindow* progressWindow = nullptr;      // the wizard's progress page, a terminal's line, or none
   OwnedText selectedTables;                   // ;A;;B; — tables to export, names as the database spells them
-  OwnedText tableFilter;                      // ;ORDERS;CUSTOMERS; from TABLES=, upper case
+  OwnedText tableFilter;                      // ;ORDERS;CUSTOMERS; from TABLES=, upper case; queries too
+  int32_t exportQueries = 0;                  // QUERIES=1: every select, union and crosstab query after the tables
+  std::string selectedQueries;                // ;Q1;;Q2; — saved queries to export, as the database spells them
+  std::string namedQueries;                   // those of them TABLES= named: a missing parameter is then an error
+  QueryParameterValues parameters;            // PARAMETERS=Name=Value;...
   int32_t exportRecords = 1;                  // 0: header rows only
   int32_t maxLength = 0;                      // carried only
   int32_t bookType = 0;                       // 0 .xls, 1 .xlsx

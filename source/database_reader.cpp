@@ -10,6 +10,25 @@ std::atomic<EngineFlavour> gFlavour{EngineFlavour::Dao36};
 
 constexpr size_t kNameRoom = 256;
 
+// The queries after the tables: all runnable ones for the wizard's list; unattended, those
+// /QUERIES=1 asks for (whatever /TABLES= names of the tables) and those /TABLES= names (action
+// queries included, which then fail by name).
+void listQueries(SourceWindow* owner, ConversionOptions* options) {
+  QueryDefs queries = options->database->QueryDefs();
+  for (int i = 0; i < queries.Count(); ++i) {
+    QueryDef query = queries.Item(i);
+    std::string name = query.Name();
+    bool runnable = isRunnableQuery(static_cast<QueryKind>(query.Type()));
+    if (owner) {
+      if (runnable) owner->addQuery(name);
+      continue;
+    }
+    bool named = options->tableFilter && options->tableFilter->find(asciiUpper(";" + name + ";")) != std::string::npos;
+    if (named) options->namedQueries += ";" + name + ";";
+    if (named || (runnable && options->exportQueries != 0)) options->selectedQueries += ";" + name + ";";
+  }
+}
+
 // Steps 8 to 12 once the previous database is closed; engine errors propagate to the caller.
 int openAndList(SourceWindow* owner, ConversionOptions* options, const DBEngine& engine) {
   std::optional<std::string> connect;
@@ -17,6 +36,9 @@ int openAndList(SourceWindow* owner, ConversionOptions* options, const DBEngine&
   options->database = engine.OpenDatabase(options->sourcePath, 1, true, connect);
   TableDefs tables = options->database->TableDefs();
   int count = tables.Count();
+  options->selectedQueries.clear();
+  options->namedQueries.clear();
+  listQueries(owner, options);
   if (count == 0) return 0;
   if (!owner) {
     options->selectedTables = std::string();

@@ -1,5 +1,6 @@
-// Opens the source database into the options record and lists its user tables: into the owner
-// window's table list when there is one, else into the record's selected-table list.
+// Opens the source database into the options record and lists its user tables, then its select,
+// union and crosstab queries: into the owner window's list when there is one, else into the
+// record's selected-table and selected-query lists (queries when /QUERIES=1 or /TABLES= names them).
 #pragma once
 
 #include <string>
@@ -15,7 +16,8 @@ class SourceWindow {
   virtual std::string passwordText() = 0;
   virtual void resetTableList() = 0;
   virtual void addTable(const std::string& name) = 0;
-  virtual void selectAllTables() = 0;
+  virtual void selectAllTables() = 0;  // the tables; queries are not selected at first
+  virtual void addQuery(const std::string& name) { (void)name; }
   // The database did not open; `reason` is the engine's description of why.
   virtual void openFailed(const std::string& reason) { (void)reason; }
 };

@@ -6,6 +6,7 @@
 #include "source/jet_format.h"
 #include "source/jet/table_cursor.h"
 #include "source/record_stream.h"
+#include "source/query/run_query.h"
 
 // The columns and, for a recordset, the current record that Field objects read.
 struct RecordState {
@@ -15,6 +16,7 @@ struct RecordState {
   bool current = false;
   bool closed = false;
   std::string table;
+  std::string kind = "table";  // or "query": what messages call `table`
   std::string path;
 };
 
@@ -60,8 +62,8 @@ void Field::ValueInto(Variant& out) const {
   const RecordState& s = *state_;
   if (!s.isRecordset)
     raise(daoerror::kNoCurrentRecord, "DAO.Field", "Field '" + s.columns[index_].name + "' of a table definition has no value", s.path);
-  if (s.closed) raise(daoerror::kObjectClosed, "DAO.Field", "The recordset of table '" + s.table + "' is closed", s.path);
-  if (!s.current) raise(daoerror::kNoCurrentRecord, "DAO.Field", "No current record in table '" + s.table + "'", s.path);
+  if (s.closed) raise(daoerror::kObjectClosed, "DAO.Field", "The recordset of " + s.kind + " '" + s.table + "' is closed", s.path);
+  if (!s.current) raise(daoerror::kNoCurrentRecord, "DAO.Field", "No current record in " + s.kind + " '" + s.table + "'", s.path);
   out = s.values.at(index_);
 }
 
@@ -69,14 +71,14 @@ int Fields::Count() const { return static_cast<int>(state_->columns.size()); }
 
 Field Fields::Item(int index) const {
   if (index < 0 || static_cast<size_t>(index) >= state_->columns.size())
-    raise(daoerror::kItemNotFound, "DAO.Fields", "Item " + std::to_string(index) + " not found in the fields of table '" + state_->table + "'", state_->path);
+    raise(daoerror::kItemNotFound, "DAO.Fields", "Item " + std::to_string(index) + " not found in the fields of " + state_->kind + " '" + state_->table + "'", state_->path);
   return Field(state_, static_cast<size_t>(index));
 }
 
 Field Fields::Item(const std::string& name) const {
   for (size_t i = 0; i < state_->columns.size(); ++i)
     if (asciiEqualsIgnoreCase(state_->columns[i].name, name)) return Field(state_, i);
-  raise(daoerror::kItemNotFound, "DAO.Fields", "Item '" + name + "' not found in the fields of table '" + state_->table + "'", state_->path);
+  raise(daoerror::kItemNotFound, "DAO.Fields", "Item '" + name + "' not found in the fields of " + state_->kind + " '" + state_->table + "'", state_->path);
 }
 
 // ---- TableDef / TableDefs
@@ -108,6 +110,54 @@ TableDef TableDefs::Item(const std::string& name) const {
   raise(daoerror::kItemNotFound, "DAO.TableDefs", "Item '" + name + "' not found in the table definitions", file_->path);
 }
 
+// ---- QueryDef / QueryDefs
+
+std::string QueryDef::Name() const { return file_->queries.at(index_).name; }
+
+int16_t QueryDef::Type() const { return static_cast<int16_t>(file_->queries.at(index_).kind); }
+
+std::string QueryDef::SQL() const { return file_->queries.at(index_).sql; }
+
+std::vector<QueryParameter> QueryDef::Parameters() const {
+  const SavedQuery& query = file_->queries.at(index_);
+  try {
+    return queryParameters(file_, query);
+  } catch (const ComError&) {
+    return query.parameters;  // SQL that cannot be read: the ones its definition declares
+  }
+}
+
+Fields QueryDef::Fields() const {
+  const SavedQuery& query = file_->queries.at(index_);
+  auto state = std::make_shared<RecordState>();
+  state->columns = queryColumns(file_, query, {});
+  state->table = query.name;
+  state->kind = "query";
+  state->path = file_->path;
+  return ::Fields(state);
+}
+
+std::shared_ptr<Recordset> QueryDef::OpenRecordset(const QueryParameterValues& values) const {
+  const SavedQuery& query = file_->queries.at(index_);
+  auto records = std::shared_ptr<Recordset>(new Recordset(file_, openQueryRecords(file_, query, values), query.name, file_->path));
+  records->state_->kind = "query";
+  return records;
+}
+
+int QueryDefs::Count() const { return static_cast<int>(file_->queries.size()); }
+
+QueryDef QueryDefs::Item(int index) const {
+  if (index < 0 || static_cast<size_t>(index) >= file_->queries.size())
+    raise(daoerror::kItemNotFound, "DAO.QueryDefs", "Item " + std::to_string(index) + " not found in the query definitions", file_->path);
+  return QueryDef(file_, static_cast<size_t>(index));
+}
+
+QueryDef QueryDefs::Item(const std::string& name) const {
+  for (size_t i = 0; i < file_->queries.size(); ++i)
+    if (asciiEqualsIgnoreCase(file_->queries[i].name, name)) return QueryDef(file_, i);
+  raise(daoerror::kItemNotFound, "DAO.QueryDefs", "Item '" + name + "' not found in the query definitions", file_->path);
+}
+
 // ---- Recordset
 
 Recordset::Recordset(std::shared_ptr<DatabaseFile> file, std::unique_ptr<RecordStream> stream, const std::string& name,
@@ -125,7 +175,7 @@ Recordset::~Recordset() = default;
 bool Recordset::Eof() const { return state_->closed || !state_->current; }
 
 int32_t Recordset::RecordCount() const {
-  if (state_->closed) raise(daoerror::kObjectClosed, "DAO.Recordset", "The recordset of table '" + state_->table + "' is closed", state_->path);
+  if (state_->closed) raise(daoerror::kObjectClosed, "DAO.Recordset", "The recordset of " + state_->kind + " '" + state_->table + "' is closed", state_->path);
   uint32_t n = stream_->knownRecordCount();
   return n > 0x7FFFFFFFu ? 0x7FFFFFFF : static_cast<int32_t>(n);
 }
@@ -133,15 +183,15 @@ int32_t Recordset::RecordCount() const {
 Fields Recordset::Fields() const { return ::Fields(state_); }
 
 void Recordset::MoveFirst() {
-  if (state_->closed) raise(daoerror::kObjectClosed, "DAO.Recordset", "The recordset of table '" + state_->table + "' is closed", state_->path);
+  if (state_->closed) raise(daoerror::kObjectClosed, "DAO.Recordset", "The recordset of " + state_->kind + " '" + state_->table + "' is closed", state_->path);
   stream_->rewind();
   state_->current = false;
   state_->current = stream_->next(state_->values);
 }
 
 void Recordset::MoveNext() {
-  if (state_->closed) raise(daoerror::kObjectClosed, "DAO.Recordset", "The recordset of table '" + state_->table + "' is closed", state_->path);
-  if (!state_->current) raise(daoerror::kNoCurrentRecord, "DAO.Recordset", "No current record in table '" + state_->table + "'", state_->path);
+  if (state_->closed) raise(daoerror::kObjectClosed, "DAO.Recordset", "The recordset of " + state_->kind + " '" + state_->table + "' is closed", state_->path);
+  if (!state_->current) raise(daoerror::kNoCurrentRecord, "DAO.Recordset", "No current record in " + state_->kind + " '" + state_->table + "'", state_->path);
   state_->current = false;
   state_->current = stream_->next(state_->values);
 }
@@ -161,6 +211,11 @@ Database::Database(std::shared_ptr<DatabaseFile> file, EngineFlavour flavour)
 TableDefs Database::TableDefs() const {
   if (!file_) raise(daoerror::kObjectClosed, "DAO.Database", "The database is closed", path_);
   return ::TableDefs(file_);
+}
+
+QueryDefs Database::QueryDefs() const {
+  if (!file_) raise(daoerror::kObjectClosed, "DAO.Database", "The database is closed", path_);
+  return ::QueryDefs(file_);
 }
 
 std::shared_ptr<Recordset> Database::OpenRecordset(const std::string& tableName) const {

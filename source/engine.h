@@ -12,6 +12,7 @@
 
 #include "source/com_error.h"
 #include "source/dao_types.h"
+#include "source/saved_query.h"
 #include "source/variant.h"
 
 struct DatabaseFile;
@@ -48,6 +49,7 @@ class Fields {
 
  private:
   friend class TableDef;
+  friend class QueryDef;
   friend class Recordset;
   explicit Fields(std::shared_ptr<RecordState> state) : state_(std::move(state)) {}
   std::shared_ptr<RecordState> state_;
@@ -103,11 +105,47 @@ class Recordset {
   std::shared_ptr<RecordState> state_;
 };
 
+// A saved query, as DAO's QueryDef: its definition from the catalog, and its records as the SQL
+// engine returns them. Only select, union and crosstab queries open; the database is never written.
+class QueryDef {
+ public:
+  std::string Name() const;
+  int16_t Type() const;  // QueryKind's DAO value
+  std::string SQL() const;
+  std::vector<QueryParameter> Parameters() const;
+  // The result's fields, without reading its records (a crosstab without PIVOT ... IN reads its
+  // pivot values, for which parameters need values). Parameters(): declared ones, then the names
+  // it uses that nothing of the database has, with those of the queries it is built on.
+  ::Fields Fields() const;
+  // The query's records; ComError naming the query and the file when it cannot run (an action
+  // query, a missing parameter value, SQL the engine cannot translate).
+  std::shared_ptr<Recordset> OpenRecordset(const QueryParameterValues& values = {}) const;
+
+ private:
+  friend class QueryDefs;
+  QueryDef(std::shared_ptr<DatabaseFile> file, size_t index) : file_(std::move(file)), index_(index) {}
+  std::shared_ptr<DatabaseFile> file_;
+  size_t index_;
+};
+
+class QueryDefs {
+ public:
+  int Count() const;
+  QueryDef Item(int index) const;  // from 0, in catalog order
+  QueryDef Item(const std::string& name) const;  // letter case of a to z ignored
+
+ private:
+  friend class Database;
+  explicit QueryDefs(std::shared_ptr<DatabaseFile> file) : file_(std::move(file)) {}
+  std::shared_ptr<DatabaseFile> file_;
+};
+
 class AttachmentFiles;
 
 class Database {
  public:
   ::TableDefs TableDefs() const;
+  ::QueryDefs QueryDefs() const;  // the saved queries but the hidden ones
   // All records of the named table (a bare table name), in stored order.
   std::shared_ptr<Recordset> OpenRecordset(const std::string& tableName) const;
   void Close();

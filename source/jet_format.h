@@ -148,6 +148,7 @@ constexpr uint32_t kCatalogIdMask = 0x00FFFFFF;  // an object's Id is its defini
 constexpr int32_t kObjectTable = 1;
 constexpr int32_t kObjectContainer = 3;
 constexpr int32_t kObjectOdbcTable = 4;         // a table of an ODBC source
+constexpr int32_t kObjectQuery = 5;             // a saved query; its definition is in MSysQueries
 constexpr int32_t kObjectLinkedTable = 6;       // a table of another file (Access, Excel, text...)
 // A link's Connect text names the kind of file before its first ';': nothing, or this, for Access.
 constexpr const char* kAccessConnectKind = "MS Access";

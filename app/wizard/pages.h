@@ -43,6 +43,7 @@ class SourcePage : public WizardPage, public SourceWindow {
   void resetTableList() override;
   void addTable(const std::string& name) override;
   void selectAllTables() override;
+  void addQuery(const std::string& name) override;
   void openFailed(const std::string& reason) override;
 
   bool validatePage() override;

@@ -22,11 +22,23 @@ namespace {
 const char* const kLastSource = "LastMDBFile";
 const char* const kRecentSources = "MDBfiles";
 
-// The table list sorts as a sorted list box does: without regard to case.
+// A saved query's entry holds its name here; its text marks it as a query.
+constexpr int kQueryNameRole = Qt::UserRole;
+
+bool isQueryItem(const QListWidgetItem& item) { return item.data(kQueryNameRole).isValid(); }
+
+// The name the entry stands for.
+std::string itemName(const QListWidgetItem& item) {
+  return (isQueryItem(item) ? item.data(kQueryNameRole).toString() : item.text()).toStdString();
+}
+
+// The table list sorts as a sorted list box does: without regard to case; the queries follow
+// the tables.
 class TableItem : public QListWidgetItem {
  public:
   using QListWidgetItem::QListWidgetItem;
   bool operator<(const QListWidgetItem& other) const override {
+    if (isQueryItem(*this) != isQueryItem(other)) return !isQueryItem(*this);
     int order = text().compare(other.text(), Qt::CaseInsensitive);
     return order != 0 ? order < 0 : text() < other.text();
   }
@@ -107,7 +119,15 @@ void SourcePage::resetTableList() {
 }
 void SourcePage::openFailed(const std::string& reason) { openFailure_ = reason; }
 void SourcePage::addTable(const std::string& name) { tables_->addItem(new TableItem(QString::fromStdString(name))); }
-void SourcePage::selectAllTables() { tables_->selectAll(); }
+void SourcePage::selectAllTables() {
+  for (int row = 0; row < tables_->count(); ++row)
+    if (!isQueryItem(*tables_->item(row))) tables_->item(row)->setSelected(true);
+}
+void SourcePage::addQuery(const std::string& name) {
+  auto* item = new TableItem(QString::fromStdString(name) + QStringLiteral(" (query)"));
+  item->setData(kQueryNameRole, QString::fromStdString(name));
+  tables_->addItem(item);
+}
 
 bool SourcePage::eventFilter(QObject* watched, QEvent* event) {
   // The field receiving the focus counts as a command, as it does for the other notifications.
@@ -142,12 +162,17 @@ void SourcePage::showWhyEmpty() {
 }
 
 std::optional<std::string> SourcePage::choiceFilter() const {
-  int chosen = static_cast<int>(tables_->selectedItems().size());
-  if (chosen == tables_->count() && !listFiltered_) return std::nullopt;
+  // Every table and no query is the default, which needs no /TABLES=.
+  bool allTablesOnly = true;
+  for (int row = 0; row < tables_->count(); ++row) {
+    QListWidgetItem* item = tables_->item(row);
+    if (item->isSelected() == isQueryItem(*item)) allTablesOnly = false;
+  }
+  if (allTablesOnly && !listFiltered_) return std::nullopt;
   std::string filter = ";";
   for (int row = 0; row < tables_->count(); ++row) {
     QListWidgetItem* item = tables_->item(row);
-    if (item->isSelected()) filter += asciiUpper(item->text().toStdString()) + ";";
+    if (item->isSelected()) filter += asciiUpper(itemName(*item)) + ";";
   }
   return filter;
 }
@@ -201,16 +226,19 @@ void SourcePage::created() {
 }
 
 bool SourcePage::validatePage() {
-  std::string selected;
+  std::string selected, queries;
   for (int row = 0; row < tables_->count(); ++row) {
     QListWidgetItem* item = tables_->item(row);
-    if (item->isSelected()) selected += ";" + item->text().toStdString() + ";";
+    if (item->isSelected()) (isQueryItem(*item) ? queries : selected) += ";" + itemName(*item) + ";";
   }
-  if (selected.empty()) {
+  if (selected.empty() && queries.empty()) {
     options_->batch = 0;
     return false;
   }
   options_->selectedTables = selected;
+  // Queries chosen by hand are asked for by name: one that cannot run is a failure.
+  options_->selectedQueries = queries;
+  options_->namedQueries = queries;
   wizard_->setTableChoice({static_cast<int>(tables_->selectedItems().size()), choiceFilter()});
   writeLastPath(kLastSource, options_->sourcePath);
   updateRecentList(options_->sourcePath, kRecentSources);

@@ -133,7 +133,7 @@ def _switch(name, value):
 
 def convert(source, output, *, tables=None, password=None, book_type="xlsx", overwrite=False,
             header=True, overwrite_table=False, header_only_new=False, records=True,
-            cells=None, layout=None, rows=None, files=False):
+            cells=None, layout=None, rows=None, files=False, queries=False, parameters=None):
     """Converts the Access database `source` into the workbook `output` and returns the
     workbook's path.
 
@@ -141,7 +141,8 @@ def convert(source, output, *, tables=None, password=None, book_type="xlsx", ove
                     name convert every match into the one workbook
     output          path ending in .xlsx or .xls (as book_type says), or .xlsm; a .xlsb (Excel's
                     binary format, which is not written) is refused
-    tables          table names to convert (a name or a list); None converts every user table
+    tables          table or query names to convert (a name or a list); None converts every
+                    user table
     password        the database password
     book_type       "xlsx" or "xls"
     overwrite       replace an existing workbook instead of adding sheets to it
@@ -155,6 +156,10 @@ def convert(source, output, *, tables=None, password=None, book_type="xlsx", ove
     files           True writes values no cell holds whole (attachments, OLE objects, texts over
                     32,767 characters) as files into OUTPUT_files/ beside the workbook, linked
                     from their cells
+    queries         True also converts every select, union and crosstab query, after the
+                    tables, each onto its own sheet; one lacking a parameter value is passed over
+    parameters      values of the queries' parameters, {name: value}; a query named in `tables`
+                    that lacks one is not converted (QuarlexError 4)
 
     Raises ValueError for arguments the library cannot take, SourceNotFoundError when a source
     without wildcards does not exist, and QuarlexError for the library's results 1 to 5. A
@@ -207,5 +212,15 @@ def convert(source, output, *, tables=None, password=None, book_type="xlsx", ove
         arguments.append("/ROWS=%d" % rows)
     if files:
         arguments.append("/FILES=1")
+    if queries:
+        arguments.append("/QUERIES=1")
+    if parameters:
+        items = []
+        for name, value in dict(parameters).items():
+            name, value = str(name), str(value)
+            if not name or any(mark in name for mark in ";=") or ";" in value:
+                raise ValueError("parameter %r = %r: a name without ';' or '=', a value without ';'" % (name, value))
+            items.append("%s=%s" % (name, value))
+        arguments.append(_switch("PARAMETERS", ";".join(items)))
     convert_arguments(arguments)
     return output_text

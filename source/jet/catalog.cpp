@@ -5,6 +5,7 @@
 #include "platform/text.h"
 #include "source/com_error.h"
 #include "source/dao_types.h"
+#include "source/jet/query_catalog.h"
 #include "source/jet/table_cursor.h"
 #include "source/jet_format.h"
 
@@ -87,6 +88,7 @@ void readCatalog(const std::shared_ptr<DatabaseFile>& file) {
                    std::string(openreason::kDamagedPrefix) + "the catalog lacks its columns");
   uint64_t rows = 0;
   std::map<uint32_t, std::string> namesById;
+  std::vector<QueryObject> queries;
   while (cursor.next(row)) {
     if (++rows > kMaxCatalogRows)
       throw ComError(daoerror::kDatabaseCorrupt, "DAO.DBEngine", "The database's catalog is damaged: " + file->path,
@@ -106,6 +108,10 @@ void readCatalog(const std::shared_ptr<DatabaseFile>& file) {
       if ((table.flags & kSystemObjectFlags) == 0) file->tables.push_back(std::move(table));
       continue;
     }
+    if (objectType == jetfmt::kObjectQuery) {
+      queries.push_back({static_cast<uint32_t>(row[id].integer) & jetfmt::kCatalogIdMask, table.name, table.flags});
+      continue;
+    }
     if (objectType != kObjectTypeTable) continue;
     table.definitionPage = static_cast<uint32_t>(row[id].integer) & jetfmt::kCatalogIdMask;
     namesById[table.definitionPage] = table.name;
@@ -115,4 +121,5 @@ void readCatalog(const std::shared_ptr<DatabaseFile>& file) {
     file->tables.push_back(std::move(table));
   }
   readComplexColumns(file, namesById);
+  readQueryCatalog(file, queries);
 }

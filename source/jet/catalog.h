@@ -6,6 +6,6 @@
 
 #include "source/database_file.h"
 
-// Fills file->tables and file->complexColumns. Throws ComError naming the file when the catalog
+// Fills file->tables, file->complexColumns and file->queries. Throws ComError naming the file when the catalog
 // cannot be read.
 void readCatalog(const std::shared_ptr<DatabaseFile>& file);

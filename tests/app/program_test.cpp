@@ -374,3 +374,44 @@ TEST(BashCompletion, SwitchesValuesAndPaths) {
   EXPECT_EQ(complete("quarlex2007 /STATUS = " + folder + "n"), folder + "notes.txt\n");
   EXPECT_EQ(complete("quarlex2007 --v"), "--version\n");
 }
+
+// Saved queries asked for: listed with --list, refused by name when a parameter has no value,
+// passed over with a note under /QUERIES=1.
+TEST_F(ProgramTest, QueriesListedAndParameterValuesAskedFor) {
+  auto queries = testsupport::projectRoot() / ".." / "shared" / "testdata" / "queries" / "queries-params-jet4.mdb";
+  if (!std::filesystem::exists(queries)) GTEST_SKIP() << "../shared/testdata/queries is absent";
+  auto r = run({"--list", queries.string()});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("table\tPerson\t4 records\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\nquery\tPerson_SelectByKey\tselect\t@id\tPARAMETERS [@id] Long; SELECT * FROM Person "
+                       "WHERE PersonID = [@id];\n"),
+            std::string::npos);
+  EXPECT_NE(r.out.find("\nquery\tPerson_Delete\tdelete\t@PersonID\t"), std::string::npos);
+  EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 15 + 14);  // every table and query, one a line
+  r = run({"--list", path("shop.accdb")});
+  EXPECT_EQ(r.out, "table\tOrders\t4 records\n");
+  r = run({"--list", path("missing.accdb")});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("Cannot open the database " + path("missing.accdb")), std::string::npos) << r.err;
+
+  r = run({queries.string(), path("q.xlsx"), "/TYPE=2007", "/SILENT", "/TABLES=Person;Person_SelectByName",
+           "/PARAMETERS=@firstName=Ann"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("Cannot convert the query \"Person_SelectByName\".\n" + queries.string() +
+                       ": its parameter \"@lastName\" has no value"),
+            std::string::npos)
+      << r.err;
+  EXPECT_EQ(sheetNames(testsupport::readWorkbook(path("q.xlsx"))), nlohmann::json::array({"Person"}));
+  r = run({queries.string(), path("a.xlsx"), "/TYPE=2007", "/SILENT", "/TABLES=Person_Delete"});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.err.find("it is an action query, which is never run"), std::string::npos) << r.err;
+
+  r = run({queries.string(), path("all.xlsx"), "/TYPE=2007", "/SILENT", "/TABLES=Person", "/QUERIES=1"});
+  size_t notes = 0;
+  for (size_t at = r.err.find("Note: query \""); at != std::string::npos; at = r.err.find("Note: query \"", at + 1)) ++notes;
+  EXPECT_EQ(notes, 4u) << r.err;  // the four select queries with parameters; action queries never come
+  EXPECT_NE(r.err.find("Note: query \"Person_SelectByKey\" of " + queries.string() +
+                       " was not converted: its parameter \"@id\" has no value"),
+            std::string::npos);
+  EXPECT_EQ(r.err.find("Person_Insert"), std::string::npos);
+}

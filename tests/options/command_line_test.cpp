@@ -280,3 +280,18 @@ TEST(CommandLineBuild, BuiltTextParsesBackIntoTheSameSettings) {
   EXPECT_EQ(back.statusFile, o.statusFile);
   EXPECT_EQ(back.silent, 1);
 }
+
+TEST(CommandLineParse, QueriesAndParameterValues) {
+  ConversionOptions o;
+  parse(&o, {"/queries=1", "/PARAMETERS=Start=1/1/1997;End Date=a=b;;NoValue;Start=2/1/1997"});
+  EXPECT_EQ(o.exportQueries, 1);
+  ASSERT_EQ(o.parameters.size(), 2u);  // an item without "=" is left out; a later value wins
+  EXPECT_EQ(o.parameters[0].name, "End Date");
+  EXPECT_EQ(o.parameters[0].value, "a=b");
+  EXPECT_EQ(o.parameters[1].name, "Start");
+  EXPECT_EQ(o.parameters[1].value, "2/1/1997");
+  std::string text = buildCommandLine(&o);
+  EXPECT_NE(text.find("/QUERIES=1 \"/PARAMETERS=End Date=a=b;Start=2/1/1997\" "), std::string::npos) << text;
+  parse(&o, {"/QUERIES=0"});
+  EXPECT_EQ(o.exportQueries, 0);
+}

@@ -3,8 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <iostream>
 
+#include "platform/text.h"
 #include "tests/source/engine_test_util.h"
 #include "tests/support/test_support.h"
 
@@ -317,3 +319,50 @@ TEST(EngineSharedFiles, SourceFileIsNeverWritten) {
 }
 
 }  // namespace
+
+// Saved queries' SQL is compared with spacing, brackets and parentheses left out (the reference
+// reader places them its own way) and without the NUL that ends a pass-through text.
+std::string comparableSql(const std::string& sql) {
+  std::string out;
+  for (char c : sql)
+    if (!std::isspace(static_cast<unsigned char>(c)) && c != '[' && c != ']' && c != '(' && c != ')' && c != '\0') out += c;
+  return out;
+}
+
+TEST(EngineSharedFiles, SavedQueriesAsTheCatalogDefinesThem) {
+  REQUIRE_SHARED_ACCESS_DATA();
+  auto folder = testsupport::sharedAccessData().parent_path() / "queries";
+  const std::map<std::string, QueryKind> kinds = {
+      {"SELECT", QueryKind::Select},       {"UNION", QueryKind::Union},   {"CROSS_TAB", QueryKind::Crosstab},
+      {"APPEND", QueryKind::Append},       {"UPDATE", QueryKind::Update}, {"DELETE", QueryKind::Delete},
+      {"MAKE_TABLE", QueryKind::MakeTable}, {"DATA_DEFINITION", QueryKind::DataDefinition},
+      {"PASSTHROUGH", QueryKind::PassThrough}};
+  int checked = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    std::string listing = entry.path().string();
+    if (!listing.ends_with(".queries.jsonl")) continue;
+    std::string database = listing.substr(0, listing.size() - std::string(".queries.jsonl").size());
+    SCOPED_TRACE(database);
+    auto db = DBEngine(EngineFlavour::Dao120).OpenDatabase(database);
+    QueryDefs defs = db->QueryDefs();
+    std::ifstream in(listing);
+    std::vector<nlohmann::json> expected;
+    for (std::string line; std::getline(in, line);)
+      if (!line.empty()) expected.push_back(nlohmann::json::parse(line));
+    ASSERT_EQ(defs.Count(), static_cast<int>(expected.size()));
+    for (int i = 0; i < defs.Count(); ++i) {
+      QueryDef q = defs.Item(i);
+      const nlohmann::json& e = expected[static_cast<size_t>(i)];
+      EXPECT_EQ(q.Name(), e["query"]);
+      EXPECT_EQ(defs.Item(asciiUpper(q.Name())).Name(), q.Name());
+      EXPECT_EQ(q.Type(), static_cast<int16_t>(kinds.at(e["type"]))) << q.Name();
+      EXPECT_EQ(comparableSql(q.SQL()), comparableSql(e["sql"])) << q.Name() << "\n" << q.SQL();
+      std::vector<std::string> names;
+      for (const QueryParameter& p : q.Parameters()) names.push_back(p.name);
+      EXPECT_EQ(names, e.value("parameters", std::vector<std::string>())) << q.Name();
+      ++checked;
+    }
+    EXPECT_THROW(defs.Item(defs.Count()), ComError);
+  }
+  EXPECT_GE(checked, 60);
+}

@@ -2,15 +2,16 @@
 
 #include <cstdio>
 #include <ctime>
+#include <optional>
 #include <vector>
 
-#include "job/progress.h"
 #include "options/conversion_options.h"
 #include "options/settings.h"
 #include "platform/owner_window.h"
 #include "platform/text.h"
 #include "source/engine.h"
 #include "workbook/book.h"
+#include "workbook/export/export_progress.h"
 #include "workbook/export/cell_value.h"
 #include "workbook/export/link_cells.h"
 #include "workbook/export/record_pipeline.h"
@@ -138,22 +139,33 @@ void ReportComError(OwnerWindow* owner, const ComError& error) {
   showMessageBox(owner, formatComErrorReport(error), "", MessageIcon::None);
 }
 
-// An unattended run tells once per table of the values it cut, and how to keep them whole.
-void reportCutValues(OwnerWindow* owner, const std::string& tableName, int64_t cut) {
+// An unattended run tells once per table or query of the values it cut, and how to keep them whole.
+void reportCutValues(OwnerWindow* owner, const ExportSource& source, int64_t cut) {
   if (cut == 0) return;
-  showNote(owner, "Note: table \"" + tableName + "\": " + std::to_string(cut) +
+  showNote(owner, std::string("Note: ") + (source.isQuery ? "query" : "table") + " \"" + source.name + "\": " + std::to_string(cut) +
                       (cut == 1 ? " value was" : " values were") +
                       " longer than a cell holds (32,767 characters) and cut; "
                       "/FILES=1 keeps such values whole as files beside the workbook");
 }
 
-bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::string& tableName) {
+bool ExportToSheet(OwnerWindow* owner, ConversionOptions* options, const ExportSource& source, ExportProgress& progress) {
   std::shared_ptr<Recordset> records;
   TableLayout layout;  // /LAYOUT=TABLE
   std::unique_ptr<TableValueFiles> files;  // /FILES=1; outlives the reader thread
   WholeValues whole;
+  const std::string& tableName = source.name;
   try {
-    ::Fields definition = options->database->TableDefs().Item(tableName).Fields();
+    // A query runs before its sheet is made, so one that cannot run leaves none; its fields are
+    // its recordset's.
+    std::optional<::Fields> fields;
+    if (source.isQuery) {
+      progress.readingRecords();
+      records = options->database->QueryDefs().Item(tableName).OpenRecordset(source.parameters);
+      fields = records->Fields();
+    } else {
+      fields = options->database->TableDefs().Item(tableName).Fields();
+    }
+    const ::Fields& definition = *fields;
     if (owner) owner->setControlText(kTableLabelControl, tableName + " -> " + options->outputPath);
 
     Placement placement;
@@ -170,10 +182,12 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
     writeHeaderRow(options, definition, placement, headerDue, layout);
     if (headerDue) placement.row += 1;
 
-    writeStatus(options, kStatusFailed);
-    records = options->database->OpenRecordset(tableName);
+    if (!records) {
+      progress.readingRecords();
+      records = options->database->OpenRecordset(tableName);
+    }
     int32_t total = records->RecordCount();
-    records->MoveFirst();
+    if (!source.isQuery) records->MoveFirst();  // a query's recordset stands on its first record
     if (options->exportRecords != 0) {
       if (owner) {
         owner->setProgressRange(kProgressBarControl, 0, total);
@@ -183,16 +197,16 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
       if (options->valueFiles != 0)
         whole.files = (files = std::make_unique<TableValueFiles>(*options->database, tableName, definition,
                                                                  options->outputPath)).get();
-      RecordsetSource source(*records, definition, options->typedCells == 0, whole.files);
+      RecordsetSource reader(*records, definition, options->typedCells == 0, whole.files);
       // The engine reads ahead on its own thread; this thread writes the cells.
-      RecordPipeline pipeline(source, source.fieldCount());
+      RecordPipeline pipeline(reader, reader.fieldCount());
       for (int32_t index = 0; options->cancelRequested.load() == 0 && !pipeline.atEnd(); ++index) {
         if (owner) {
           owner->repaint();
           owner->stepProgress(kProgressBarControl);
-          ShowTimes(owner, start, static_cast<int64_t>(std::time(nullptr)), index, total);
+          progress.recordsWritten(start, static_cast<int64_t>(std::time(nullptr)), index, total);
         }
-        writeRecordCells(pipeline, placement, source, options->typedCells != 0 ? &typed : nullptr, layout, whole);
+        writeRecordCells(pipeline, placement, reader, options->typedCells != 0 ? &typed : nullptr, layout, whole);
         options->recordsExported += 1;  // the record is written, whatever becomes of the next one
         layoutRecordWritten(layout, placement);  // /LAYOUT=TABLE
         if (!advanceAfterRecord(options->book, placement.sheetName, &placement, lastRecordRow)) {
@@ -207,7 +221,7 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
     }
     records->Close();
     finishTableLayout(layout);  // /LAYOUT=TABLE
-    reportCutValues(owner, tableName, whole.cut);
+    reportCutValues(owner, source, whole.cut);
     return true;
   } catch (const ValueFileError& error) {
     // A value's file cannot be written (a full disk, no permission): the table ends here.

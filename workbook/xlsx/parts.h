@@ -9,7 +9,7 @@
 namespace xlsx {
 
 // Namespaces and relationship types written into new parts.
-extern const char* const kMainNs;
+inline constexpr const char* kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";  // the one spelling of it
 extern const char* const kRelNs;
 extern const char* const kWorksheetRelType;
 extern const char* const kWorksheetContentType;

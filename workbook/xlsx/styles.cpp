@@ -17,7 +17,7 @@ const char* const kFilterDatabaseName = "_xlnm._FilterDatabase";
 // One font, the two fills Excel requires, one border and one cell format: the default look.
 std::string newStyles() {
   return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-         "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+         "<styleSheet xmlns=\"" + std::string(kMainNs) + "\">"
          "<fonts count=\"1\"><font><sz val=\"11\"/><name val=\"Calibri\"/>"
          "<family val=\"2\"/></font></fonts>"
          "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill>"

@@ -10,7 +10,6 @@
 
 namespace xlsx {
 
-const char* const kMainNs = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
 
 std::string attributeText(const std::string& text) {
   std::string out;
@@ -31,7 +30,7 @@ std::string attributeText(const std::string& text) {
 std::string newWorkbook(const std::vector<std::string>& names) {
   std::string s =
       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-      "<workbook xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+      "<workbook xmlns=\"" + std::string(kMainNs) + "\" "
       "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">"
       "<workbookPr/><bookViews><workbookView activeTab=\"0\"/></bookViews><sheets>";
   for (size_t i = 0; i < names.size(); ++i)

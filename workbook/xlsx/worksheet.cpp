@@ -10,6 +10,7 @@
 #include <expat.h>
 
 #include "workbook/text.h"
+#include "workbook/xlsx/parts.h"
 
 namespace xlsx {
 
@@ -233,7 +234,7 @@ bool parseRange(const std::string& ref, int& r1, int& c1, int& r2, int& c2) {
 std::string newSheetHead(int firstRow, int lastRow, int firstCol, int lastCol, bool selected) {
   std::string s =
       "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n"
-      "<worksheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\" "
+      "<worksheet xmlns=\"" + std::string(xlsx::kMainNs) + "\" "
       "xmlns:r=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships\">";
   s += "<dimension ref=\"";
   s += firstRow < 0 ? std::string("A1") : rangeText(firstRow, firstCol, lastRow, lastCol);
