@@ -88,6 +88,7 @@ struct Relation {
   std::string alias;       // in SQLite: "s4"
   std::vector<OutColumn> columns;
   int materialized = -1;   // index of its copy among the materialized tables
+  std::optional<TableSource> table;  // a table's records, not a query's or a subquery's
 };
 
 struct Scope {
@@ -128,6 +129,7 @@ class Translator {
   Translator(const std::shared_ptr<DatabaseFile>& file, TranslationBackend& backend) : file_(file), backend_(backend) {}
 
   Translation run(const Query& query) {
+    if (query.kind == Query::Kind::Select) topSelect_ = &query.select;
     pushDeclarations(query);
     QueryResult r = translate(query, nullptr, false);
     Translation t;
@@ -135,6 +137,8 @@ class Translator {
     for (OutColumn& c : r.columns) t.columns.push_back(c.info);
     t.parameters = parameters_;
     t.columnsKnown = columnsKnown_;
+    t.directTable = directTable_;
+    t.directColumns = directColumns_;
     return t;
   }
 
@@ -300,6 +304,18 @@ class Translator {
     if (!groupBy.empty()) body += " GROUP BY " + groupBy;
     if (!having.empty()) body += " HAVING " + having;
 
+    if (&s == topSelect_ && scope.relations.size() == 1 && scope.relations[0]->table &&
+        !s.where && s.groupBy.empty() && !s.having && s.orderBy.empty() && !s.distinct && !s.hasTop) {
+      const Relation& r = *scope.relations[0];
+      std::vector<size_t> picked;
+      for (const Item& item : items)
+        if (item.value.column && item.value.relation == &r) picked.push_back(static_cast<size_t>(item.value.column - r.columns.data()));
+      if (picked.size() == items.size()) {
+        directTable_ = r.table;
+        directColumns_ = picked;
+      }
+    }
+
     QueryResult result;
     result.columns = columns;
     std::string distinct = s.distinct ? "DISTINCT " : "";
@@ -411,6 +427,7 @@ class Translator {
           materialized_.push_back({"m" + std::to_string(materialized_.size()), t.sqlName, std::vector<bool>(t.columns.size())});
         }
         leafSql_[&leaf] = (r.materialized >= 0 ? materialized_[r.materialized].name : t.sqlName) + " AS " + r.alias;
+        r.table = resolved[i].source;
       } else if (leaf.kind == FromItem::Kind::Table) {
         const SavedResult& q = savedQuery(leaf.name, leaf.span);
         r.columns = q.columns;
@@ -802,6 +819,9 @@ class Translator {
   std::string pivotFilter_;
   bool columnsKnown_ = true;
   int depth_ = 0;
+  const Select* topSelect_ = nullptr;  // the statement's own select, when it is a plain one
+  std::optional<TableSource> directTable_;
+  std::vector<size_t> directColumns_;
 };
 
 void civilFromDays(int64_t z, int& y, unsigned& m, unsigned& d) {
