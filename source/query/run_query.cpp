@@ -37,6 +37,13 @@ constexpr int kCacheKiB = 8192;
   throw ComError(daoerror::kQueryCannotRun, "DAO.QueryDef", "Query '" + query.name + "' cannot run: " + what + ": " + path);
 }
 
+[[noreturn]] void tooFewParameters(const SavedQuery& query, const std::string& path, const std::vector<std::string>& missing) {
+  std::string list;
+  for (const std::string& m : missing) list += (list.empty() ? "" : ", ") + m;
+  throw ComError(daoerror::kTooFewParameters, "DAO.QueryDef",
+                 "Query '" + query.name + "' needs values for its parameters: " + list + ": " + path);
+}
+
 struct Connection {
   sqlite3* db = nullptr;
   Connection() = default;
@@ -199,14 +206,7 @@ class SqliteBackend : public TranslationBackend {
                        "Query '" + query_.name + "': the value '" + *given + "' of parameter '" + names[i] +
                            "' is not of its type: " + path_);
     }
-    if (!missing.empty()) tooFewParameters(missing);
-  }
-
-  [[noreturn]] void tooFewParameters(const std::vector<std::string>& missing) const {
-    std::string list;
-    for (const std::string& m : missing) list += (list.empty() ? "" : ", ") + m;
-    throw ComError(daoerror::kTooFewParameters, "DAO.QueryDef",
-                   "Query '" + query_.name + "' needs values for its parameters: " + list + ": " + path_);
+    if (!missing.empty()) tooFewParameters(query_, path_, missing);
   }
 
   void setTypes(const std::vector<TranslatedParameter>& parameters) { types_ = parameters; }
@@ -263,6 +263,37 @@ class QueryRecords : public RecordStream {
   std::string name_, path_;
 };
 
+// A query that only picks fields of one table: its records straight from the table's cursor,
+// decoding only the fields it picks.
+class DirectRecords : public RecordStream {
+ public:
+  DirectRecords(const TableSource& source, std::vector<size_t> picked, std::vector<ColumnInfo> columns)
+      : cursor_(source.file, *source.table), picked_(std::move(picked)), columns_(std::move(columns)) {
+    std::vector<bool> wanted(cursor_.columns().size());
+    for (size_t c : picked_) wanted[c] = true;
+    cursor_.selectColumns(std::move(wanted));
+    identity_ = picked_.size() == wanted.size();
+    for (size_t i = 0; i < picked_.size() && identity_; ++i) identity_ = picked_[i] == i;
+  }
+  const std::vector<ColumnInfo>& columns() const override { return columns_; }
+  uint32_t knownRecordCount() const override { return cursor_.declaredRowCount(); }
+  void rewind() override { cursor_.rewind(); }
+  bool next(std::vector<Variant>& values) override {
+    if (identity_) return cursor_.next(values);
+    if (!cursor_.next(row_)) return false;
+    values.resize(picked_.size());
+    for (size_t i = 0; i < picked_.size(); ++i) values[i] = row_[picked_[i]];
+    return true;
+  }
+
+ private:
+  TableCursor cursor_;
+  std::vector<size_t> picked_;
+  std::vector<ColumnInfo> columns_;
+  bool identity_ = false;
+  std::vector<Variant> row_;
+};
+
 std::shared_ptr<Query> parsed(const std::shared_ptr<DatabaseFile>& file, const SavedQuery& query) {
   if (!isRunnableQuery(query.kind))
     throw ComError(daoerror::kQueryCannotRun, "DAO.QueryDef",
@@ -289,12 +320,13 @@ Translation shapeOf(const std::shared_ptr<DatabaseFile>& file, const SavedQuery&
 std::unique_ptr<RecordStream> openQueryRecords(const std::shared_ptr<DatabaseFile>& file, const SavedQuery& query,
                                                const QueryParameterValues& values) {
   Translation shape = shapeOf(file, query);
-  auto tree = parsed(file, query);
-  SqliteBackend backend(query, file->path, values);
   std::vector<std::string> missing;
   for (const auto& p : shape.parameters)
     if (!valueOf(values, p.name)) missing.push_back(p.name);
-  if (!missing.empty()) backend.tooFewParameters(missing);
+  if (!missing.empty()) tooFewParameters(query, file->path, missing);
+  if (shape.directTable) return std::make_unique<DirectRecords>(*shape.directTable, shape.directColumns, shape.columns);
+  auto tree = parsed(file, query);
+  SqliteBackend backend(query, file->path, values);
   backend.setTypes(shape.parameters);
   Translation t;
   try {

@@ -304,6 +304,7 @@ class Parser {
   std::shared_ptr<Query> parseUnionPart() {
     if (isSymbol("(")) {
       advance();
+      Nested nested(*this);
       auto inner = parseQuery();
       expectSymbol(")");
       return inner;
@@ -397,7 +398,9 @@ class Parser {
     q->kind = Query::Kind::Crosstab;
     q->transform = std::move(transform);
     expectWord("PIVOT");
+    pivotLevel_ = true;  // PIVOT p IN (...): the IN lists the columns
     q->pivot = parseExpr();
+    pivotLevel_ = false;
     if (isWord("AS")) { advance(); plainName("a name after AS"); }
     if (isWord("IN")) {
       advance();
@@ -460,6 +463,7 @@ class Parser {
     std::unique_ptr<FromItem> item;
     if (isSymbol("(")) {
       advance();
+      Nested nested(*this);
       if (isWord("SELECT") || isWord("TRANSFORM")) {
         item = std::make_unique<FromItem>();
         item->kind = FromItem::Kind::Subquery;
@@ -531,6 +535,7 @@ class Parser {
       auto e = std::make_unique<Expr>();
       e->kind = ExprKind::Unary;
       e->op = "Not";
+      Nested nested(*this);
       e->args.push_back(parseNot());
       e->span = {begin, previousEnd()};
       return e;
@@ -581,7 +586,7 @@ class Parser {
         e->args.push_back(parseConcat());
         e->span.end = previousEnd();
         left = std::move(e);
-      } else if (isWord("IN")) {
+      } else if (isWord("IN") && !pivotLevel_) {
         advance();
         auto e = node(ExprKind::In, begin);
         e->negated = negated;
@@ -660,6 +665,7 @@ class Parser {
       advance();
       auto e = node(ExprKind::Unary, begin);
       e->op = op;
+      Nested nested(*this);
       e->args.push_back(parseUnary());
       e->span.end = previousEnd();
       return e;
@@ -724,6 +730,7 @@ class Parser {
       case Tok::Symbol:
         if (t.text == "(") {
           advance();
+          Nested nested(*this);
           if (isWord("SELECT")) {
             auto e = node(ExprKind::Subquery, begin);
             e->subquery = parseQuery();
@@ -781,6 +788,7 @@ class Parser {
     e->op = peek().text;
     advance();
     expectSymbol("(");
+    Nested nested(*this);
     if (!isSymbol(")")) {
       for (;;) {
         if (isWord("DISTINCT")) fail("an aggregate without DISTINCT (Access has no Count(DISTINCT ...))");
@@ -797,6 +805,7 @@ class Parser {
   ExprPtr parseReference() {
     size_t begin = peek().span.begin;
     auto e = node(ExprKind::Name, begin);
+    if (peek().kind == Tok::Word && peek().text.size() > 1 && peek().text[0] == '@') e->atSign = true;
     e->parts.push_back(namePart());
     for (;;) {
       if (isSymbol(".") || isSymbol("!")) {
@@ -823,7 +832,6 @@ class Parser {
     const Token& t = peek();
     if (t.kind != Tok::Word && t.kind != Tok::Bracketed) fail("a name");
     std::string name = t.text;
-    if (t.kind == Tok::Word && name.size() > 1 && name[0] == '@') name = name.substr(1);  // @name: the parameter `name`
     advance();
     return name;
   }
@@ -946,9 +954,26 @@ class Parser {
     throw SqlError{"expected " + expected + ", found " + found, t.span};
   }
 
+  // Inside parentheses a pivot's IN is an operator again.
+  struct Nested {
+    Parser& p;
+    bool saved;
+    explicit Nested(Parser& parser) : p(parser), saved(parser.pivotLevel_) {
+      p.pivotLevel_ = false;
+      if (++p.depth_ > kDeepest) p.fail("a query nested less deeply");
+    }
+    ~Nested() {
+      p.pivotLevel_ = saved;
+      --p.depth_;
+    }
+  };
+  static constexpr int kDeepest = 200;
+
   std::string_view sql_;
   std::vector<Token> tokens_;
   size_t pos_ = 0;
+  bool pivotLevel_ = false;
+  int depth_ = 0;
 };
 
 }  // namespace

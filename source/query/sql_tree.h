@@ -36,6 +36,7 @@ struct Expr {
   std::string op;
   std::vector<std::string> parts;
   bool bang = false;  // a name written with `!` between its parts ([Forms]![F]![C])
+  bool atSign = false;  // a name written @name: always a parameter
   std::string text;
   double number = 0;
   bool integral = false;

@@ -41,6 +41,9 @@ int16_t widestNumeric(int16_t a, int16_t b) {
   if (ra == 0 || rb == 0) return dbDouble;  // text or dates taken as numbers
   if ((a == dbSingle && (b == dbLong || b == dbBigInt)) || (b == dbSingle && (a == dbLong || a == dbBigInt)))
     return dbDouble;
+  // Currency with a floating type is a Double: the fraction is not rounded to ten-thousandths.
+  if ((a == dbCurrency && (b == dbSingle || b == dbDouble)) || (b == dbCurrency && (a == dbSingle || a == dbDouble)))
+    return dbDouble;
   int16_t t = ra >= rb ? a : b;
   return t == dbBoolean ? int16_t{dbInteger} : t;
 }
@@ -85,6 +88,7 @@ struct Relation {
   std::string alias;       // in SQLite: "s4"
   std::vector<OutColumn> columns;
   int materialized = -1;   // index of its copy among the materialized tables
+  std::optional<TableSource> table;  // a table's records, not a query's or a subquery's
 };
 
 struct Scope {
@@ -125,6 +129,7 @@ class Translator {
   Translator(const std::shared_ptr<DatabaseFile>& file, TranslationBackend& backend) : file_(file), backend_(backend) {}
 
   Translation run(const Query& query) {
+    if (query.kind == Query::Kind::Select) topSelect_ = &query.select;
     pushDeclarations(query);
     QueryResult r = translate(query, nullptr, false);
     Translation t;
@@ -132,6 +137,8 @@ class Translator {
     for (OutColumn& c : r.columns) t.columns.push_back(c.info);
     t.parameters = parameters_;
     t.columnsKnown = columnsKnown_;
+    t.directTable = directTable_;
+    t.directColumns = directColumns_;
     return t;
   }
 
@@ -297,6 +304,18 @@ class Translator {
     if (!groupBy.empty()) body += " GROUP BY " + groupBy;
     if (!having.empty()) body += " HAVING " + having;
 
+    if (&s == topSelect_ && scope.relations.size() == 1 && scope.relations[0]->table &&
+        !s.where && s.groupBy.empty() && !s.having && s.orderBy.empty() && !s.distinct && !s.hasTop) {
+      const Relation& r = *scope.relations[0];
+      std::vector<size_t> picked;
+      for (const Item& item : items)
+        if (item.value.column && item.value.relation == &r) picked.push_back(static_cast<size_t>(item.value.column - r.columns.data()));
+      if (picked.size() == items.size()) {
+        directTable_ = r.table;
+        directColumns_ = picked;
+      }
+    }
+
     QueryResult result;
     result.columns = columns;
     std::string distinct = s.distinct ? "DISTINCT " : "";
@@ -408,6 +427,7 @@ class Translator {
           materialized_.push_back({"m" + std::to_string(materialized_.size()), t.sqlName, std::vector<bool>(t.columns.size())});
         }
         leafSql_[&leaf] = (r.materialized >= 0 ? materialized_[r.materialized].name : t.sqlName) + " AS " + r.alias;
+        r.table = resolved[i].source;
       } else if (leaf.kind == FromItem::Kind::Table) {
         const SavedResult& q = savedQuery(leaf.name, leaf.span);
         r.columns = q.columns;
@@ -536,6 +556,12 @@ class Translator {
   }
 
   Typed reference(const Expr& e, Scope& scope) {
+    if (e.atSign) {  // @name: the parameter the query declares as name (or as @name)
+      std::string bare = e.parts[0].substr(1);
+      for (const ParameterDeclaration& d : declared_)
+        if (asciiEqualsIgnoreCase(d.name, bare)) return parameter(bare);
+      return parameter(e.parts[0]);
+    }
     const std::string& field = e.parts.back();
     if (e.parts.size() <= 2) {
       for (Scope* s = &scope; s; s = s->outer) {
@@ -707,14 +733,21 @@ class Translator {
       if (a.type == dbDate && b.type == dbDate) t = op == "-" ? dbDouble : dbDate;
       else if (a.type == dbDate || b.type == dbDate) t = dbDate;
       else t = widestNumeric(a.type, b.type);
-      return {"(" + a.sql + " " + op + " " + b.sql + ")", t};
+      return currency({"(" + a.sql + " " + op + " " + b.sql + ")", t});
     }
-    if (op == "*") return {"(" + a.sql + " * " + b.sql + ")", widestNumeric(a.type, b.type)};
+    if (op == "*") return currency({"(" + a.sql + " * " + b.sql + ")", widestNumeric(a.type, b.type)});
     if (op == "/") {
       int16_t t = a.type == dbDecimal || b.type == dbDecimal ? dbDecimal : dbDouble;
       return {"(CAST(" + a.sql + " AS REAL) / " + b.sql + ")", t};
     }
     throw SqlError{"an operator Access does not have: " + op, e.span, 3075};
+  }
+
+  // Access computes Currency exactly, in ten-thousandths: so does the result here, rounded to
+  // them, before a following operation sees it.
+  static Typed currency(Typed t) {
+    if (t.type == dbCurrency) t.sql = "round(" + t.sql + ", 4)";
+    return t;
   }
 
   Typed call(const Expr& e, Scope& scope) {
@@ -786,6 +819,9 @@ class Translator {
   std::string pivotFilter_;
   bool columnsKnown_ = true;
   int depth_ = 0;
+  const Select* topSelect_ = nullptr;  // the statement's own select, when it is a plain one
+  std::optional<TableSource> directTable_;
+  std::vector<size_t> directColumns_;
 };
 
 void civilFromDays(int64_t z, int& y, unsigned& m, unsigned& d) {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,10 @@ struct Translation {
   std::vector<ColumnInfo> columns;  // named and typed as Access gives them
   std::vector<TranslatedParameter> parameters;  // ?1, ?2, ...: those of the queries it is built on too
   bool columnsKnown = true;         // false for a crosstab whose pivot values could not be read
+  // A query that only picks fields of one table, every record of it in its order: the table and
+  // each column's index there, to be read straight from its cursor.
+  std::optional<TableSource> directTable;
+  std::vector<size_t> directColumns;
 };
 
 // Translates `query` (named `name` in messages) of `file`. Throws SqlError, with the span of the
