@@ -58,6 +58,8 @@ BookHandle loadReplacedBook(const ConversionOptions* options) {
   if (replaced && xlBookLoadA(replaced, path)) return replaced;
   if (replaced) xlBookReleaseA(replaced);
   return nullptr;
+}
+
 // The parameters of the query that the user gave no value for.
 std::vector<std::string> missingParameters(const QueryDef& query, const QueryParameterValues& values) {
   std::vector<std::string> missing;
