@@ -1,5 +1,6 @@
 #include "job/conversion_job.h"
 
+#include <new>
 #include <optional>
 
 #include "job/output_check.h"
@@ -38,9 +39,26 @@ bool saveUnlessInterrupted(OwnerWindow* owner, ConversionOptions* options) {
   return false;
 }
 
+JobOutcome runJob(OwnerWindow* owner, ConversionOptions* options);
+
 }  // namespace
 
+// Memory that runs short anywhere in the job (the reader, the export, the save) ends this job
+// alone: what it built is freed, nothing is saved, and the workbook that was there stays.
 JobOutcome RunConversionJob(OwnerWindow* owner, ConversionOptions* options) {
+  try {
+    return runJob(owner, options);
+  } catch (const std::bad_alloc&) {
+    if (options->book) xlBookReleaseA(options->book);
+    options->book = nullptr;
+    showFailure(owner, "Cannot save XLS file.", options->outputPath + ": out of memory");
+    return JobOutcome::NotSaved;
+  }
+}
+
+namespace {
+
+JobOutcome runJob(OwnerWindow* owner, ConversionOptions* options) {
   if (!options->database) {
     showMessageBox(owner, "No source database is open.", "Error", MessageIcon::Error);
     return JobOutcome::NotSaved;
@@ -103,3 +121,5 @@ JobOutcome RunConversionJob(OwnerWindow* owner, ConversionOptions* options) {
   if (!saved) return JobOutcome::NotSaved;
   return allExported ? JobOutcome::Saved : JobOutcome::TableFailed;
 }
+
+}  // namespace
