@@ -98,8 +98,12 @@ int writeCell(XlSheet* s, int row, int col, Cell cell, FormatHandle format) {
                           ": rows are written in increasing order");
   if (book->lastWritten != s) {
     // The export moved on to another sheet: the last one's compressor is not needed meanwhile.
-    if (book->lastWritten && !book->lastWritten->rows.pause())
-      return fail(book, "cannot write the temporary file of " + sheetLabel(*book->lastWritten));
+    errno = 0;
+    if (book->lastWritten && !book->lastWritten->rows.pause()) {
+      XlSheet& last = *book->lastWritten;
+      if (last.tempFailure.empty()) last.tempFailure = "cannot write the temporary file of " + sheetLabel(last) + systemReason();
+      return fail(book, last.tempFailure);
+    }
     book->lastWritten = s;
   }
   if (row > s->pendingRow) {
