@@ -13,6 +13,7 @@
 #include "platform/owner_window.h"
 #include "source/engine.h"
 #include "workbook/export/table_export.h"
+#include "workbook/export/value_files.h"
 #include "workbook/xl.h"
 
 namespace {
@@ -46,11 +47,18 @@ JobOutcome runJob(OwnerWindow* owner, ConversionOptions* options);
 // Memory that runs short anywhere in the job (the reader, the export, the save) ends this job
 // alone: what it built is freed, nothing is saved, and the workbook that was there stays.
 JobOutcome RunConversionJob(OwnerWindow* owner, ConversionOptions* options) {
+  options->madeValueFiles.clear();
+  options->valueFileFailed = false;
   try {
-    return runJob(owner, options);
+    JobOutcome outcome = runJob(owner, options);
+    // A book that was not saved links to none of the value files this job wrote.
+    if (outcome == JobOutcome::NotSaved) removeMadeValueFiles(options->madeValueFiles);
+    options->madeValueFiles.clear();
+    return outcome;
   } catch (const std::bad_alloc&) {
     if (options->book) xlBookReleaseA(options->book);
     options->book = nullptr;
+    removeMadeValueFiles(options->madeValueFiles);
     showFailure(owner, "Cannot save XLS file.", options->outputPath + ": out of memory");
     return JobOutcome::NotSaved;
   }
@@ -115,7 +123,9 @@ JobOutcome runJob(OwnerWindow* owner, ConversionOptions* options) {
     allExported = false;
   }
 
-  bool saved = saveUnlessInterrupted(owner, options);
+  // A book whose value files could not all be written would link to missing files: the disk
+  // failed, not the data, so nothing of the job is kept.
+  bool saved = !options->valueFileFailed && saveUnlessInterrupted(owner, options);
   xlBookReleaseA(options->book);
   lock.release();
   if (!saved) return JobOutcome::NotSaved;

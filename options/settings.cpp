@@ -66,9 +66,12 @@ bool writeProgramSettings(ConversionOptions* options, const std::string& setting
       return false;
     }
   }
-  return writeProfileString(kCommonSection, "Log", std::to_string(options->logEnabled), settingsFile, error) &&
-         writeProfileString(kCommonSection, "OverWrite", std::to_string(options->overwriteFile), settingsFile, error) &&
-         writeProfileString(kCommonSection, "Open", std::to_string(options->openOutput), settingsFile, error);
+  // In one replacement: a failed save leaves the file as it was, not with some keys new.
+  return writeProfileStrings(kCommonSection,
+                             {{"Log", std::to_string(options->logEnabled)},
+                              {"OverWrite", std::to_string(options->overwriteFile)},
+                              {"Open", std::to_string(options->openOutput)}},
+                             settingsFile, error);
 }
 
 std::string readFieldCaption(const std::string& fieldName, const ConversionOptions* options) {

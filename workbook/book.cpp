@@ -342,7 +342,7 @@ int xlBookSaveA(BookHandle book, const char* filename) {
       if (s->tempFailure.empty()) s->tempFailure = "the temporary file of " + sheetLabel(*s) + " failed" + systemReason();
       return fail(book, target + ": " + s->tempFailure);
     }
-    if (s->links.isOpen() && !s->links.sync()) return fail(book, target + ": the links of " + sheetLabel(*s) + " failed");
+    if (s->links.isOpen() && !s->links.sync()) return fail(book, target + ": the links of " + sheetLabel(*s) + " failed" + systemReason());
   }
   std::string error;
   // Excel opens a .xlsm only when its package says it may hold macros.

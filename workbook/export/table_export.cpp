@@ -182,7 +182,7 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
       int64_t start = static_cast<int64_t>(std::time(nullptr));
       if (options->valueFiles != 0)
         whole.files = (files = std::make_unique<TableValueFiles>(*options->database, tableName, definition,
-                                                                 options->outputPath)).get();
+                                                                 options->outputPath, options->madeValueFiles)).get();
       RecordsetSource source(*records, definition, options->typedCells == 0, whole.files);
       // The engine reads ahead on its own thread; this thread writes the cells.
       RecordPipeline pipeline(source, source.fieldCount());
@@ -217,6 +217,7 @@ bool ExportTable(OwnerWindow* owner, ConversionOptions* options, const std::stri
     }
     finishTableLayout(layout);
     showFailure(owner, "Cannot write the file of a value.", error.path + ": " + error.reason);
+    options->valueFileFailed = true;
     return false;
   } catch (const ComError& error) {
     if (records) {

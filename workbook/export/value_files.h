@@ -32,8 +32,9 @@ class TableValueFiles {
  public:
   // The fields of the table whose values may need files; the attachment fields' files are
   // opened here, before the records are read.
+  // Every file and folder made is added to `made`, so that a job that is not saved can remove them.
   TableValueFiles(const Database& database, const std::string& tableName, const Fields& definition,
-                  const std::string& workbookPath);
+                  const std::string& workbookPath, std::vector<std::string>& made);
   ~TableValueFiles();
 
   // A field whose values the record reader should hand over as they are (OLE bytes).
@@ -54,7 +55,11 @@ class TableValueFiles {
   std::vector<std::string> names_;
   std::vector<std::unique_ptr<AttachmentFiles>> attachments_;
   std::map<SheetHandle, std::string> sheetFolders_;
+  std::vector<std::string>& made_;
 };
+
+// Removes what a job made (files, then the folders that are empty), last made first.
+void removeMadeValueFiles(std::vector<std::string>& made);
 
 // Counts, without /FILES=1, the values of a table whose text is longer than a cell holds.
 bool textLongerThanCell(const Variant& value);
