@@ -2,6 +2,7 @@
 
 #include <new>
 #include <optional>
+#include <system_error>
 
 #include "job/output_check.h"
 #include "job/progress.h"
@@ -42,6 +43,14 @@ bool saveUnlessInterrupted(OwnerWindow* owner, ConversionOptions* options) {
 
 JobOutcome runJob(OwnerWindow* owner, ConversionOptions* options);
 
+JobOutcome outOfMemory(OwnerWindow* owner, ConversionOptions* options) {
+  if (options->book) xlBookReleaseA(options->book);
+  options->book = nullptr;
+  removeMadeValueFiles(options->madeValueFiles);
+  showFailure(owner, "Cannot save XLS file.", options->outputPath + ": out of memory");
+  return JobOutcome::NotSaved;
+}
+
 }  // namespace
 
 // Memory that runs short anywhere in the job (the reader, the export, the save) ends this job
@@ -56,11 +65,11 @@ JobOutcome RunConversionJob(OwnerWindow* owner, ConversionOptions* options) {
     options->madeValueFiles.clear();
     return outcome;
   } catch (const std::bad_alloc&) {
-    if (options->book) xlBookReleaseA(options->book);
-    options->book = nullptr;
-    removeMadeValueFiles(options->madeValueFiles);
-    showFailure(owner, "Cannot save XLS file.", options->outputPath + ": out of memory");
-    return JobOutcome::NotSaved;
+    return outOfMemory(owner, options);
+  } catch (const std::system_error& error) {
+    // The reader's thread could not start: the system has no memory left for its stack.
+    if (error.code() != std::errc::resource_unavailable_try_again) throw;
+    return outOfMemory(owner, options);
   }
 }
 
