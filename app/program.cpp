@@ -60,7 +60,7 @@ int runUnattended(ConversionOptions* options) {
   if (result.sourceMissing) printError(*options, "no file matches " + pattern);
   bool ok = !pattern.empty() && result.allConverted();
   writeStatus(options, ok ? kStatusSuccessful : kStatusFailed);
-  return ok ? 0 : 1;
+  return ok && !statusWriteFailed() ? 0 : 1;
 }
 
 }  // namespace

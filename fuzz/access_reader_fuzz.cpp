@@ -1,9 +1,6 @@
 // libFuzzer entry point for the Access reader: each input is opened as a database and everything
 // in it is read, as a conversion would read it. A ComError is the expected answer to damage; a
 // crash, a sanitizer report, leaked memory or descriptors, or a hang is a finding.
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/write_whole.h"
+#include "fuzz/memory_file.h"
 #include "source/com_error.h"
 #include "source/dao_types.h"
 #include "source/engine.h"
@@ -27,25 +24,6 @@ constexpr int kMostRecordsWithWholeValues = 200;
 
 // The password of the shared test databases that have one.
 constexpr const char* kConnect = ";pwd=password";
-
-// The database in an anonymous memory file, seen through /proc like any other path; closed (and
-// gone) when this goes.
-class MemoryFile {
- public:
-  MemoryFile(const uint8_t* data, size_t size) : fd_(memfd_create("fuzz.accdb", MFD_CLOEXEC)) {
-    if (fd_ < 0 || !writeWhole(fd_, data, size)) {
-      std::perror("access_reader_fuzz: memory file");
-      std::abort();  // the harness failing, not the reader
-    }
-  }
-  ~MemoryFile() { ::close(fd_); }
-  MemoryFile(const MemoryFile&) = delete;
-  MemoryFile& operator=(const MemoryFile&) = delete;
-  std::string path() const { return "/proc/self/fd/" + std::to_string(fd_); }
-
- private:
-  int fd_;
-};
 
 // What the files of values no cell holds whole would be made of.
 void readWholeValue(const Variant& value, int16_t type, AttachmentFiles* attachments) {
@@ -104,19 +82,8 @@ void readDatabase(const Database& db) {
     } catch (const ComError&) {
     }
   }
-}
-
-// Memory files this process has open: the input's own, and any copy or descriptor of it that
-// the reader failed to close. (Other descriptors the reader may keep on purpose for the whole
-// process, such as one of /dev/null.)
-int openMemoryFiles() {
-  int count = 0;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-    std::error_code unreadable;  // the listing's own descriptor, gone by now
-    std::filesystem::path target = std::filesystem::read_symlink(entry.path(), unreadable);
-    if (!unreadable && target.string().rfind("/memfd:", 0) == 0) ++count;
-  }
-  return count;
+  // Saved queries go here once the catalog lists them: every query's definition is read, and
+  // the runnable ones are run under kMostRecords, each on its own as the tables are.
 }
 
 void readInput(const std::string& path) {
@@ -144,7 +111,7 @@ void readInput(const std::string& path) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  MemoryFile file(data, size);
+  MemoryFile file(data, size, "fuzz.accdb");
   readInput(file.path());
   if (openMemoryFiles() != 1) {
     std::fprintf(stderr, "access_reader_fuzz: the reader left the database or a copy of it open\n");

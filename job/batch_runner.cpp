@@ -1,5 +1,7 @@
 #include "job/batch_runner.h"
 
+#include <new>
+
 #include "job/conversion_job.h"
 #include "job/output_check.h"
 #include "options/conversion_options.h"
@@ -94,7 +96,14 @@ BatchResult RunBatch(ConversionOptions* options, BatchCaller caller) {
     options->sourcePath = folder + name;
     const OwnedText filter = options->tableFilter;
     std::string whyNotOpened;
-    if (OpenSourceDatabase(nullptr, options, "", &whyNotOpened) != 0) {
+    int notOpened = 1;
+    try {
+      notOpened = OpenSourceDatabase(nullptr, options, "", &whyNotOpened);
+    } catch (const std::bad_alloc&) {
+      options->database.reset();
+      whyNotOpened = options->sourcePath + ": out of memory";
+    }
+    if (notOpened != 0) {
       // Unattended callers have no other way to learn which file was skipped, nor why.
       showFailure(options->progressWindow, "Cannot open the database " + options->sourcePath + ".", whyNotOpened);
       ++result.failedToOpen;

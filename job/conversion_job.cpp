@@ -1,9 +1,11 @@
 #include "job/conversion_job.h"
 
-#include <cstdio>
 #include <algorithm>
+#include <cstdio>
+#include <new>
 #include <optional>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "job/output_check.h"
@@ -114,9 +116,41 @@ bool exportQueries(OwnerWindow* owner, ConversionOptions* options, JobProgress& 
   return allExported;
 }
 
+JobOutcome runJob(OwnerWindow* owner, ConversionOptions* options);
+
+JobOutcome outOfMemory(OwnerWindow* owner, ConversionOptions* options) {
+  if (options->book) xlBookReleaseA(options->book);
+  options->book = nullptr;
+  removeMadeValueFiles(options->madeValueFiles);
+  showFailure(owner, "Cannot save XLS file.", options->outputPath + ": out of memory");
+  return JobOutcome::NotSaved;
+}
+
 }  // namespace
 
+// Memory that runs short anywhere in the job (the reader, the export, the save) ends this job
+// alone: what it built is freed, nothing is saved, and the workbook that was there stays.
 JobOutcome RunConversionJob(OwnerWindow* owner, ConversionOptions* options) {
+  options->madeValueFiles.clear();
+  options->valueFileFailed = false;
+  try {
+    JobOutcome outcome = runJob(owner, options);
+    // A book that was not saved links to none of the value files this job wrote.
+    if (outcome == JobOutcome::NotSaved) removeMadeValueFiles(options->madeValueFiles);
+    options->madeValueFiles.clear();
+    return outcome;
+  } catch (const std::bad_alloc&) {
+    return outOfMemory(owner, options);
+  } catch (const std::system_error& error) {
+    // The reader's thread could not start: the system has no memory left for its stack.
+    if (error.code() != std::errc::resource_unavailable_try_again) throw;
+    return outOfMemory(owner, options);
+  }
+}
+
+namespace {
+
+JobOutcome runJob(OwnerWindow* owner, ConversionOptions* options) {
   if (!options->database) {
     showMessageBox(owner, "No source database is open.", "Error", MessageIcon::Error);
     return JobOutcome::NotSaved;
@@ -186,13 +220,17 @@ JobOutcome RunConversionJob(OwnerWindow* owner, ConversionOptions* options) {
 
   // Loaded before the save renames the new book over it.
   BookHandle replaced = loadReplacedBook(options);
-  bool saved = saveUnlessInterrupted(owner, options);
-  // Value files follow the book: those of the book replaced go, or those of a book never saved.
+  // A book whose value files could not all be written would link to missing files: the disk
+  // failed, not the data, so nothing of the job is kept.
+  bool saved = !options->valueFileFailed && saveUnlessInterrupted(owner, options);
+  // Value files follow the book: the replaced book's go once the new one is saved; a book never
+  // saved takes this job's files with it (RunConversionJob).
   if (saved && replaced) removeLinkedValueFiles(replaced, options->outputPath, true);
-  if (!saved && options->valueFiles != 0) removeLinkedValueFiles(options->book, options->outputPath, false);
   if (replaced) xlBookReleaseA(replaced);
   xlBookReleaseA(options->book);
   lock.release();
   if (!saved) return JobOutcome::NotSaved;
   return allExported ? JobOutcome::Saved : JobOutcome::TableFailed;
 }
+
+}  // namespace

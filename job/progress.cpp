@@ -24,6 +24,11 @@ void reportUnwritableStatusFile(const std::string& file, const std::string& reas
 }
 }  // namespace
 
+bool statusWriteFailed() {
+  std::lock_guard<std::mutex> lock(reportedMutex);
+  return !reportedStatusFile.empty();
+}
+
 void writeStatus(const ConversionOptions* options, const std::string& value) {
   if (options->statusFile.empty()) return;
   std::string reason;

@@ -21,6 +21,9 @@ inline constexpr const char* kStatusSuccessful = "Successful";
 // Sets Result in section QUARLEX of the record's status file when it names one. A file that cannot be
 // written is told once on standard error, with the reason; the run goes on.
 void writeStatus(const ConversionOptions* options, const std::string& value);
+// True once a status write of this process has failed: the run then cannot count as a success,
+// since the calling script may have read a stale value.
+bool statusWriteFailed();
 
 // The time text "Elapsed time:\t..\nEstimated time:\t.." for whole seconds.
 std::string formatTimes(uint64_t elapsedSeconds, uint64_t estimatedSeconds);

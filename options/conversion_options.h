@@ -52,6 +52,8 @@ struct ConversionOptions {
   int32_t tablesExported = 0;                 // adds up over all jobs of the record's life
   int32_t recordsExported = 0;
   std::vector<std::string> failedTables;      // tables whose export met a failure, over all jobs too
+  std::vector<std::string> madeValueFiles;    // the job's value files and folders, in making order
+  bool valueFileFailed = false;               // a value's file could not be written: the job is not saved
   int32_t logEnabled = 0;
   int32_t openOutput = 1;
   int32_t batch = 0;

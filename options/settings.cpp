@@ -72,12 +72,15 @@ bool writeProgramSettings(ConversionOptions* options, const std::string& setting
       return false;
     }
   }
-  return writeProfileString(kCommonSection, "Log", std::to_string(options->logEnabled), settingsFile, error) &&
-         writeProfileString(kCommonSection, "OverWrite", std::to_string(options->overwriteFile), settingsFile, error) &&
-         writeProfileString(kCommonSection, "Open", std::to_string(options->openOutput), settingsFile, error) &&
-         writeProfileString(kCommonSection, "Cells", std::to_string(options->typedCells), settingsFile, error) &&
-         writeProfileString(kCommonSection, "Layout", std::to_string(options->tableLayout), settingsFile, error) &&
-         writeProfileString(kCommonSection, "Files", std::to_string(options->valueFiles), settingsFile, error);
+  // In one replacement: a failed save leaves the file as it was, not with some keys new.
+  return writeProfileStrings(kCommonSection,
+                             {{"Log", std::to_string(options->logEnabled)},
+                              {"OverWrite", std::to_string(options->overwriteFile)},
+                              {"Open", std::to_string(options->openOutput)},
+                              {"Cells", std::to_string(options->typedCells)},
+                              {"Layout", std::to_string(options->tableLayout)},
+                              {"Files", std::to_string(options->valueFiles)}},
+                             settingsFile, error);
 }
 
 std::string readFieldCaption(const std::string& fieldName, const ConversionOptions* options) {

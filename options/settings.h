@@ -25,7 +25,7 @@ void readProgramSettings(ConversionOptions* options, const std::string& programF
 // The same from one file.
 void readProgramSettings(ConversionOptions* options, const std::string& settingsFile);
 
-// Writes Log, OverWrite, Open, Cells, Layout and Files, in this order, into the user's settings file (or `settingsFile`),
+// Writes Log, OverWrite, Open, Cells, Layout and Files, all in one replacement, into the user's settings file (or `settingsFile`),
 // making its folder when missing. False when it cannot be written, with the reason in `error`.
 bool writeProgramSettings(ConversionOptions* options, std::string* error = nullptr);
 bool writeProgramSettings(ConversionOptions* options, const std::string& settingsFile, std::string* error = nullptr);

@@ -134,6 +134,8 @@ bool resolveWriteTarget(const std::string& path, WriteTarget& target, std::strin
   return false;
 }
 
+bool temporaryFilesUnsupported(int error) { return error == EOPNOTSUPP || error == EISDIR || error == EINVAL; }
+
 bool replaceFileAtomically(const std::string& file,
                            const std::function<bool(const std::string& tempPath, std::string& error)>& write,
                            std::string& error) {
@@ -161,6 +163,10 @@ bool replaceFileAtomically(const std::string& file,
   // gets a (short, hidden) name only for the rename. File systems without such files get a
   // named temporary file from the start.
   int fd = open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+  if (fd < 0 && !temporaryFilesUnsupported(errno)) {
+    error = std::string("cannot create a file beside it: ") + std::strerror(errno);
+    return false;
+  }
   std::string unnamed = fd >= 0 ? "/proc/self/fd/" + std::to_string(fd) : std::string();
   std::optional<TemporaryFileGuard> guard;
   if (fd >= 0 && access(unnamed.c_str(), F_OK) == 0) {
@@ -172,7 +178,11 @@ bool replaceFileAtomically(const std::string& file,
     }
     if (ok) ok = nameUnnamedFile(unnamed, folder, temp, error);
     if (ok) guard.emplace(temp);
-    close(fd);
+    // A close that fails may have lost what the file system still held of the new content.
+    if (close(fd) != 0 && ok) {
+      error = std::strerror(errno);
+      ok = false;
+    }
   } else {
     if (fd >= 0) close(fd);
     temp = folder + kTemporaryName;
@@ -183,7 +193,11 @@ bool replaceFileAtomically(const std::string& file,
     }
     guard.emplace(temp);
     fchmod(fd, mode);
-    close(fd);
+    if (close(fd) != 0) {
+      error = std::strerror(errno);
+      unlink(temp.c_str());
+      return false;
+    }
     ok = write(temp, error) && syncFile(temp, error) && !interrupted();
   }
   if (ok && rename(temp.c_str(), target.path.c_str()) != 0) {

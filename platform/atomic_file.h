@@ -33,6 +33,10 @@ bool replaceFileAtomically(const std::string& target,
                            const std::function<bool(const std::string& tempPath, std::string& error)>& write,
                            std::string& error);
 
+// True for the answers of an open with O_TMPFILE that mean the file system (or the kernel) has
+// no files without a name; any other error is the folder's own and fails as it is.
+bool temporaryFilesUnsupported(int error);
+
 // The same for a text held in memory.
 bool replaceFileWithText(const std::string& target, const std::string& text, std::string& error);
 

@@ -158,17 +158,56 @@ int32_t readProfileInt(const std::string& section, const std::string& key, int32
   return value ? leadingDecimal(*value, fallback) : fallback;
 }
 
+namespace {
+
+// The content with `key` of `section` set to `value`, as writeProfileString makes it.
+std::string withValue(const std::string& content, const std::string& section, const std::string& key,
+                      const std::string& value) {
+  const std::string newline = content.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+  auto lines = splitLines(content);
+  auto loc = locate(lines, section, key);
+  if (loc.key) {
+    const ProfileLine& line = lines[*loc.key];
+    std::string_view raw(content.data() + line.begin, line.end - line.begin);
+    bool cr = !raw.empty() && raw.back() == '\r';
+    return content.substr(0, line.begin) + std::string(line.name) + "=" + value + (cr ? "\r" : "") +
+           content.substr(line.end);
+  }
+  if (loc.section) {
+    // After the section's last line that holds something, so blank separators stay below it.
+    size_t after = *loc.section;
+    for (size_t i = *loc.section + 1; i < loc.sectionEnd; ++i)
+      if (!trim(std::string_view(content).substr(lines[i].begin, lines[i].end - lines[i].begin)).empty()) after = i;
+    size_t at = lines[after].next;
+    std::string prefix = content.substr(0, at);
+    if (at == content.size() && !prefix.empty() && prefix.back() != '\n') prefix += newline;
+    return prefix + key + "=" + value + newline + content.substr(at);
+  }
+  std::string text = content;
+  if (!text.empty() && text.back() != '\n') text += newline;
+  return text + "[" + section + "]" + newline + key + "=" + value + newline;
+}
+
+}  // namespace
+
 bool writeProfileString(const std::string& section, const std::string& key, const std::string& value,
                         const std::string& file, std::string* error) {
+  return writeProfileStrings(section, {{key, value}}, file, error);
+}
+
+bool writeProfileStrings(const std::string& section, const std::vector<std::pair<std::string, std::string>>& values,
+                         const std::string& file, std::string* error) {
   auto fail = [&](const char* reason) {
     if (error) *error = reason;
     return false;
   };
   // Names and values are single lines; a line break would make a second entry.
   auto oneLine = [](const std::string& s) { return s.find_first_of("\r\n") == std::string::npos; };
-  if (section.empty() || key.empty() || !oneLine(section) || !oneLine(key) || !oneLine(value) ||
-      section.find(']') != std::string::npos || key.find('=') != std::string::npos)
+  if (section.empty() || !oneLine(section) || section.find(']') != std::string::npos)
     return fail("the name or the value cannot be written into a settings file");
+  for (const auto& [key, value] : values)
+    if (key.empty() || !oneLine(key) || !oneLine(value) || key.find('=') != std::string::npos)
+      return fail("the name or the value cannot be written into a settings file");
 
   FolderWriteLock lock(file);
   std::string content;
@@ -179,33 +218,9 @@ bool writeProfileString(const std::string& section, const std::string& key, cons
       return fail(S_ISREG(st.st_mode) ? "it cannot be read as a settings file" : "it is not a regular file");
     content = std::move(*existing);
   }
-  const std::string newline = content.find("\r\n") != std::string::npos ? "\r\n" : "\n";
-  auto lines = splitLines(content);
-  auto loc = locate(lines, section, key);
-
-  std::string text;
-  if (loc.key) {
-    const ProfileLine& line = lines[*loc.key];
-    std::string_view raw(content.data() + line.begin, line.end - line.begin);
-    bool cr = !raw.empty() && raw.back() == '\r';
-    text = content.substr(0, line.begin) + std::string(line.name) + "=" + value + (cr ? "\r" : "") +
-           content.substr(line.end);
-  } else if (loc.section) {
-    // After the section's last line that holds something, so blank separators stay below it.
-    size_t after = *loc.section;
-    for (size_t i = *loc.section + 1; i < loc.sectionEnd; ++i)
-      if (!trim(std::string_view(content).substr(lines[i].begin, lines[i].end - lines[i].begin)).empty()) after = i;
-    size_t at = lines[after].next;
-    std::string prefix = content.substr(0, at);
-    if (at == content.size() && !prefix.empty() && prefix.back() != '\n') prefix += newline;
-    text = prefix + key + "=" + value + newline + content.substr(at);
-  } else {
-    text = content;
-    if (!text.empty() && text.back() != '\n') text += newline;
-    text += "[" + section + "]" + newline + key + "=" + value + newline;
-  }
+  for (const auto& [key, value] : values) content = withValue(content, section, key, value);
   std::string why;
-  if (replaceFileWithText(file, text, why)) return true;
+  if (replaceFileWithText(file, content, why)) return true;
   if (error) *error = why;
   return false;
 }

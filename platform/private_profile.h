@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 // The value of `key` in `section`, or nothing when the file, the section or the key is missing.
 std::optional<std::string> readProfileValue(const std::string& section, const std::string& key,
@@ -26,3 +28,7 @@ int32_t readProfileInt(const std::string& section, const std::string& key, int32
 // the reason in `error` when one is given.
 bool writeProfileString(const std::string& section, const std::string& key, const std::string& value,
                         const std::string& file, std::string* error = nullptr);
+
+// Sets several keys of `section` in one replacement: all of them or, on failure, none.
+bool writeProfileStrings(const std::string& section, const std::vector<std::pair<std::string, std::string>>& values,
+                         const std::string& file, std::string* error = nullptr);

@@ -45,7 +45,11 @@ bool flushPendingRow(XlSheet& s) {
   if (s.pendingRow < 0) return true;
   XlBook* book = s.book;
   std::string error;
-  if (!s.rows.isOpen() && !s.rows.open(book->xml, &error)) return fail(book, error);
+  // A row that cannot be kept fails the save too: a book without it would be short of rows.
+  if (!s.rows.isOpen() && !s.rows.open(book->xml, &error)) {
+    if (s.tempFailure.empty()) s.tempFailure = error;
+    return fail(book, error);
+  }
   auto byColumn = [](const Cell& a, const Cell& b) { return a.col < b.col; };
   if (!std::is_sorted(s.pending.begin(), s.pending.end(), byColumn))  // rows mostly come in order
     std::sort(s.pending.begin(), s.pending.end(), byColumn);
@@ -94,8 +98,12 @@ int writeCell(XlSheet* s, int row, int col, Cell cell, FormatHandle format) {
                           ": rows are written in increasing order");
   if (book->lastWritten != s) {
     // The export moved on to another sheet: the last one's compressor is not needed meanwhile.
-    if (book->lastWritten && !book->lastWritten->rows.pause())
-      return fail(book, "cannot write the temporary file of " + sheetLabel(*book->lastWritten));
+    errno = 0;
+    if (book->lastWritten && !book->lastWritten->rows.pause()) {
+      XlSheet& last = *book->lastWritten;
+      if (last.tempFailure.empty()) last.tempFailure = "cannot write the temporary file of " + sheetLabel(last) + systemReason();
+      return fail(book, last.tempFailure);
+    }
     book->lastWritten = s;
   }
   if (row > s->pendingRow) {
@@ -332,11 +340,12 @@ int xlBookSaveA(BookHandle book, const char* filename) {
   if (book->sheets.empty()) return fail(book, target + ": a workbook needs at least one sheet");
   for (auto& s : book->sheets) {
     errno = 0;
+    if (!s->tempFailure.empty()) return fail(book, target + ": " + s->tempFailure);
     if (s->rows.isOpen() && !s->rows.sync()) {
       if (s->tempFailure.empty()) s->tempFailure = "the temporary file of " + sheetLabel(*s) + " failed" + systemReason();
       return fail(book, target + ": " + s->tempFailure);
     }
-    if (s->links.isOpen() && !s->links.sync()) return fail(book, target + ": the links of " + sheetLabel(*s) + " failed");
+    if (s->links.isOpen() && !s->links.sync()) return fail(book, target + ": the links of " + sheetLabel(*s) + " failed" + systemReason());
   }
   std::string error;
   // Excel opens a .xlsm only when its package says it may hold macros.

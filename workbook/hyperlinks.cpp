@@ -18,7 +18,10 @@ int hexValue(char c) {
 
 bool keepHyperlink(XlSheet& sheet, const Hyperlink& link) {
   std::string error;
-  if (!sheet.links.isOpen() && !sheet.links.open(false, &error)) return fail(sheet.book, error) != 0;
+  if (!sheet.links.isOpen() && !sheet.links.open(false, &error)) {
+    if (sheet.tempFailure.empty()) sheet.tempFailure = error;  // the save must not drop the links
+    return fail(sheet.book, error) != 0;
+  }
   // Row, column, then the two texts, each after its length.
   std::string record;
   le::add32(record, static_cast<uint32_t>(link.row));

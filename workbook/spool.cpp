@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include "workbook/spool.h"
 
 #include <algorithm>
@@ -6,6 +7,7 @@
 #include <cstring>
 #include <unistd.h>
 
+#include "platform/atomic_file.h"
 #include "platform/write_whole.h"
 #include "workbook/deflate.h"
 
@@ -47,12 +49,25 @@ struct SpoolState {
   }
 };
 
+// A file without a name where the file system allows one; else a named one, unlinked at once. A
+// name that cannot be removed fails the spool: it would stay in the folder for good.
 std::FILE* openTemporaryFile() {
   const char* dir = std::getenv("TMPDIR");
-  std::string pattern = std::string(dir && *dir ? dir : "/tmp") + "/quarlex-spool-XXXXXX";
-  int fd = mkstemp(pattern.data());
-  if (fd < 0) return nullptr;
-  unlink(pattern.c_str());
+  const std::string folder = dir && *dir ? dir : "/tmp";
+  int fd = open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0 && !temporaryFilesUnsupported(errno)) return nullptr;
+  if (fd < 0) {
+    std::string pattern = folder + "/quarlex-spool-XXXXXX";
+    fd = mkstemp(pattern.data());
+    if (fd < 0) return nullptr;
+    if (unlink(pattern.c_str()) != 0) {
+      int why = errno;
+      close(fd);
+      unlink(pattern.c_str());
+      errno = why;
+      return nullptr;
+    }
+  }
   std::FILE* f = fdopen(fd, "w+b");
   if (!f) close(fd);
   return f;

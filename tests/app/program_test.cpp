@@ -199,9 +199,10 @@ TEST_F(ProgramTest, FolderArgumentsAndFailuresThatOnceLookedLikeSuccess) {
   EXPECT_EQ(r.err, "Error: The database " + path("empty.mdb") + " has no tables.\n");
   EXPECT_FALSE(std::filesystem::exists(dir / "empty.xls"));
 
-  // A status file that cannot be written is told once; the conversion's own outcome decides.
+  // A status file that cannot be written is told once, and the run is no success: the script
+  // that waits on the file learns of it from the exit code.
   r = run({path("shop.accdb"), path("s.xls"), "/SILENT", "/STATUS=" + path("none/run.ini")});
-  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err, "Error: Cannot write the status file " + path("none/run.ini") + ": No such file or directory\n");
 
   // The database itself, through a hard link, is never the output.

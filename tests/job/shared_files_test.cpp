@@ -401,14 +401,15 @@ TEST(SharedFiles, ValueFileThatCannotBeWrittenFailsTheRun) {
   int status = 0;
   waitpid(child, &status, 0);
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(JobOutcome::TableFailed));
+  // The disk failed, not the data: nothing of the job is kept, not even its folder of files.
+  EXPECT_EQ(WEXITSTATUS(status), static_cast<int>(JobOutcome::NotSaved));
   std::string err = testsupport::readFileBytes(errFile);
   EXPECT_NE(err.find("Error: Cannot write the file of a value.\n" + (out / "full_files").string() +
                      "/Documents/row2_Body.txt: File too large"),
             std::string::npos)
       << err;
-  EXPECT_FALSE(std::filesystem::exists(out / "full_files" / "Documents" / "row2_Body.txt"));
-  EXPECT_TRUE(std::filesystem::exists(book));
+  EXPECT_FALSE(std::filesystem::exists(out / "full_files"));
+  EXPECT_FALSE(std::filesystem::exists(book));
 }
 
 // Without /FILES=1 an unattended run tells of the values it cut; with /CELLS=TYPED a hyperlink

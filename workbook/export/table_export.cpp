@@ -226,7 +226,7 @@ bool ExportToSheet(OwnerWindow* owner, ConversionOptions* options, const ExportS
       int64_t start = static_cast<int64_t>(std::time(nullptr));
       if (options->valueFiles != 0)
         whole.files = (files = std::make_unique<TableValueFiles>(
-                           *options->database, tableName, definition, options->outputPath,
+                           *options->database, tableName, definition, options->outputPath, options->madeValueFiles,
                            options->typedCells != 0 ? linkFormat(typed) : nullptr))
                           .get();
       RecordsetSource reader(*records, definition, options->typedCells == 0, whole.files);
@@ -265,6 +265,7 @@ bool ExportToSheet(OwnerWindow* owner, ConversionOptions* options, const ExportS
     }
     finishTableLayout(layout);
     showFailure(owner, "Cannot write the file of a value.", error.path + ": " + error.reason);
+    options->valueFileFailed = true;
     return false;
   } catch (const ComError& error) {
     if (records) {

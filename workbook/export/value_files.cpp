@@ -1,6 +1,7 @@
 #include "workbook/export/value_files.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <set>
@@ -94,8 +95,9 @@ bool textLongerThanCell(const Variant& value) {
 }
 
 TableValueFiles::TableValueFiles(const Database& database, const std::string& tableName, const Fields& definition,
-                                 const std::string& workbookPath, FormatHandle linkLook)
-    : linkLook_(linkLook) {
+                                 const std::string& workbookPath, std::vector<std::string>& made,
+                                 FormatHandle linkLook)
+    : linkLook_(linkLook), made_(made) {
   std::string folder = valueFilesFolder(workbookPath);
   size_t slash = folder.rfind('/');
   bookFolder_ = slash == std::string::npos ? "" : folder.substr(0, slash + 1);
@@ -121,14 +123,26 @@ TableValueFiles::TableValueFiles(const Database& database, const std::string& ta
 
 TableValueFiles::~TableValueFiles() = default;
 
+void removeMadeValueFiles(std::vector<std::string>& made) {
+  for (auto path = made.rbegin(); path != made.rend(); ++path) std::remove(path->c_str());
+  made.clear();
+}
+
 bool TableValueFiles::keepsRawValue(int field) const { return kinds_.at(static_cast<size_t>(field)) == Kind::Ole; }
 
 std::string TableValueFiles::sheetFolder(SheetHandle sheet) {
   auto found = sheetFolders_.find(sheet);
   if (found != sheetFolders_.end()) return found->second;
   std::string folder = filesFolder_ + "/" + safeFileName(xlSheetNameA(sheet));
+  // Each level that is new is the job's own, to be removed if the job is not saved.
+  std::vector<std::string> fresh;
   std::error_code made;
+  for (std::filesystem::path level = bookFolder_ + folder; !level.empty() && !std::filesystem::exists(level, made);
+       level = level.parent_path())
+    fresh.push_back(level.string());
   std::filesystem::create_directories(bookFolder_ + folder, made);
+  for (auto level = fresh.rbegin(); level != fresh.rend(); ++level)
+    if (std::filesystem::is_directory(*level)) made_.push_back(*level);
   if (made) throw ValueFileError{bookFolder_ + folder, made.message()};
   sheetFolders_[sheet] = folder;
   return folder;
@@ -144,11 +158,12 @@ std::string TableValueFiles::writeFile(const std::string& folder, const std::str
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) throw ValueFileError{path, systemReason(errno)};
+    made_.push_back(path);
     bool written = writeWhole(fd, data, size);
     int error = errno;
     if (::close(fd) != 0 && written) written = false, error = errno;
     if (!written) {
-      ::unlink(path.c_str());  // no file half written
+      if (::unlink(path.c_str()) == 0) made_.pop_back();  // no file half written
       throw ValueFileError{path, systemReason(error ? error : EIO)};
     }
     return relative;
@@ -161,7 +176,10 @@ std::string TableValueFiles::makeFolder(const std::string& folder, const std::st
   for (int number = 1; number <= kMostTwins; ++number) {
     std::string relative = folder + "/" + twinName(name, number);
     std::string path = bookFolder_ + relative;
-    if (::mkdir(path.c_str(), 0777) == 0) return relative;
+    if (::mkdir(path.c_str(), 0777) == 0) {
+      made_.push_back(path);
+      return relative;
+    }
     if (errno != EEXIST) throw ValueFileError{path, systemReason(errno)};
   }
   throw ValueFileError{bookFolder_ + folder + "/" + name, "too many folders of that name"};

@@ -32,9 +32,10 @@ class TableValueFiles {
  public:
   // The fields of the table whose values may need files; the attachment fields' files are
   // opened here, before the records are read. With a `linkLook` (typed cells) the cells that
-  // link to files take that format and an OLE object's cell shows its kind.
+  // link to files take that format and an OLE object's cell shows its kind. Every file and
+  // folder made is added to `made`, so that a job that is not saved can remove them.
   TableValueFiles(const Database& database, const std::string& tableName, const Fields& definition,
-                  const std::string& workbookPath, FormatHandle linkLook = nullptr);
+                  const std::string& workbookPath, std::vector<std::string>& made, FormatHandle linkLook = nullptr);
   ~TableValueFiles();
 
   // A field whose values the record reader should hand over as they are (OLE bytes).
@@ -56,12 +57,15 @@ class TableValueFiles {
   std::vector<std::string> names_;
   std::vector<std::unique_ptr<AttachmentFiles>> attachments_;
   std::map<SheetHandle, std::string> sheetFolders_;
+  std::vector<std::string>& made_;
 };
 
 // Removes the value files a book links to: those of the file it was loaded from (`loaded`), or
 // those written since. Only links into the workbook's own value files folder count; a linked
 // folder loses its files, and folders left empty go. Other files and folders are never touched.
 void removeLinkedValueFiles(BookHandle book, const std::string& workbookPath, bool loaded);
+// Removes what a job made (files, then the folders that are empty), last made first.
+void removeMadeValueFiles(std::vector<std::string>& made);
 
 // Counts, without /FILES=1, the values of a table whose text is longer than a cell holds.
 bool textLongerThanCell(const Variant& value);

@@ -171,8 +171,13 @@ bool saveBook(XlBook& book, const std::string& tempPath, std::string& error) {
       error = book.error;
       return false;
     }
+    errno = 0;
+    if (!s->tempFailure.empty()) {
+      error = s->tempFailure;
+      return false;
+    }
     if (s->rows.isOpen() && !s->rows.sync()) {
-      error = "the temporary file of sheet \"" + s->name + "\" failed";
+      error = "the temporary file of sheet \"" + s->name + "\" failed" + (errno ? std::string(": ") + std::strerror(errno) : "");
       return false;
     }
   }

@@ -134,7 +134,7 @@ bool writeSheetRelationships(ZipWriter& zip, const std::string& part, const std:
   DeflateToZip out(zip);
   bool ok = out.write(head) && writeLinkRelationships(out, sheet, idPrefix) && out.write(tail) && out.finish() &&
             zip.endDeflated(out.size(), out.crc(), error);
-  if (!ok && error.empty()) error = "cannot write " + part;
+  if (!ok && error.empty()) error = "cannot write " + part + (errno ? std::string(": ") + std::strerror(errno) : "");
   return ok;
 }
 
@@ -261,7 +261,7 @@ bool writeSheetEntry(ZipWriter& zip, Package* pkg, const XlSheet& sheet, const s
       crc = static_cast<uint32_t>(crc32_combine64(crc, tail.crc(), static_cast<z_off64_t>(tail.size())));
       ok = zip.endDeflated(size, crc, error);
     }
-    if (!ok && error.empty()) error = "cannot write " + part;
+    if (!ok && error.empty()) error = "cannot write " + part + (errno ? std::string(": ") + std::strerror(errno) : "");
     return ok;
   }
   ok = ok && head.flush();
@@ -283,7 +283,7 @@ bool writeSheetEntry(ZipWriter& zip, Package* pkg, const XlSheet& sheet, const s
     crc = static_cast<uint32_t>(crc32_combine64(crc, tail.crc(), static_cast<z_off64_t>(tail.size())));
     ok = zip.endDeflated(size, crc, error);
   }
-  if (!ok && error.empty()) error = "cannot write " + part;
+  if (!ok && error.empty()) error = "cannot write " + part + (errno ? std::string(": ") + std::strerror(errno) : "");
   return ok;
 }
 

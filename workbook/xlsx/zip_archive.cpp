@@ -278,13 +278,19 @@ bool ZipReader::streamStored(const ZipEntry& e,
   return readStored(e, sink, error);
 }
 
+// What failed, with the system's reason when the failing call left one in errno.
+static std::string failure(const std::string& what) {
+  return errno ? what + ": " + std::strerror(errno) : what;
+}
+
 ZipWriter::~ZipWriter() {
   if (zip_) zipClose(zip_, nullptr);
 }
 
 bool ZipWriter::open(const std::string& path, std::string& error) {
+  errno = 0;
   zip_ = zipOpen64(path.c_str(), APPEND_STATUS_CREATE);
-  if (!zip_) error = "cannot write " + path;
+  if (!zip_) error = failure("cannot write " + path);
   return zip_ != nullptr;
 }
 
@@ -302,13 +308,14 @@ static bool openEntry(void* zip, const std::string& name, uint32_t dosDate, uint
 bool ZipWriter::addStored(const ZipEntry& like, const std::function<bool()>& fill,
                           std::string& error) {
   uint64_t big = like.size > like.compressedSize ? like.size : like.compressedSize;
+  errno = 0;
   if (!openEntry(zip_, like.name, like.dosDate, like.externalAttributes, like.method, big)) {
-    error = "cannot add " + like.name;
+    error = failure("cannot add " + like.name);
     return false;
   }
   bool ok = fill();
   if (zipCloseFileInZipRaw64(zip_, like.size, like.crc) != ZIP_OK) ok = false;
-  if (!ok && error.empty()) error = "cannot copy " + like.name;
+  if (!ok && error.empty()) error = failure("cannot copy " + like.name);
   return ok;
 }
 
@@ -330,34 +337,38 @@ bool ZipWriter::addBytes(const std::string& name, const std::string& bytes, std:
     return false;
   }
   uint32_t crc = crc32Update(0, bytes.data(), bytes.size());
+  errno = 0;
   if (!openEntry(zip_, name, dosNow(), 0, Z_DEFLATED, bytes.size()) || !writeStored(packed.data(), packed.size()) ||
       zipCloseFileInZipRaw64(zip_, bytes.size(), crc) != ZIP_OK) {
-    error = "cannot write " + name;
+    error = failure("cannot write " + name);
     return false;
   }
   return true;
 }
 
 bool ZipWriter::beginDeflated(const std::string& name, uint64_t sizeHint, std::string& error) {
+  errno = 0;
   if (!openEntry(zip_, name, dosNow(), 0, Z_DEFLATED, sizeHint + sizeHint / 64)) {
-    error = "cannot write " + name;
+    error = failure("cannot write " + name);
     return false;
   }
   return true;
 }
 
 bool ZipWriter::endDeflated(uint64_t size, uint32_t crc, std::string& error) {
+  errno = 0;
   if (zipCloseFileInZipRaw64(zip_, size, crc) != ZIP_OK) {
-    error = "cannot finish a zip entry";
+    error = failure("cannot finish a zip entry");
     return false;
   }
   return true;
 }
 
 bool ZipWriter::close(std::string& error) {
+  errno = 0;
   int rc = zipClose(zip_, nullptr);
   zip_ = nullptr;
-  if (rc != ZIP_OK) error = "cannot finish the zip file";
+  if (rc != ZIP_OK) error = failure("cannot finish the zip file");
   return rc == ZIP_OK;
 }
 
