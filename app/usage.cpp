@@ -36,10 +36,8 @@ Switches begin with / or -, their names in any case; unknown ones are ignored.
   /TYPE=ANY            write .xls (the default)
   /OVERWRITE=1         replace an existing workbook (0, the default: add to it)
   /OVERWRITETABLE=1    replace a sheet named like a table (0: append its rows)
-  /TABLES=A;B          convert only these tables or queries (default: every
-                       user table)
-  /QUERIES=1           also every select, union and crosstab query, after the
-                       tables; one lacking a parameter value is passed over
+  /TABLES=A;B          convert only these tables or saved queries (default: all)
+  /QUERIES=1           also every select, union and crosstab query, after tables
   /PARAMETERS=N=V;N2=V2  values of the queries' parameters
   /PASSWORD=TEXT       the database password
   /CODEPAGE=N          an Access 97 database's code page, if its header errs

@@ -61,3 +61,8 @@ inline constexpr uint16_t VT_BYTES = VT_ARRAY | VT_UI1;
 // A decimal's exact digits: trailing zeros of the fraction dropped, no point for a whole number,
 // no sign for zero.
 std::string decimalToText(const DecimalValue& value);
+
+// A single as Access shows it: the double nearest to the shortest text that reads back as the
+// same single (0.15, not 0.150000005960464). Arithmetic goes on the single's own value, which
+// static_cast<float> gives back exactly.
+double singleAsShown(float f);

@@ -31,18 +31,6 @@ int neededSize(int jetType) {
   }
 }
 
-// A single as Access shows it: the double nearest to the shortest text that reads back as the same
-// single (0.15, not 0.150000005960464), so that cells and texts alike carry no float noise.
-double singleAsShown(float f) {
-  if (!std::isfinite(f)) return f;
-  char text[32];
-  char* end = std::to_chars(text, text + sizeof text, f).ptr;
-  double shown = f;
-  std::from_chars(text, end, shown);
-  // Read as a double, a text next to the midpoint of two singles could round to the other one.
-  return static_cast<float>(shown) == f ? shown : f;
-}
-
 std::string guidText(const uint8_t* p) {
   static const char* hex = "0123456789ABCDEF";
   // The first three groups are little-endian integers, the last two plain bytes.

@@ -65,7 +65,8 @@ void resultOfVariant(sqlite3_context* context, const Variant& v) {
     case VT_I4:
     case VT_I8: sqlite3_result_int64(context, v.integer); return;
     case VT_CY: sqlite3_result_double(context, static_cast<double>(v.integer) / 10000.0); return;
-    case VT_R4:
+    // Access computes with a single's own value, not the shorter one it shows.
+    case VT_R4: sqlite3_result_double(context, static_cast<float>(v.real)); return;
     case VT_R8:
     case VT_DATE: sqlite3_result_double(context, v.real); return;
     case VT_DECIMAL: sqlite3_result_double(context, std::strtod(decimalToText(v.decimal).c_str(), nullptr)); return;
@@ -134,7 +135,7 @@ void variantOfColumn(sqlite3_stmt* s, int index, const ColumnInfo& column, Varia
       return;
     case dbSingle:
       out.vt = VT_R4;
-      out.real = static_cast<float>(real);
+      out.real = singleAsShown(static_cast<float>(real));
       return;
     case dbDate:
       out.vt = VT_DATE;
