@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/civil_date.h"
 #include "platform/text.h"
 #include "source/dao_types.h"
 
@@ -117,14 +118,6 @@ std::vector<Token> tokenize(std::string_view sql) {
   return out;
 }
 
-int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;
-}
 
 // The numbers of a date or time text and the separators between them.
 struct DateParts {

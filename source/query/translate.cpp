@@ -6,6 +6,7 @@
 #include <map>
 #include <set>
 
+#include "platform/civil_date.h"
 #include "platform/text.h"
 #include "source/com_error.h"
 #include "source/dao_types.h"
@@ -824,18 +825,6 @@ class Translator {
   std::vector<size_t> directColumns_;
 };
 
-void civilFromDays(int64_t z, int& y, unsigned& m, unsigned& d) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  d = doy - (153 * mp + 2) / 5 + 1;
-  m = mp < 10 ? mp + 3 : mp - 9;
-  y = static_cast<int>(yoe + era * 400 + (m <= 2));
-}
-
 // A crosstab column's heading for a pivot value: the value as Access shows it.
 std::string pivotHeading(const SqlValue& v, int16_t type) {
   char buf[64];
@@ -847,10 +836,9 @@ std::string pivotHeading(const SqlValue& v, int16_t type) {
     case SqlValue::Kind::Real: {
       if (type == dbDate) {
         double days = std::floor(v.real);
-        int y;
-        unsigned m, d;
-        civilFromDays(static_cast<int64_t>(days) - 25569, y, m, d);  // 1899-12-30 is 25569 days before 1970-01-01
-        std::string out = std::to_string(m) + "/" + std::to_string(d) + "/" + std::to_string(y);
+        // 1899-12-30 is 25569 days before 1970-01-01.
+        CivilDate date = civilFromDays(static_cast<int64_t>(days) - 25569);
+        std::string out = std::to_string(date.month) + "/" + std::to_string(date.day) + "/" + std::to_string(date.year);
         double seconds = std::round((v.real - days) * 86400.0);
         if (seconds > 0) {
           int s = static_cast<int>(seconds);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <langinfo.h>
 
+#include "platform/civil_date.h"
 #include "workbook/export/cell_value.h"
 #include "workbook/export/value_text.h"
 
@@ -22,14 +23,6 @@ constexpr double kDaysFrom1900To1904 = 1462;
 constexpr int64_t kLargestExactInteger = int64_t{1} << 53;
 constexpr size_t kMostExactDigits = 15;
 
-int64_t daysFromCivil(int64_t y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<int64_t>(doe) - 719468;  // days from 1970-01-01
-}
 
 const int64_t kOleDayZero = daysFromCivil(1899, 12, 30);
 

@@ -11,31 +11,14 @@
 #include <mutex>
 #include <unordered_map>
 
+#include "platform/civil_date.h"
+
 namespace {
 
 // Days from 1970-01-01 to 1899-12-30, the OLE day 0.
 constexpr int64_t kOleEpochFromUnix = -25569;
 // Beyond this many days a value is no date Access can hold; it is written as its number.
 constexpr double kLargestOleDay = 3e6;
-
-struct CivilDate {
-  int64_t year;
-  unsigned month, day;
-};
-
-// Proleptic Gregorian date of a day count from 1970-01-01.
-CivilDate civilFromDays(int64_t z) {
-  z += 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t y = static_cast<int64_t>(yoe) + era * 400;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-  return {y + (m <= 2), m, d};
-}
 
 bool isPlainLocale(const std::string& name) {
   return name.empty() || name == "C" || name == "POSIX" || name.rfind("C.", 0) == 0;
