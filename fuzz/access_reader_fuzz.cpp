@@ -1,5 +1,6 @@
 // libFuzzer entry point for the Access reader: each input is opened as a database and everything
-// in it is read, as a conversion would read it. A ComError is the expected answer to damage; a
+// in it is read, as a conversion would read it: tables, whole values, saved queries and the
+// records of the runnable ones. A ComError is the expected answer to damage; a
 // crash, a sanitizer report, leaked memory or descriptors, or a hang is a finding.
 #include <cstdint>
 #include <cstdio>
@@ -13,12 +14,14 @@
 #include "source/com_error.h"
 #include "source/dao_types.h"
 #include "source/engine.h"
+#include "source/saved_query.h"
 #include "source/whole_values.h"
 
 namespace {
 
 // Bounds that keep one input quick: a damaged file may claim millions of records.
 constexpr int kMostTables = 64;
+constexpr int kMostQueries = 64;
 constexpr int kMostRecords = 2000;
 constexpr int kMostRecordsWithWholeValues = 200;
 
@@ -71,6 +74,25 @@ void readTable(const Database& db, const TableDef& def) {
   records->Close();
 }
 
+// A saved query's definition, and the first records of a runnable one, every parameter given a
+// value that most types accept.
+void readQuery(const QueryDef& query) {
+  (void)query.Name();
+  (void)query.SQL();
+  const std::vector<QueryParameter> parameters = query.Parameters();
+  if (!isRunnableQuery(static_cast<QueryKind>(query.Type()))) return;
+  QueryParameterValues values;
+  for (const QueryParameter& p : parameters) values.push_back({p.name, "1"});
+  auto records = query.OpenRecordset(values);
+  Fields fields = records->Fields();
+  const int count = fields.Count();
+  Variant value;
+  int read = 0;
+  for (records->MoveFirst(); !records->Eof() && read < kMostRecords; records->MoveNext(), ++read)
+    for (int f = 0; f < count; ++f) fields.Item(f).ValueInto(value);
+  records->Close();
+}
+
 // Every table, each on its own: damage in one table leaves the others to be read, as in a
 // conversion.
 void readDatabase(const Database& db) {
@@ -82,8 +104,14 @@ void readDatabase(const Database& db) {
     } catch (const ComError&) {
     }
   }
-  // Saved queries go here once the catalog lists them: every query's definition is read, and
-  // the runnable ones are run under kMostRecords, each on its own as the tables are.
+  ::QueryDefs queries = db.QueryDefs();
+  const int queryCount = queries.Count();
+  for (int q = 0; q < queryCount && q < kMostQueries; ++q) {
+    try {
+      readQuery(queries.Item(q));
+    } catch (const ComError&) {
+    }
+  }
 }
 
 void readInput(const std::string& path) {

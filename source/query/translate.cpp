@@ -1,5 +1,6 @@
 #include "source/query/translate.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <deque>
@@ -110,7 +111,11 @@ struct MaterializedTable {
   std::string name;   // "m2"
   std::string table;  // the virtual table it copies
   std::vector<bool> used;
+  bool rowIds = false;  // copies the records' numbers too (kRowIdColumn), for DISTINCTROW
 };
+
+// The column of a table's copy that holds the number of each record in the table.
+constexpr const char* kRowIdColumn = "rid_";
 
 struct SavedResult {
   std::string cte;  // "q1"
@@ -243,6 +248,11 @@ class Translator {
       groupBy += (groupBy.empty() ? "" : ", ") + t.sql + (isTextType(t.type) ? kCollate : "");
     }
     std::string having = s.having ? condition(*s.having, scope) : std::string();
+    if (s.distinctRow && !s.distinct && !crosstab && groupBy.empty() && having.empty()) {
+      std::vector<const Typed*> values;
+      for (const Item& item : items) values.push_back(&item.value);
+      groupBy = distinctRowKeys(values, scope);
+    }
 
     // A crosstab: one column per pivot value, each the TRANSFORM value of its records.
     std::vector<std::string> pivotColumns;
@@ -347,6 +357,25 @@ class Translator {
     result.sql = "SELECT " + names + " FROM (SELECT *, " + rank + " AS r_, COUNT(*) OVER () AS n_ FROM (" + inner +
                  ")) WHERE " + limit + (keys.empty() ? "" : " ORDER BY " + keys);
     return result;
+  }
+
+  // DISTINCTROW: one row for each combination of records of the tables the columns come from,
+  // which the other tables of a join would repeat; the keys are those records' numbers. With a
+  // column of every table, or one that is no plain field, it changes nothing (empty).
+  std::string distinctRowKeys(const std::vector<const Typed*>& values, const Scope& scope) {
+    std::vector<const Relation*> shown;
+    for (const Typed* v : values) {
+      if (!v->column || !v->relation) return {};
+      if (std::find(shown.begin(), shown.end(), v->relation) == shown.end()) shown.push_back(v->relation);
+    }
+    if (shown.size() >= scope.relations.size()) return {};
+    std::string keys;
+    for (const Relation* r : shown) {
+      if (!r->table) return {};  // a query's rows have no record numbers
+      if (r->materialized >= 0) materialized_[static_cast<size_t>(r->materialized)].rowIds = true;
+      keys += (keys.empty() ? "" : ", ") + r->alias + "." + (r->materialized >= 0 ? kRowIdColumn : "rowid");
+    }
+    return keys;
   }
 
   // Names the columns as Access does: the alias, else a field's own name (with its table's in
@@ -512,6 +541,7 @@ class Translator {
       for (size_t c = 0; c < m.used.size(); ++c)
         if (m.used[c] || wholeCopies) columns += (columns.empty() ? "" : ", ") + columnSqlName(c);
       if (columns.empty()) columns = "NULL AS c0";
+      if (m.rowIds) columns = std::string("rowid AS ") + kRowIdColumn + ", " + columns;
       sql += (sql.empty() ? "WITH " : ", ") + m.name + " AS MATERIALIZED (SELECT " + columns + " FROM " + m.table + ")";
     }
     for (const std::string& q : queryCtes_) sql += (sql.empty() ? "WITH " : ", ") + q;

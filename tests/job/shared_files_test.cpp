@@ -564,3 +564,45 @@ TEST(SharedFiles, SavedQueriesBecomeSheetsInBothFormats) {
   std::cout << "query sheets with the independent engine's rows: " << same << " of " << expected.size() << "\n";
   EXPECT_GE(same, 2 * 18);
 }
+
+// A query's sheet named like a table's continuation sheet ("Table1" and a query "Table142421")
+// is the query's: replacing the table's sheets in both formats leaves it, rows and all.
+TEST(SharedFiles, AQuerySheetIsNoTablesContinuation) {
+  REQUIRE_SHARED_ACCESS_DATA();
+  testsupport::ScratchDir out;
+  const auto db = out / "renamed.mdb";
+  {
+    std::ifstream in((testsupport::sharedAccessData().parent_path() / "queries" / "queryTestV2003.mdb").string(), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    auto utf16 = [](const std::string& s) {
+      std::string u;
+      for (char c : s) u += std::string{c, '\0'};
+      return u;
+    };
+    size_t renamed = 0;
+    for (size_t at; (at = bytes.find(utf16("SelectQuery"))) != std::string::npos; ++renamed)
+      bytes.replace(at, 22, utf16("Table142421"));
+    ASSERT_GT(renamed, 0u);
+    std::ofstream(db.string(), std::ios::binary) << bytes;
+  }
+  for (int bookType : {0, 1}) {
+    const std::string book = (out / (bookType ? "q.xlsx" : "q.xls")).string();
+    for (int run = 0; run < 2; ++run) {
+      ConversionOptions o;
+      o.sourcePath = db.string();
+      o.exportQueries = run == 0;
+      ASSERT_EQ(OpenSourceDatabase(nullptr, &o, ""), 0);
+      if (run == 1) o.selectedTables = std::string(";Table1;"), o.selectedQueries.clear();
+      o.bookType = bookType;
+      o.overwriteFile = run == 0;
+      o.overwriteTable = 1;
+      o.outputPath = book;
+      capturedStderr([&] { RunConversionJob(nullptr, &o); });
+    }
+    std::vector<std::string> names;
+    const std::vector<nlohmann::json> read = readWorkbooks({book});
+    for (const auto& sheet : read[0]) names.push_back(sheet["name"]);
+    EXPECT_NE(std::find(names.begin(), names.end(), "Table142421"), names.end()) << book;
+    EXPECT_NE(std::find(names.begin(), names.end(), "Table1"), names.end()) << book;
+  }
+}

@@ -85,6 +85,25 @@ TEST_F(QueryInline, TopKeepsTheRowsThatTieWithTheLastOne) {
   EXPECT_EQ(run("SELECT DISTINCT TOP 3 CategoryID FROM Products ORDER BY CategoryID").size(), 3u);
 }
 
+// DISTINCTROW keeps one row per record of the tables shown: each customer with orders once,
+// two customers of the same name twice; with every table shown, or one table, it drops nothing.
+TEST_F(QueryInline, DistinctRowIsOneRowPerRecordOfTheTablesShown) {
+  const std::string join = " FROM Customers INNER JOIN Orders ON Customers.CustomerID = Orders.CustomerID";
+  const size_t customers = run("SELECT DISTINCT Customers.CustomerID" + join).size();
+  EXPECT_EQ(run("SELECT Customers.Country" + join).size(), 830u);
+  EXPECT_EQ(run("SELECT DISTINCTROW Customers.Country" + join).size(), customers);
+  EXPECT_EQ(run("SELECT DISTINCTROW TOP 5 Customers.Country" + join + " ORDER BY Customers.Country").size(), 5u);
+  EXPECT_EQ(run("SELECT DISTINCTROW Customers.*" + join + " WHERE Orders.ShipCountry = \"France\"").size(),
+            run("SELECT DISTINCT Customers.CustomerID" + join + " WHERE Orders.ShipCountry = \"France\"").size());
+  EXPECT_EQ(run("SELECT DISTINCTROW Customers.Country, Orders.OrderID" + join).size(), 830u);
+  EXPECT_EQ(run("SELECT DISTINCTROW Country FROM Customers").size(), 91u);
+  // Three tables, two shown: Products taken from the order lines by category.
+  EXPECT_EQ(run("SELECT DISTINCTROW Categories.CategoryName, Products.ProductName FROM (Categories INNER JOIN Products ON "
+                "Categories.CategoryID = Products.CategoryID) INNER JOIN [Order Details] ON Products.ProductID = "
+                "[Order Details].ProductID").size(),
+            77u);
+}
+
 TEST_F(QueryInline, LikeAndTextComparisonsAsAccessDoesThem) {
   EXPECT_EQ(firstColumn("SELECT ProductName FROM Products WHERE ProductName Like \"c*\" ORDER BY ProductName"),
             (std::vector<std::string>{"Camembert Pierrot", "Carnarvon Tigers", "Chai", "Chang", "Chartreuse verte",

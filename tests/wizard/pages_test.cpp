@@ -1,5 +1,6 @@
 // The pages' own controls: the table list, the output name and type, the overwrite boxes, the
-// texts of the two programs, help, and the title font.
+// texts of the two programs, help, the title font, and saved queries in the list.
+#include <QPlainTextEdit>
 #include <QTest>
 #include <set>
 
@@ -266,4 +267,39 @@ TEST_F(WizardTest, TheSourcePageSaysWhyTheListIsEmpty) {
   QTest::keyClicks(password, "password");
   EXPECT_EQ(control<QListWidget>(1015)->count(), 1);
   EXPECT_EQ(why->text(), "");
+}
+
+// Saved queries follow the tables, marked and not selected; one chosen goes into the filter the
+// command line repeats, and the walk writes its sheet after the tables'.
+TEST_F(WizardTest, QueriesFollowTheTablesUnselected) {
+  REQUIRE_SHARED_ACCESS_DATA();
+  options.sourcePath = (testsupport::sharedAccessData().parent_path() / "queries" / "queryTestV2003.mdb").string();
+  options.outputPath = path("queries.xls");
+  startWizard();
+  clickNext();
+  auto* list = control<QListWidget>(1015);
+  std::vector<std::string> items;
+  for (int row = 0; row < list->count(); ++row)
+    items.push_back(list->item(row)->text().toStdString() + (list->item(row)->isSelected() ? " +" : ""));
+  EXPECT_EQ(items, (std::vector<std::string>{"Table1 +", "Table2 +", "Table3 +", "CrosstabQuery (query)",
+                                             "SelectQuery (query)", "UnionQuery (query)"}));
+  list->findItems("SelectQuery (query)", Qt::MatchExactly).at(0)->setSelected(true);
+  list->item(1)->setSelected(false);
+  clickNext();
+  ASSERT_EQ(wizard->currentId(), kOutputPage);
+  EXPECT_EQ(*options.selectedTables, ";Table1;;Table3;");
+  EXPECT_EQ(options.selectedQueries, ";SelectQuery;");
+  clickNext();
+  ASSERT_TRUE(reachesPage(kResultPage));
+  std::string shown;
+  whenModalOpens([&](QWidget* modal) {
+    if (modal->objectName() != "commandLineBox") return false;
+    shown = modal->findChild<QPlainTextEdit*>()->toPlainText().toStdString();
+    static_cast<QDialog*>(modal)->accept();
+    return true;
+  });
+  control<QPushButton>(1034)->click();
+  EXPECT_NE(shown.find("\"/TABLES=;TABLE1;TABLE3;SELECTQUERY;\""), std::string::npos) << shown;
+  EXPECT_EQ(jobtest::sheetNames(testsupport::readWorkbook(path("queries.xls"))),
+            nlohmann::json::array({"Table1", "Table3", "SelectQuery"}));
 }

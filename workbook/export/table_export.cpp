@@ -117,16 +117,17 @@ void writeRecordCells(RecordPipeline& pipeline, const Placement& placement, cons
   if (record.failed) pipeline.rethrowFailure();
 }
 
-// The sheet names of the database's tables other than this one, which its continuation sheets
-// never take.
+// The sheet names of the database's tables and saved queries other than this one, which its
+// continuation sheets never take (and never delete when the book is written anew).
 std::vector<std::string> otherTableSheets(const Database& database, const std::string& tableName) {
   std::vector<std::string> names;
+  auto add = [&](const std::string& name) {
+    if (!asciiEqualsIgnoreCase(name, tableName)) names.push_back(sheetNameAllowed(name) ? name : derivedSheetName(name));
+  };
   TableDefs tables = database.TableDefs();
-  for (int i = 0; i < tables.Count(); ++i) {
-    std::string name = tables.Item(i).Name();
-    if (asciiEqualsIgnoreCase(name, tableName)) continue;
-    names.push_back(sheetNameAllowed(name) ? name : derivedSheetName(name));
-  }
+  for (int i = 0; i < tables.Count(); ++i) add(tables.Item(i).Name());
+  ::QueryDefs queries = database.QueryDefs();
+  for (int i = 0; i < queries.Count(); ++i) add(queries.Item(i).Name());
   return names;
 }
 
