@@ -33,6 +33,8 @@ void fnSwitch(const Call&);
 void fnChoose(const Call&);
 void fnPartition(const Call&);
 void fnIsNull(const Call&);
+void fnIsEmpty(const Call&);
+void fnStrConv(const Call&);
 void fnIsNumeric(const Call&);
 void fnIsDate(const Call&);
 void fnVal(const Call&);

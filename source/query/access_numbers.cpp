@@ -146,6 +146,9 @@ void fnPartition(const Call& call) {
 
 void fnIsNull(const Call& call) { resultBool(call.context, isNull(call[0])); }
 
+// A query's values are never Empty (a Variant not yet given a value), Null included.
+void fnIsEmpty(const Call& call) { resultBool(call.context, false); }
+
 void fnIsNumeric(const Call& call) {
   int type = sqlite3_value_type(call[0]);
   resultBool(call.context, type == SQLITE_INTEGER || type == SQLITE_FLOAT ||

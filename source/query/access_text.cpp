@@ -28,6 +28,9 @@ bool binaryCompare(const Call& call, int i) {
   return compare == kBinaryCompare;
 }
 
+// StrConv's conversions of letter case.
+constexpr int64_t kStrConvUpper = 1, kStrConvLower = 2, kStrConvProper = 3;
+
 std::u32string folded(std::u32string text) {
   for (char32_t& c : text) c = foldCase(c);
   return text;
@@ -131,6 +134,23 @@ void fnUCase(const Call& call) {
 void fnLCase(const Call& call) {
   if (isNull(call[0])) return sqlite3_result_null(call.context);
   resultCodePoints(call, folded(textArgument(call, 0)));
+}
+
+// StrConv(string, conversion): upper case (1), lower case (2), each word's first letter upper and
+// the rest lower (3); the conversions of wide, narrow and code-page forms change no Unicode text.
+void fnStrConv(const Call& call) {
+  int64_t conversion = countArgument(call, 1, 0);
+  if (isNull(call[0])) return sqlite3_result_null(call.context);
+  std::u32string text = textArgument(call, 0);
+  const int64_t kind = conversion & (kStrConvUpper | kStrConvLower);
+  bool wordStart = true;
+  for (char32_t& c : text) {
+    if (kind == kStrConvUpper) c = upperCase(c);
+    else if (kind == kStrConvLower) c = foldCase(c);
+    else if (kind == kStrConvProper) c = wordStart ? upperCase(c) : foldCase(c);
+    wordStart = c == U' ' || c == U'\t' || c == U'\n' || c == U'\r' || c == U'\0';
+  }
+  resultCodePoints(call, text);
 }
 
 void fnTrim(const Call& call) {

@@ -545,6 +545,21 @@ class Parser {
                                     t.text == "<=" || t.text == ">=")) {
         std::string op = t.text;
         advance();
+        if ((isWord("ALL") || isWord("ANY") || isWord("SOME")) && peekAt(1).kind == Tok::Symbol && peekAt(1).text == "(") {
+          auto e = node(ExprKind::Quantified, begin);
+          e->op = op;
+          e->text = isWord("ALL") ? "ALL" : "ANY";
+          advance();
+          advance();
+          Nested nested(*this);
+          if (!isWord("SELECT")) fail("a subquery after " + e->text);
+          e->subquery = parseQuery();
+          expectSymbol(")");
+          e->args.push_back(std::move(left));
+          e->span.end = previousEnd();
+          left = std::move(e);
+          continue;
+        }
         left = binary(op, std::move(left), parseConcat());
         continue;
       }
@@ -756,8 +771,11 @@ class Parser {
           e->span.end = previousEnd();
           return e;
         }
+        // Left, Right and Asc are words of the syntax and functions too: before "(" a call.
+        if (peekAt(1).kind == Tok::Symbol && peekAt(1).text == "(" &&
+            (!isKeyword(t.text) || isWord("LEFT") || isWord("RIGHT") || isWord("ASC")))
+          return parseCall();
         if (isKeyword(t.text)) fail("a value");
-        if (peekAt(1).kind == Tok::Symbol && peekAt(1).text == "(") return parseCall();
         return parseReference();
       case Tok::Bracketed:
         return parseReference();

@@ -29,6 +29,7 @@ enum class ExprKind {
   Like,     // args: value, pattern; `negated` for Not Like
   Subquery, // a scalar subquery
   Exists,
+  Quantified,  // args[0] `op` ALL or ANY (SOME) `subquery`: `text` "ALL" or "ANY"
 };
 
 struct Expr {

@@ -714,6 +714,18 @@ class Translator {
         QueryResult sub = translateSubquery(*e.subquery, scope, e.span);
         return {"(" + sub.sql + ")", sub.columns[0].info.daoType};
       }
+      case ExprKind::Quantified: {
+        // ANY: some record of the subquery compares true; ALL: none compares otherwise (false,
+        // or unknown for a Null, which keeps the row out as Access's WHERE does).
+        Typed v = value(*e.args[0], scope);
+        QueryResult sub = translateSubquery(*e.subquery, scope, e.span);
+        std::string alias = "qa" + std::to_string(quantified_++);
+        Typed each{alias + "." + sub.columns[0].sql, sub.columns[0].info.daoType};
+        std::string test = collated(v, each) + " " + e.op + " " + each.sql;
+        std::string rows = "SELECT 1 FROM (" + sub.sql + ") AS " + alias + " WHERE ";
+        return boolean(e.text == "ALL" ? "NOT EXISTS (" + rows + "(" + test + ") IS NOT 1)" : "EXISTS (" + rows + test + ")",
+                       asCondition);
+      }
       case ExprKind::Exists: {
         Scope inner;
         inner.outer = &scope;
@@ -850,6 +862,7 @@ class Translator {
   std::string pivotFilter_;
   bool columnsKnown_ = true;
   int depth_ = 0;
+  int quantified_ = 0;  // names the subqueries of ALL and ANY apart
   const Select* topSelect_ = nullptr;  // the statement's own select, when it is a plain one
   std::optional<TableSource> directTable_;
   std::vector<size_t> directColumns_;

@@ -85,6 +85,26 @@ TEST_F(QueryInline, TopKeepsTheRowsThatTieWithTheLastOne) {
   EXPECT_EQ(run("SELECT DISTINCT TOP 3 CategoryID FROM Products ORDER BY CategoryID").size(), 3u);
 }
 
+// Left, Right and Asc are words of the syntax too; ALL, ANY and SOME compare with every record
+// of a subquery; StrConv changes letter case; IsEmpty is never true of a query's value.
+TEST_F(QueryInline, KeywordNamedFunctionsAndQuantifiedComparisons) {
+  EXPECT_EQ(run("SELECT Left(CompanyName, 3), Right(CompanyName, 2), Asc(CompanyName), StrConv(City, 3), "
+                "StrConv(City, 1), IsEmpty(Region) FROM Customers WHERE CustomerID = \"ALFKI\"")[0],
+            (std::vector<std::string>{"Alf", "te", "65", "Berlin", "BERLIN", "0"}));
+  EXPECT_EQ(firstColumn("SELECT StrConv(\"o'NEIL mcdonald\", 3) FROM Customers WHERE CustomerID = \"ALFKI\""),
+            (std::vector<std::string>{"O'neil Mcdonald"}));
+  const std::string french = "(SELECT Freight FROM Orders WHERE ShipCountry = \"France\")";
+  const std::string dearest = firstColumn("SELECT Max(Freight) FROM Orders WHERE ShipCountry = \"France\"")[0];
+  const size_t above = run("SELECT OrderID FROM Orders WHERE Freight > " + dearest).size();
+  EXPECT_EQ(run("SELECT OrderID FROM Orders WHERE Freight > ALL " + french).size(), above);
+  EXPECT_EQ(run("SELECT OrderID FROM Orders WHERE Freight <= ALL (SELECT Freight FROM Orders WHERE OrderID < 0)").size(), 830u);
+  EXPECT_EQ(run("SELECT OrderID FROM Orders WHERE Freight = ANY " + french).size(),
+            run("SELECT OrderID FROM Orders WHERE Freight In " + french).size());
+  EXPECT_EQ(run("SELECT OrderID FROM Orders AS o WHERE o.Freight < SOME (SELECT Freight FROM Orders WHERE "
+                "EmployeeID = o.EmployeeID)").size(),
+            830u - 9u);  // all but each employee's dearest
+}
+
 // DISTINCTROW keeps one row per record of the tables shown: each customer with orders once,
 // two customers of the same name twice; with every table shown, or one table, it drops nothing.
 TEST_F(QueryInline, DistinctRowIsOneRowPerRecordOfTheTablesShown) {
