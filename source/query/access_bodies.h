@@ -35,6 +35,7 @@ void fnPartition(const Call&);
 void fnIsNull(const Call&);
 void fnIsEmpty(const Call&);
 void fnStrConv(const Call&);
+void fnCurrentUser(const Call&);
 void fnIsNumeric(const Call&);
 void fnIsDate(const Call&);
 void fnVal(const Call&);

@@ -63,6 +63,7 @@ const Entry kEntries[] = {
     scalar("Space", "access_space", 1, 1, R::Fixed, dbText, fnSpace),
     scalar("String", "access_string", 2, 2, R::Fixed, dbText, fnString),
     scalar("Replace", "access_replace", 3, 6, R::Fixed, dbText, fnReplace),
+    scalar("CurrentUser", "access_currentuser", 0, 0, R::Fixed, dbText, fnCurrentUser),
     scalar("StrConv", "access_strconv", 2, 3, R::Fixed, dbText, fnStrConv),
     scalar("StrReverse", "access_strreverse", 1, 1, R::Fixed, dbText, fnStrReverse),
     scalar("StrComp", "access_strcomp", 2, 3, R::Fixed, dbInteger, fnStrComp),

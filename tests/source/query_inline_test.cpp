@@ -86,11 +86,12 @@ TEST_F(QueryInline, TopKeepsTheRowsThatTieWithTheLastOne) {
 }
 
 // Left, Right and Asc are words of the syntax too; ALL, ANY and SOME compare with every record
-// of a subquery; StrConv changes letter case; IsEmpty is never true of a query's value.
+// of a subquery; StrConv changes letter case; IsEmpty is never true of a query's value, and
+// CurrentUser() is Access's user of a database without user-level security.
 TEST_F(QueryInline, KeywordNamedFunctionsAndQuantifiedComparisons) {
   EXPECT_EQ(run("SELECT Left(CompanyName, 3), Right(CompanyName, 2), Asc(CompanyName), StrConv(City, 3), "
-                "StrConv(City, 1), IsEmpty(Region) FROM Customers WHERE CustomerID = \"ALFKI\"")[0],
-            (std::vector<std::string>{"Alf", "te", "65", "Berlin", "BERLIN", "0"}));
+                "StrConv(City, 1), IsEmpty(Region), CurrentUser() FROM Customers WHERE CustomerID = \"ALFKI\"")[0],
+            (std::vector<std::string>{"Alf", "te", "65", "Berlin", "BERLIN", "0", "Admin"}));
   EXPECT_EQ(firstColumn("SELECT StrConv(\"o'NEIL mcdonald\", 3) FROM Customers WHERE CustomerID = \"ALFKI\""),
             (std::vector<std::string>{"O'neil Mcdonald"}));
   const std::string french = "(SELECT Freight FROM Orders WHERE ShipCountry = \"France\")";
