@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/civil_date.h"
 #include "platform/little_endian.h"
 #include "platform/text_codec.h"
 #include "source/com_error.h"
@@ -54,19 +55,13 @@ bool parseDigits(const uint8_t* p, size_t n, uint64_t& value) {
   return true;
 }
 
-// Proleptic Gregorian date of a day count from 0001-01-01.
+// The date of a day count from 0001-01-01.
 void civilFromDayNumber(int64_t days, ExtendedDateValue& out) {
-  int64_t z = days - 719162 + 719468;  // from 1970-01-01, then from 0000-03-01
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-  const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-  out.year = static_cast<int16_t>(static_cast<int64_t>(yoe) + era * 400 + (m <= 2));
-  out.month = static_cast<uint8_t>(m);
-  out.day = static_cast<uint8_t>(d);
+  constexpr int64_t kFirstDayFromUnix = daysFromCivil(1, 1, 1);
+  const CivilDate date = civilFromDays(days + kFirstDayFromUnix);
+  out.year = static_cast<int16_t>(date.year);
+  out.month = static_cast<uint8_t>(date.month);
+  out.day = static_cast<uint8_t>(date.day);
 }
 
 // A Date/Time Extended value from its ASCII digits; false when they are no date of years 1 to 9999.

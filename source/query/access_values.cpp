@@ -7,6 +7,8 @@
 #include <ctime>
 #include <vector>
 
+#include "platform/civil_date.h"
+
 namespace access_sql {
 
 namespace {
@@ -20,16 +22,6 @@ constexpr std::string_view kWeekdayNames[] = {"Sunday",   "Monday", "Tuesday", "
                                               "Thursday", "Friday", "Saturday"};
 constexpr std::string_view kWeekdayAbbreviations[] = {"Sun", "Mon", "Tue", "Wed",
                                                       "Thu", "Fri", "Sat"};
-
-// Days from 1970-01-01 of a proleptic Gregorian date (months 1..12).
-int64_t daysFromCivil(int64_t y, int m, int d) {
-  y -= m <= 2;
-  const int64_t era = (y >= 0 ? y : y - 399) / 400;
-  const int64_t yoe = y - era * 400;
-  const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + doe - 719468;
-}
 
 constexpr int64_t kOleEpochFromUnix = -25569;  // 1899-12-30 in days from 1970-01-01
 
@@ -302,19 +294,14 @@ int64_t dayNumber(int year, int month, int day) {
   int64_t y = year + static_cast<int64_t>(std::floor((month - 1) / 12.0));
   int m = (month - 1) % 12;
   if (m < 0) m += 12;
-  return daysFromCivil(y, m + 1, 1) - kOleEpochFromUnix + (day - 1);
+  return daysFromCivil(y, static_cast<unsigned>(m + 1), 1) - kOleEpochFromUnix + (day - 1);
 }
 
 void civilDate(int64_t days, int& year, int& month, int& day) {
-  int64_t z = days + kOleEpochFromUnix + 719468;
-  const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-  const int64_t doe = z - era * 146097;
-  const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const int64_t mp = (5 * doy + 2) / 153;
-  day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-  year = static_cast<int>(yoe + era * 400 + (month <= 2));
+  const CivilDate date = civilFromDays(days + kOleEpochFromUnix);
+  year = static_cast<int>(date.year);
+  month = static_cast<int>(date.month);
+  day = static_cast<int>(date.day);
 }
 
 int daysInMonth(int year, int month) {
