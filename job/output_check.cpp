@@ -38,10 +38,12 @@ bool startsLikeAccessFile(const WriteTarget& target) {
 bool outputFolderUsable(OwnerWindow* owner, const std::string& workbookPath) {
   WriteTarget target;
   std::string reason;
-  // A path that is no regular file is the job's to refuse, with its own reason.
-  if (!resolveWriteTarget(workbookPath, target, reason) && !target.folderMissing) return true;
+  // A path that is no regular file is the job's to refuse, with its own reason, unless what
+  // stands for its folder is none (a plain file).
+  const bool resolved = resolveWriteTarget(workbookPath, target, reason);
+  const bool targetRefused = !resolved && !target.folderMissing;
   // The workbook is written beside its target and renamed over it: the folder must take files.
-  std::string folder = folderOf(target.path);
+  std::string folder = folderOf(targetRefused ? workbookPath : target.path);
   if (folder.empty()) folder = ".";
   if (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   struct stat st {};
@@ -52,7 +54,7 @@ bool outputFolderUsable(OwnerWindow* owner, const std::string& workbookPath) {
     why = ENOTDIR;
   else if (access(folder.c_str(), W_OK | X_OK) != 0)
     why = errno;
-  if (why == 0) return true;
+  if (why == 0 || (targetRefused && why != ENOTDIR)) return true;
   showFailure(owner, "Cannot save XLS file.", "the folder " + folder + ": " + std::strerror(why));
   return false;
 }

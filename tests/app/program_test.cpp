@@ -187,7 +187,7 @@ TEST_F(ProgramTest, FolderArgumentsAndFailuresThatOnceLookedLikeSuccess) {
   EXPECT_EQ(r.err, "Error: Cannot save XLS file.\nthe folder " + path("gone") + ": No such file or directory\n");
   EXPECT_EQ(status(), "[QUARLEX]\nResult=Failed\n");
   r = run({path("shop.accdb"), path("plain/out.xls"), "/SILENT"});
-  EXPECT_EQ(r.err, "Error: Cannot save XLS file.\n" + path("plain/out.xls") + ": Not a directory\n");
+  EXPECT_EQ(r.err, "Error: Cannot save XLS file.\nthe folder " + path("plain") + ": Not a directory\n");
   r = run({path("shop.accdb"), path("other.mdb"), path("two.xls"), "/SILENT"});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(r.err, "Error: more than one database was given (" + path("shop.accdb") + " and " + path("other.mdb") +
