@@ -566,7 +566,8 @@ TEST(SharedFiles, SavedQueriesBecomeSheetsInBothFormats) {
 }
 
 // A query's sheet named like a table's continuation sheet ("Table1" and a query "Table142421")
-// is the query's: replacing the table's sheets in both formats leaves it, rows and all.
+// is the query's: replacing the table's sheets in both formats leaves it, rows and all. The
+// database, writable here, is byte for byte what it was after its queries ran.
 TEST(SharedFiles, AQuerySheetIsNoTablesContinuation) {
   REQUIRE_SHARED_ACCESS_DATA();
   testsupport::ScratchDir out;
@@ -585,6 +586,7 @@ TEST(SharedFiles, AQuerySheetIsNoTablesContinuation) {
     ASSERT_GT(renamed, 0u);
     std::ofstream(db.string(), std::ios::binary) << bytes;
   }
+  const std::string original = testsupport::readFileBytes(db);
   for (int bookType : {0, 1}) {
     const std::string book = (out / (bookType ? "q.xlsx" : "q.xls")).string();
     for (int run = 0; run < 2; ++run) {
@@ -605,4 +607,5 @@ TEST(SharedFiles, AQuerySheetIsNoTablesContinuation) {
     EXPECT_NE(std::find(names.begin(), names.end(), "Table142421"), names.end()) << book;
     EXPECT_NE(std::find(names.begin(), names.end(), "Table1"), names.end()) << book;
   }
+  EXPECT_EQ(testsupport::readFileBytes(db), original);
 }
