@@ -44,8 +44,13 @@ constexpr int kCacheKiB = 8192;
                  "Query '" + query.name + "' needs values for its parameters: " + list + ": " + path);
 }
 
+// How many steps of SQLite's virtual machine pass between two looks at a query's step bound.
+constexpr int kStepsPerCheck = 1000;
+
 struct Connection {
   sqlite3* db = nullptr;
+  uint64_t checksLeft = 0;  // of a bounded query: looks at the bound before it stops
+  bool stopped = false;     // the bound was reached
   Connection() = default;
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
@@ -59,6 +64,11 @@ struct Statement {
   Statement& operator=(const Statement&) = delete;
   ~Statement() { sqlite3_finalize(stmt); }
 };
+
+// What SQLite says of a failed step, or that the query's step bound stopped it.
+std::string failure(const Connection& c) {
+  return c.stopped ? std::string("it ran past the bound of its steps") : std::string(sqlite3_errmsg(c.db));
+}
 
 const std::string* valueOf(const QueryParameterValues& values, const std::string& name) {
   for (const QueryParameterValue& v : values)
@@ -130,7 +140,7 @@ class ShapeBackend : public TranslationBackend {
 // collation, sorts and temporary tables in files.
 class SqliteBackend : public TranslationBackend {
  public:
-  SqliteBackend(const SavedQuery& query, const std::string& path, const QueryParameterValues& values)
+  SqliteBackend(const SavedQuery& query, const std::string& path, const QueryParameterValues& values, uint64_t mostSteps)
       : query_(query), path_(path), values_(values), sources_(std::make_unique<TableModuleSources>()),
         connection_(std::make_unique<Connection>()) {
     // An empty name: a private database on disk, removed when it closes, so that what SQLite
@@ -142,6 +152,15 @@ class SqliteBackend : public TranslationBackend {
         registerAccessFunctions(connection_->db) != SQLITE_OK ||
         registerTableModule(connection_->db, sources_.get()) != SQLITE_OK)
       engineFailed(query_, path_, std::string("SQLite cannot be set up: ") + sqlite3_errmsg(connection_->db));
+    if (mostSteps > 0) {
+      connection_->checksLeft = mostSteps / kStepsPerCheck + 1;
+      sqlite3_progress_handler(connection_->db, kStepsPerCheck, [](void* state) {
+        auto* c = static_cast<Connection*>(state);
+        c->stopped = c->checksLeft == 0;
+        if (!c->stopped) --c->checksLeft;
+        return c->stopped ? 1 : 0;
+      }, connection_.get());
+    }
   }
 
   Table table(const TableSource& source) override {
@@ -184,7 +203,7 @@ class SqliteBackend : public TranslationBackend {
       }
       out.push_back(std::move(v));
     }
-    if (rc != SQLITE_DONE) engineFailed(query_, path_, sqlite3_errmsg(connection_->db));
+    if (rc != SQLITE_DONE) engineFailed(query_, path_, failure(*connection_));
     return true;
   }
 
@@ -248,8 +267,7 @@ class QueryRecords : public RecordStream {
     int rc = sqlite3_step(statement_->stmt);
     if (rc == SQLITE_DONE) return false;
     if (rc != SQLITE_ROW)
-      throw ComError(daoerror::kQueryCannotRun, "DAO.QueryDef",
-                     "Query '" + name_ + "' failed: " + sqlite3_errmsg(connection_->db) + ": " + path_);
+      throw ComError(daoerror::kQueryCannotRun, "DAO.QueryDef", "Query '" + name_ + "' failed: " + failure(*connection_) + ": " + path_);
     values.resize(columns_.size());
     for (size_t i = 0; i < columns_.size(); ++i) variantOfColumn(statement_->stmt, static_cast<int>(i), columns_[i], values[i]);
     return true;
@@ -318,7 +336,7 @@ Translation shapeOf(const std::shared_ptr<DatabaseFile>& file, const SavedQuery&
 }  // namespace
 
 std::unique_ptr<RecordStream> openQueryRecords(const std::shared_ptr<DatabaseFile>& file, const SavedQuery& query,
-                                               const QueryParameterValues& values) {
+                                               const QueryParameterValues& values, uint64_t mostSteps) {
   Translation shape = shapeOf(file, query);
   std::vector<std::string> missing;
   for (const auto& p : shape.parameters)
@@ -326,7 +344,7 @@ std::unique_ptr<RecordStream> openQueryRecords(const std::shared_ptr<DatabaseFil
   if (!missing.empty()) tooFewParameters(query, file->path, missing);
   if (shape.directTable) return std::make_unique<DirectRecords>(*shape.directTable, shape.directColumns, shape.columns);
   auto tree = parsed(file, query);
-  SqliteBackend backend(query, file->path, values);
+  SqliteBackend backend(query, file->path, values, mostSteps);
   backend.setTypes(shape.parameters);
   Translation t;
   try {

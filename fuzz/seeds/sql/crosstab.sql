@@ -1,0 +1,1 @@
+TRANSFORM Sum([Order Lines].Quantity) AS Q SELECT Products.ProductName FROM Products INNER JOIN [Order Lines] ON Products.ProductId = [Order Lines].ProductId GROUP BY Products.ProductName PIVOT Format([Order Lines].Price, "0") IN ("100", "200", Null);

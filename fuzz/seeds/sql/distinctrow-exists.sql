@@ -1,0 +1,1 @@
+SELECT DISTINCTROW Customers.* FROM Customers INNER JOIN (Orders INNER JOIN [Order Lines] ON Orders.OrderId = [Order Lines].OrderId) ON Customers.CustomerId = Orders.CustomerId WHERE Exists (SELECT * FROM Products WHERE Products.ProductId = [Order Lines].ProductId AND Stock > ALL (SELECT Quantity FROM [Order Lines]));

@@ -1,0 +1,1 @@
+SELECT Customers.Name, Count(Orders.OrderId) AS N, Sum(Orders.Total) AS T FROM Customers LEFT JOIN Orders ON Customers.CustomerId = Orders.CustomerId GROUP BY Customers.Name HAVING Count(*) > 1 ORDER BY Sum(Orders.Total) DESC;

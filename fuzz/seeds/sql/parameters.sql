@@ -1,0 +1,1 @@
+PARAMETERS [Least] Currency, [Name] Text(20); SELECT ProductName, UnitPrice * 1.2 AS Gross, CCur(UnitPrice) \ 3, Weight ^ 2, Rating Mod 7, TaxRate, CStr(Photo) FROM Products WHERE UnitPrice >= [Least] Or ProductName = [Name] Or Category In (SELECT Category FROM Products WHERE Discontinued);

@@ -1,0 +1,1 @@
+SELECT * FROM [Lines by Product] AS x RIGHT JOIN MSysNotes ON x.ProductId = MSysNotes.NoteId WHERE Note & "" <> "" OR NoteId Xor 1 OR Not Note Like "[!a-m]?*#";

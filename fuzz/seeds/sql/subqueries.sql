@@ -1,0 +1,1 @@
+SELECT a.n, (SELECT Max(Total) FROM Orders WHERE CustomerId = a.n) AS M, DLookup("Name", "Customers", "CustomerId = " & a.n) AS Who FROM [SELECT CustomerId AS n FROM [Orders Since]]. AS a;

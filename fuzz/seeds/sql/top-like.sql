@@ -1,0 +1,1 @@
+SELECT TOP 10 PERCENT DISTINCT City, UCase(Left(Name, 3)) & "-" & Format(Joined, "yyyy-mm-dd") AS Code FROM Customers WHERE Email Like "*@*.[a-z]*" AND Active ORDER BY City;

@@ -1,0 +1,1 @@
+SELECT OrderId, IIf(IsNull(ShipDate), "open", DateDiff("d", OrderDate, ShipDate)) AS Days, Nz(Comment, "") AS C, DateAdd("m", 1, OrderDate) FROM Orders WHERE OrderDate Between #1/1/2021# And #12/31/2022# UNION ALL SELECT OrderId, Null, "x", Date() FROM [Big Orders];
