@@ -4,8 +4,9 @@
 
 BUILD_DIR is a release build (the sanitizers reserve terabytes of shadow memory, so no limit fits
 them) holding bin/quarlex2007 and tools/quarlex-mkdb. First every shared Access file with
-expectations is converted into .xlsx and .xls under --limit-mb; each must succeed. Then a
-generated table is converted over an existing book, with /OVERWRITE=0 and 1, under limits from
+expectations is converted into .xlsx and .xls under --limit-mb (those with saved queries with
+/QUERIES=1); each must succeed. Then a generated table is converted over an existing book, with
+/OVERWRITE=0 and 1, under limits from
 --limit-mb down in steps: each run must either succeed or end with exit 1 and "out of memory"
 naming the file, the old book byte for byte as it was and nothing left beside it; never a signal.
 Limits too small for the program to start at all are told apart (the loader's message) and
@@ -46,14 +47,19 @@ def did_not_start(r):
 
 # The shared files, each format, under the limit.
 converted = 0
-for source in sorted(glob.glob(os.path.join(shared, "*.mdb")) + glob.glob(os.path.join(shared, "*.accdb"))):
+queries = os.path.join(shared, "..", "queries")
+sources = sorted(glob.glob(os.path.join(shared, "*.mdb")) + glob.glob(os.path.join(shared, "*.accdb")))
+sources += sorted(glob.glob(os.path.join(queries, "*.mdb")) + glob.glob(os.path.join(queries, "*.accdb")))
+for source in sources:
     if not os.path.exists(source + ".expected.json"):
         continue
+    # The databases with saved queries convert them too.
+    with_queries = ["/QUERIES=1"] if os.path.exists(source + ".queries.jsonl") else []
     with open(source + ".expected.json") as f:
         password = '"password"' in f.read()
     for out, kind in (("out.xlsx", "/TYPE=2007"), ("out.xls", "/TYPE=ANY")):
         target = os.path.join(work, out)
-        argv = [program, source, target, kind, "/OVERWRITE=1", "/SILENT"] + (["/PASSWORD=password"] if password else [])
+        argv = [program, source, target, kind, "/OVERWRITE=1", "/SILENT"] + with_queries + (["/PASSWORD=password"] if password else [])
         r = run(argv, args.limit_mb)
         # A table the reader refuses is the file's own damage (exit 1 without memory running short).
         if r.returncode < 0 or "out of memory" in r.stderr:
