@@ -189,6 +189,9 @@ int findRootStream(const CompoundFile& cf, const char* name) {
     if (i == kNoStream || i >= cf.entries.size() || seen[i]) continue;
     seen[i] = true;
     const CompoundEntry& e = cf.entries[i];
+    // Only through the entries a save keeps: a link through a free entry, or back to the root,
+    // is damage, and a stream found that way would be lost from the saved file.
+    if (!e.reachable) continue;
     if (e.type == kStream && sameName(e.name, name)) return static_cast<int>(i);
     todo.push_back(e.left);
     todo.push_back(e.right);
