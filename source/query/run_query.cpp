@@ -4,6 +4,7 @@
 
 #include <cctype>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 #include <map>
 
@@ -44,13 +45,15 @@ constexpr int kCacheKiB = 8192;
                  "Query '" + query.name + "' needs values for its parameters: " + list + ": " + path);
 }
 
-// How many steps of SQLite's virtual machine pass between two looks at a query's step bound.
-constexpr int kStepsPerCheck = 1000;
+// How many steps of SQLite's virtual machine pass between two looks at a query's bounds: one
+// step may call a function over a long text, so the time is looked at often.
+constexpr int kStepsPerCheck = 100;
 
 struct Connection {
   sqlite3* db = nullptr;
-  uint64_t checksLeft = 0;  // of a bounded query: looks at the bound before it stops
-  bool stopped = false;     // the bound was reached
+  uint64_t checksLeft = UINT64_MAX;  // of a bounded query: looks at the bounds before it stops
+  std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+  bool stopped = false;  // a bound was reached
   Connection() = default;
   Connection(const Connection&) = delete;
   Connection& operator=(const Connection&) = delete;
@@ -67,7 +70,7 @@ struct Statement {
 
 // What SQLite says of a failed step, or that the query's step bound stopped it.
 std::string failure(const Connection& c) {
-  return c.stopped ? std::string("it ran past the bound of its steps") : std::string(sqlite3_errmsg(c.db));
+  return c.stopped ? std::string("it ran past the bound of its steps or time") : std::string(sqlite3_errmsg(c.db));
 }
 
 const std::string* valueOf(const QueryParameterValues& values, const std::string& name) {
@@ -140,7 +143,7 @@ class ShapeBackend : public TranslationBackend {
 // collation, sorts and temporary tables in files.
 class SqliteBackend : public TranslationBackend {
  public:
-  SqliteBackend(const SavedQuery& query, const std::string& path, const QueryParameterValues& values, uint64_t mostSteps)
+  SqliteBackend(const SavedQuery& query, const std::string& path, const QueryParameterValues& values, const QueryBounds& bounds)
       : query_(query), path_(path), values_(values), sources_(std::make_unique<TableModuleSources>()),
         connection_(std::make_unique<Connection>()) {
     // An empty name: a private database on disk, removed when it closes, so that what SQLite
@@ -152,11 +155,13 @@ class SqliteBackend : public TranslationBackend {
         registerAccessFunctions(connection_->db) != SQLITE_OK ||
         registerTableModule(connection_->db, sources_.get()) != SQLITE_OK)
       engineFailed(query_, path_, std::string("SQLite cannot be set up: ") + sqlite3_errmsg(connection_->db));
-    if (mostSteps > 0) {
-      connection_->checksLeft = mostSteps / kStepsPerCheck + 1;
+    if (bounds.mostSteps > 0) connection_->checksLeft = bounds.mostSteps / kStepsPerCheck + 1;
+    if (bounds.mostMilliseconds > 0)
+      connection_->deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(bounds.mostMilliseconds);
+    if (bounds.mostSteps > 0 || bounds.mostMilliseconds > 0) {
       sqlite3_progress_handler(connection_->db, kStepsPerCheck, [](void* state) {
         auto* c = static_cast<Connection*>(state);
-        c->stopped = c->checksLeft == 0;
+        c->stopped = c->checksLeft == 0 || std::chrono::steady_clock::now() > c->deadline;
         if (!c->stopped) --c->checksLeft;
         return c->stopped ? 1 : 0;
       }, connection_.get());
@@ -336,7 +341,7 @@ Translation shapeOf(const std::shared_ptr<DatabaseFile>& file, const SavedQuery&
 }  // namespace
 
 std::unique_ptr<RecordStream> openQueryRecords(const std::shared_ptr<DatabaseFile>& file, const SavedQuery& query,
-                                               const QueryParameterValues& values, uint64_t mostSteps) {
+                                               const QueryParameterValues& values, const QueryBounds& bounds) {
   Translation shape = shapeOf(file, query);
   std::vector<std::string> missing;
   for (const auto& p : shape.parameters)
@@ -344,7 +349,7 @@ std::unique_ptr<RecordStream> openQueryRecords(const std::shared_ptr<DatabaseFil
   if (!missing.empty()) tooFewParameters(query, file->path, missing);
   if (shape.directTable) return std::make_unique<DirectRecords>(*shape.directTable, shape.directColumns, shape.columns);
   auto tree = parsed(file, query);
-  SqliteBackend backend(query, file->path, values, mostSteps);
+  SqliteBackend backend(query, file->path, values, bounds);
   backend.setTypes(shape.parameters);
   Translation t;
   try {

@@ -20,11 +20,15 @@ inline constexpr int32_t kQueryCannotRun = fromCode(3075);    // the SQL cannot 
 
 // The records of `query` with `values` for its parameters. Throws ComError naming the query, the
 // file and the part of its SQL that failed (an unknown function, a missing table), or, with
-// kTooFewParameters, the parameters that have no value; action queries never run. With
-// `mostSteps`, the SQL engine gives up (ComError from next()) after about that many steps of its
-// virtual machine, counted over the whole query; 0 sets no bound.
+// kTooFewParameters, the parameters that have no value; action queries never run. With `bounds`,
+// the SQL engine gives up (ComError from next()) past either of them, counted over the whole
+// query from its opening.
+struct QueryBounds {
+  uint64_t mostSteps = 0;         // steps of SQLite's virtual machine, about; 0 no bound
+  uint32_t mostMilliseconds = 0;  // time taken; 0 no bound
+};
 std::unique_ptr<RecordStream> openQueryRecords(const std::shared_ptr<DatabaseFile>& file, const SavedQuery& query,
-                                               const QueryParameterValues& values, uint64_t mostSteps = 0);
+                                               const QueryParameterValues& values, const QueryBounds& bounds = {});
 
 // The parameters Access asks for when the query runs: those it declares (PARAMETERS), then the
 // names it uses that no table, field or query has ([Forms]![F]![C] references among them), with
