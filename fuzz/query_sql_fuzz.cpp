@@ -59,8 +59,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size > kLongestSql) return 0;
-  const SavedQuery query{"Fuzz", kindOf(std::string(reinterpret_cast<const char*>(data), size)), 0,
-                         std::string(reinterpret_cast<const char*>(data), size), {}};
+  std::string sql(reinterpret_cast<const char*>(data), size);
+  const QueryKind kind = kindOf(sql);
+  const SavedQuery query{"Fuzz", kind, 0, std::move(sql), {}};
   try {
     QueryParameterValues values;
     for (const QueryParameter& p : queryParameters(shop, query)) values.push_back({p.name, "1"});
